@@ -1,0 +1,102 @@
+// The export driver: finds the logs folder, empties the history file and feeds
+// every matching log, line by line, to the history writer.
+#include "app/export_run.h"
+
+#include <cstring>
+#include <string>
+
+#include "app/line_reader.h"
+#include "export/history_writer.h"
+#include "location/data_folder.h"
+#include "location/mbstring.h"
+#include "logentry/log_entry.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr const char* kDefaultPattern = "*.log";
+
+constexpr const char* kNotInstalledText =
+    "KSD is not installed on this computer.  Please be sure that\n"
+    "Brimlane AV Server or Brimlane AV Client 7.0 or later is installed\n"
+    "and properly running on this machine.";
+constexpr const char* kNotInstalledCaption = "KSD not found on machine";
+constexpr const char* kCreateErrorText = "Error: Unable to create output file.  Program terminating.";
+constexpr const char* kCreateErrorCaption = "Unable to Create File";
+
+bool FitsInPath(const std::string& strPath)
+{
+    return strPath.size() < plat::kMaxPath;
+}
+
+}  // namespace
+
+int ExportVirusHistory(int argc, char** argv)
+{
+    const char* szPattern = argc == 2 ? argv[1] : kDefaultPattern;
+    if (std::strlen(szPattern) >= plat::kMaxPath)
+        return kExitPatternTooLong;
+
+    char szFolder[plat::kMaxPath];
+    uint32_t dwStatus = GetProductDataFolder(DATA_FOLDER_COMMON, szFolder);
+    if (dwStatus == ERR_PRODUCT_NOT_INSTALLED) {
+        plat::ShowMessage(kNotInstalledText, kNotInstalledCaption);
+        return kExitNotInstalled;
+    }
+    if (dwStatus != ERROR_SUCCESS && dwStatus != ERR_DATA_FOLDER_NOT_FOUND)
+        return kExitNoDataFolder;
+
+    const std::string strLogsFolder = std::string(szFolder) + "\\logs";
+    if (!FitsInPath(strLogsFolder))
+        return kExitNoDataFolder;
+    const std::string strSearch = strLogsFolder + '\\' + szPattern;
+    if (!FitsInPath(strSearch))
+        return kExitPatternTooLong;
+
+    plat::File* pOutput = plat::CreateForWrite(kHistoryFileName);
+    if (pOutput == nullptr) {
+        plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
+        return kExitOutputNotCreatable;
+    }
+    plat::CloseFile(pOutput);
+
+    // A pattern with a folder part searches that folder; each file is read there.
+    const std::string strFoundFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    plat::FindData data{};
+    plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
+    if (pSearch == nullptr)
+        return kExitSuccess;
+    bool bComplete = true;
+    do {
+        if (data.dwFileAttributes & plat::kAttributeDirectory)
+            continue;
+        data.cFileName[plat::kMaxPath - 1] = '\0';
+        if (!ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY))
+            bComplete = false;
+    } while (plat::FindNext(pSearch, &data));
+    plat::CloseSearch(pSearch);
+    return bComplete ? kExitSuccess : kExitIncomplete;
+}
+
+bool ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode)
+{
+    CLogEntry entry;
+    const std::string strPath = std::string(szLogsFolder) + '\\' + szFileName;
+    if (!FitsInPath(strPath))
+        return false;
+    plat::File* pFile = plat::OpenForRead(strPath.c_str());
+    if (pFile == nullptr)
+        return false;
+
+    bool bComplete = true;
+    CLineReader reader(pFile);
+    std::string_view strLine;
+    CLineReader::Result result;
+    while ((result = reader.ReadLine(strLine)) == CLineReader::kLine) {
+        entry.ParseLine(strLine);
+        if (nMode == EXPORT_MODE_HISTORY && !WriteHistoryRow(entry))
+            bComplete = false;
+    }
+    plat::CloseFile(pFile);
+    return bComplete && result == CLineReader::kEnd && !reader.WasLineCut();
+}

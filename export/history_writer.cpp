@@ -1,0 +1,83 @@
+// The history writer: one row per virus event, appended with one write so that the
+// file only ever holds whole rows.
+#include "export/history_writer.h"
+
+#include "logentry/log_entry.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int32_t kVirusEvent = 5;
+constexpr int32_t nQuarantineID = 45;  // "Quarantine"
+constexpr int32_t nDeletedID = 4002;   // "Deleted"
+
+}  // namespace
+
+void AppendCsvField(std::string& strRow, std::string_view strField)
+{
+    if (strField.find_first_of(",\"\r\n") == std::string_view::npos) {
+        strRow += strField;
+        return;
+    }
+    strRow += '"';
+    for (char ch : strField) {
+        if (ch == '"')
+            strRow += '"';
+        strRow += ch;
+    }
+    strRow += '"';
+}
+
+void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
+{
+    strRow.clear();
+    std::string strText;
+    auto addField = [&](const std::string& strField, const char* szAfter) {
+        AppendCsvField(strRow, strField);
+        strRow += szAfter;
+    };
+    auto fieldOf = [&](void (CLogEntry::*pFormatter)(std::string&) const) -> const std::string& {
+        strText.clear();
+        (entry.*pFormatter)(strText);
+        return strText;
+    };
+    addField(fieldOf(&CLogEntry::GetDateText), ",");
+    addField(fieldOf(&CLogEntry::GetFileNameText), ",");
+    addField(fieldOf(&CLogEntry::GetVirusNameText), ",");
+    addField(fieldOf(&CLogEntry::GetVirusTypeText), ",");
+    addField(entry.GetActionText(entry.m_nActionTaken, 1), ",");
+    addField(entry.m_strComputer, ",");
+    addField(entry.m_strUser, ",");
+    addField(fieldOf(&CLogEntry::GetLocationText), ",");
+    addField(fieldOf(&CLogEntry::GetStatusText), ",");
+    strText.clear();
+    entry.GetCurrentLocationText(strText, nQuarantineID, nDeletedID);
+    addField(strText, ",");
+    addField(entry.GetActionText(entry.m_nPrimaryAction, 0), ",");
+    addField(entry.GetActionText(entry.m_nSecondaryAction, 0), ",");
+    addField(fieldOf(&CLogEntry::GetScanTypeText), "\r\n");
+}
+
+bool WriteHistoryRow(const CLogEntry& entry)
+{
+    if (entry.m_nEvent != kVirusEvent)
+        return true;
+    // Composed in a buffer kept between rows, so a row costs no allocation. The
+    // program runs on one thread.
+    static std::string strRow;
+    ComposeHistoryRow(entry, strRow);
+
+    plat::File* pFile = plat::OpenForAppend(kHistoryFileName);
+    if (pFile == nullptr)
+        return false;
+    long long nWritten = plat::AppendFile(pFile, strRow.data(), strRow.size());
+    const bool bWhole = nWritten == static_cast<long long>(strRow.size());
+    if (!bWhole && nWritten > 0) {
+        // A short write: cut the file back to its length before this row.
+        long long nSize = plat::FileSize(pFile);
+        if (nSize >= nWritten)
+            plat::TruncateFile(pFile, nSize - nWritten);
+    }
+    plat::CloseFile(pFile);
+    return bWhole;
+}

@@ -1,0 +1,15 @@
+// The virus-type bit set of a log entry and its display names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CVirusTypeFlags {
+public:
+    explicit CVirusTypeFlags(uint32_t dwType) : m_dwType(dwType) {}
+
+    // The names of the set bits joined by "; ", or "Checksum Failure" for the word 0.
+    std::string GetText() const;
+
+    uint32_t m_dwType;
+};

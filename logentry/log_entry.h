@@ -1,0 +1,97 @@
+// One line of the product's activity log, parsed into typed members, and the
+// display texts the history export takes from it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A moment of the log: years since 1970, month 0 = January, then day and time.
+struct LOGTIME {
+    uint8_t byYear;
+    uint8_t byMonth;
+    uint8_t byDay;
+    uint8_t byHour;
+    uint8_t byMinute;
+    uint8_t bySecond;
+    uint16_t wReserved;
+};
+
+// The short date of a log time in the system locale; empty when it cannot be formatted.
+std::string FormatLogDate(const LOGTIME& time);
+
+class CLogEntry {
+public:
+    // Every member starts at zero (the line format leaves some unset until a line
+    // writes them; zero is a defined start for all of them).
+    CLogEntry() { Reset(); }
+
+    // Zeroes the cross-line state a file's first line must find at zero. Only the
+    // constructor calls it: nothing clears the entry between lines.
+    void Reset();
+
+    // Refills the entry from one log line (without its line end). Members that this
+    // line does not write keep the values of earlier lines of the same file.
+    void ParseLine(std::string_view strLine);
+
+    // Display texts of the history row. The operations that take strText write their
+    // result into it; the caller passes it empty.
+    void GetDateText(std::string& strText) const;
+    void GetFileNameText(std::string& strText) const;
+    void GetVirusNameText(std::string& strText) const;
+    void GetVirusTypeText(std::string& strText) const;
+    std::string GetActionText(int32_t nAction, int32_t bTaken) const;
+    void GetLocationText(std::string& strText) const;
+    void GetStatusText(std::string& strText) const;
+    void GetCurrentLocationText(std::string& strText, int32_t nQuarantineID,
+                                int32_t nDeletedID) const;
+    void GetScanTypeText(std::string& strText) const;
+    void SplitPath(std::string& strFileName, std::string& strLocation) const;
+
+    LOGTIME m_Time{};
+    LOGTIME m_HeldTime{};
+    int32_t m_nCol2 = 0;
+    int32_t m_nEvent = 0;
+    int32_t m_nScanType = 0;
+    int32_t m_nPrimaryAction = 0;
+    int32_t m_nSecondaryAction = 0;
+    int32_t m_nActionTaken = 0;
+    int32_t m_nVirusType = 0;
+    int32_t m_nCol14 = 0;
+    int32_t m_nCol16 = 0;
+    int32_t m_nHeldKind = 0;
+    int32_t m_nCol18 = 0;
+    int32_t m_nCol19 = 0;
+    int32_t m_nCol20 = 0;
+    int32_t m_nCol22 = 0;
+    int32_t m_nContainerLevel = 0;
+    int32_t m_nContainerFlag = 0;
+    int32_t m_nCol25 = 0;
+    uint32_t m_dwStampRevision = 0;
+    uint16_t m_wStampDay = 0;
+    uint16_t m_wStampMonth = 0;
+    uint16_t m_wStampYear = 0;
+    int32_t m_nCol27 = 0;
+    int32_t m_nCol28 = 0;
+    int32_t m_nCol29 = 0;
+    int32_t m_nCol30 = 0;
+    std::string m_strDescription;
+    std::string m_strComputer;
+    std::string m_strUser;
+    std::string m_strPath;
+    std::string m_strVirusName;
+    std::string m_strCol17;
+    std::string m_strCol15;
+    std::string m_strCol31;
+    std::string m_strCol32;
+    int32_t m_nFlags = 0;
+    int32_t m_nCol21 = 0;
+    int32_t m_bUnquotedDescription = 0;
+
+private:
+    void StoreColumn(int nColumn, std::string_view strText);
+};
+
+// The C runtime's atoi, saturating at the limits of a 32-bit integer as the Windows
+// runtime does: leading white space, an optional sign, then decimal digits.
+int32_t ParseInteger(std::string_view strText);

@@ -1,0 +1,102 @@
+// The one interface through which the portable code reaches the operating system.
+// Implemented by platform/win32 (the real Win32 API), platform/posix (a Wine prefix
+// seen as the local Windows machine) and, for the unit tests, a scripted fake.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// Windows' MAX_PATH: a path buffer of 260 bytes holds at most 259 characters.
+constexpr std::size_t kMaxPath = 260;
+
+constexpr uint32_t kAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+constexpr uint32_t kPlatformNT = 2;             // VER_PLATFORM_WIN32_NT
+
+// --- User, version, system directory -------------------------------------------
+
+// GetUserNameA: fills szName (capacity *pnSize) with a zero-terminated logon name.
+bool QueryUserName(char* szName, uint32_t* pnSize);
+
+// GetVersionExA: the platform id and the major version; false when the query fails.
+bool QueryVersion(uint32_t* pdwPlatformId, uint32_t* pdwMajorVersion);
+
+// GetSystemDirectoryA: the path's length, or 0 on failure (LastError tells why).
+uint32_t QuerySystemDirectory(char* szPath, uint32_t nSize);
+
+// GetLastError of the calling thread.
+uint32_t LastError();
+
+// True when the byte opens a two-byte character in the ANSI code page.
+bool IsLeadByte(unsigned char byChar);
+
+// --- Registry ------------------------------------------------------------------
+
+// RegOpenKeyExA (HKEY_LOCAL_MACHINE, KEY_READ), RegQueryValueExA, RegCloseKey.
+// On entry *pnSize is the capacity of pData; on success it is the number of bytes
+// copied. Returns the registry status: 0, or the code of the first call that failed
+// (ERROR_MORE_DATA, 234, when the value exceeds the capacity).
+uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
+                           uint32_t* pnSize);
+
+// --- Shell folders, loaded at run time -------------------------------------------
+
+struct Library;     // an opaque loaded module
+struct FolderProc;  // an opaque SHGetFolderPathA
+
+Library* OpenLibrary(const char* szPath);  // LoadLibraryA; null on failure
+FolderProc* FindFolderPathProc(Library* pLibrary, const char* szName);  // GetProcAddress
+void CloseLibrary(Library* pLibrary);      // FreeLibrary
+
+// SHGetFolderPathA(null window, nFolder, null token, flags 0, szPath[260]): an HRESULT.
+int32_t CallFolderPathProc(FolderProc* pProc, int32_t nFolder, char* szPath);
+
+// --- File search -----------------------------------------------------------------
+
+struct FindData {
+    uint32_t dwFileAttributes;
+    char cFileName[kMaxPath];
+};
+
+struct Search;  // an open search
+
+// FindFirstFileA with the platform's wildcard rules; null when nothing matches.
+Search* FindFirst(const char* szPattern, FindData* pData);
+bool FindNext(Search* pSearch, FindData* pData);  // FindNextFileA
+void CloseSearch(Search* pSearch);
+
+// --- Messages and dates --------------------------------------------------------------
+
+// MessageBoxA(no owner, text, caption, MB_OK).
+void ShowMessage(const char* szText, const char* szCaption);
+
+// The date alone in the system default locale's short form (GetDateFormatA with
+// LOCALE_SYSTEM_DEFAULT and DATE_SHORTDATE). Leaves strText empty for a date the
+// platform rejects.
+void FormatShortDate(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond,
+                     std::string& strText);
+
+// --- Files -----------------------------------------------------------------------------
+
+struct File;  // an open file
+
+// Opens an existing file for reading (shared with writers); null on failure.
+File* OpenForRead(const char* szPath);
+// Reads up to nSize bytes: the count read, 0 at the end of the file, -1 on failure.
+long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize);
+
+// Creates the file, or truncates it to zero length when it exists; null on failure.
+File* CreateForWrite(const char* szPath);
+// Opens the file for appending, creating it when missing; null on failure.
+File* OpenForAppend(const char* szPath);
+// The file's length in bytes, or -1 on failure.
+long long FileSize(File* pFile);
+// Appends nSize bytes at the end of the file: the count written, -1 on failure.
+long long AppendFile(File* pFile, const char* pData, std::size_t nSize);
+// Cuts the file back to nSize bytes.
+bool TruncateFile(File* pFile, long long nSize);
+void CloseFile(File* pFile);
+
+}  // namespace plat

@@ -1,0 +1,257 @@
+// The export run and the log reader, against the scripted platform.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/export_run.h"
+#include "app/line_reader.h"
+#include "tests/fake_platform.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string kLogs = "C:\\ProgramData\\Corvessa\\Tarvel Corporate Edition\\7.6\\logs";
+
+// A virus line whose virus name is strName: its row shows the name in field 3.
+std::string Virus(const std::string& strName)
+{
+    return "1F0B19000000,5,0,1,PC,user," + strName +
+           ",C:\\a.doc,5,1,5,256,0,\"d\",,,,,,,,,,0,0,,,,,,,,";
+}
+
+class ExportRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_fake = FakePlatform{};
+        g_fake.AddEntry("C:\\ProgramData\\Corvessa\\Tarvel Corporate Edition\\*.*", "7.6", true);
+    }
+    void AddLog(const std::string& strName, const std::string& strContent,
+                const std::string& strPattern = "*.log")
+    {
+        g_fake.AddEntry(kLogs + "\\" + strPattern, strName);
+        g_fake.files[kLogs + "\\" + strName].strContent = strContent;
+    }
+    int Run(std::vector<std::string> astrArgs = {})
+    {
+        std::vector<char*> apArgs{const_cast<char*>("virushist.exe")};
+        for (auto& strArg : astrArgs)
+            apArgs.push_back(&strArg[0]);
+        apArgs.push_back(nullptr);
+        int nStatus = ExportVirusHistory(static_cast<int>(apArgs.size() - 1), apArgs.data());
+        EXPECT_EQ(g_fake.nFilesOpen, 0);
+        EXPECT_EQ(g_fake.nSearchesOpen, 0);
+        return nStatus;
+    }
+    // The virus names of the rows written, in order.
+    std::vector<std::string> Names()
+    {
+        std::vector<std::string> astrNames;
+        const std::string& strFile = g_fake.History();
+        for (std::size_t nPos = 0; nPos < strFile.size();) {
+            std::size_t nEnd = strFile.find("\r\n", nPos);
+            std::string strRow = strFile.substr(nPos, nEnd - nPos);
+            std::size_t nFirst = strRow.find(',', strRow.find(',') + 1);
+            astrNames.push_back(strRow.substr(nFirst + 1, strRow.find(',', nFirst + 1) - nFirst - 1));
+            nPos = nEnd + 2;
+        }
+        return astrNames;
+    }
+};
+
+TEST_F(ExportRun, PatternFromTheArguments)
+{
+    Run();
+    Run({"x*.txt"});
+    Run({"a", "b"});
+    std::vector<std::string> astrLogSearches;
+    for (const auto& strSearch : g_fake.searched) {
+        if (strSearch.rfind(kLogs, 0) == 0)
+            astrLogSearches.push_back(strSearch);
+    }
+    EXPECT_EQ(astrLogSearches, (std::vector<std::string>{kLogs + "\\*.log", kLogs + "\\x*.txt",
+                                                         kLogs + "\\*.log"}));
+}
+
+TEST_F(ExportRun, NotInstalledLeavesTheHistoryAlone)
+{
+    g_fake.homeValue.reset();
+    g_fake.files["VirusHist.csv"].strContent = "old rows\r\n";
+    EXPECT_EQ(Run(), kExitNotInstalled);
+    EXPECT_EQ(g_fake.History(), "old rows\r\n");
+    ASSERT_EQ(g_fake.messages.size(), 1u);
+    EXPECT_EQ(g_fake.messages[0].second, "KSD not found on machine");
+    EXPECT_EQ(g_fake.messages[0].first,
+              "KSD is not installed on this computer.  Please be sure that\n"
+              "Brimlane AV Server or Brimlane AV Client 7.0 or later is installed\n"
+              "and properly running on this machine.");
+    EXPECT_TRUE(g_fake.searched.empty() || g_fake.searched.back().find("logs") == std::string::npos);
+}
+
+TEST_F(ExportRun, OutputNotCreatable)
+{
+    g_fake.unwritable.insert("VirusHist.csv");
+    AddLog("a.log", Virus("V1"));
+    EXPECT_EQ(Run(), kExitOutputNotCreatable);
+    ASSERT_EQ(g_fake.messages.size(), 1u);
+    EXPECT_EQ(g_fake.messages[0].first, "Error: Unable to create output file.  Program terminating.");
+    EXPECT_EQ(g_fake.messages[0].second, "Unable to Create File");
+    EXPECT_EQ(g_fake.searched.back(), "C:\\ProgramData\\Corvessa\\Tarvel Corporate Edition\\*.*");
+}
+
+TEST_F(ExportRun, NoLogsGiveAnEmptyFile)
+{
+    g_fake.files["VirusHist.csv"].strContent = "old rows\r\n";
+    EXPECT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(g_fake.History(), "");
+    EXPECT_TRUE(g_fake.messages.empty());
+}
+
+TEST_F(ExportRun, FoldersAreSkippedAndFilesReadInSearchOrder)
+{
+    AddLog("b.log", Virus("B1") + "\n" + Virus("B2") + "\n");
+    g_fake.AddEntry(kLogs + "\\*.log", "old.log", true);
+    g_fake.files[kLogs + "\\old.log"].strContent = Virus("OLD");
+    AddLog("a.log", Virus("A1"));
+    EXPECT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"B1", "B2", "A1"}));
+}
+
+TEST_F(ExportRun, FolderPartOfThePatternIsWhereFilesAreRead)
+{
+    AddLog("x.log", Virus("SUB"), "old\\*.log");
+    g_fake.files.erase(kLogs + "\\x.log");
+    g_fake.files[kLogs + "\\old\\x.log"].strContent = Virus("SUB");
+    g_fake.files[kLogs + "\\x.log"].strContent = Virus("TOP");
+    EXPECT_EQ(Run({"old\\*.log"}), kExitSuccess);
+    EXPECT_EQ(Names(), std::vector<std::string>{"SUB"});
+}
+
+TEST_F(ExportRun, UnreadableLogsEndTheirReadingOnly)
+{
+    AddLog("a.log", Virus("A1"));
+    AddLog("b.log", Virus("B1"));
+    g_fake.files[kLogs + "\\a.log"].bOpenFails = true;
+    AddLog("c.log", Virus("C1") + "\n" + Virus("C2") + "\n" + Virus("C3"));
+    // The first read holds C1 whole; the second fails inside C2.
+    g_fake.files[kLogs + "\\c.log"].nReadFailsAt = 150;
+    g_fake.nReadChunk = 100;
+    AddLog("d.log", Virus("D1"));
+    EXPECT_EQ(Run(), kExitIncomplete);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"B1", "C1", "D1"}));
+}
+
+TEST_F(ExportRun, LostRowsMakeTheRunIncomplete)
+{
+    AddLog("a.log", Virus("A1") + "\n" + Virus("A2") + "\n" + Virus("A3"));
+    g_fake.failedAppendOpens.insert(1);
+    EXPECT_EQ(Run(), kExitIncomplete);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"A1", "A3"}));
+}
+
+TEST_F(ExportRun, OverlongInputsTouchNothing)
+{
+    g_fake.files["VirusHist.csv"].strContent = "old\r\n";
+    EXPECT_EQ(Run({std::string(300, 'p')}), kExitPatternTooLong);
+    EXPECT_EQ(Run({std::string(259 - kLogs.size(), 'p')}), kExitPatternTooLong);
+    EXPECT_EQ(g_fake.History(), "old\r\n");
+    EXPECT_EQ(Run({std::string(258 - kLogs.size(), 'p')}), kExitSuccess);
+
+    // A home directory of 255 characters has no room for "\logs".
+    SetUp();
+    g_fake.dwPlatformId = 1;
+    g_fake.homeValue = std::string(255, 'h') + '\0';
+    g_fake.files["VirusHist.csv"].strContent = "old\r\n";
+    EXPECT_EQ(Run(), kExitNoDataFolder);
+    EXPECT_EQ(g_fake.History(), "old\r\n");
+}
+
+TEST_F(ExportRun, ResolverPlatformErrorReadsNothing)
+{
+    g_fake.bSystemDirectoryFails = true;
+    g_fake.dwLastError = 5;
+    g_fake.files["VirusHist.csv"].strContent = "old\r\n";
+    EXPECT_EQ(Run(), kExitNoDataFolder);
+    EXPECT_EQ(g_fake.History(), "old\r\n");
+    EXPECT_TRUE(g_fake.messages.empty());
+}
+
+TEST_F(ExportRun, LogPathThatDoesNotFitIsSkipped)
+{
+    AddLog(std::string(259 - kLogs.size(), 'n'), Virus("LONG"));
+    AddLog("a.log", Virus("A1"));
+    EXPECT_EQ(Run(), kExitIncomplete);
+    EXPECT_EQ(Names(), std::vector<std::string>{"A1"});
+}
+
+TEST_F(ExportRun, StateCarriesWithinAFileButNotAcross)
+{
+    // The first line leaves the virus type in the entry; the type-10 line clears it.
+    AddLog("a.log", "1F0B19000000,2,0,1,PC,u,,C:\\a.doc,5,1,5,256,0,\"d\"\n" + Virus("A1"));
+    AddLog("b.log", Virus("B1"));
+    EXPECT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"A1", "B1"}));
+}
+
+// What the reader hands on, for file contents and read sizes.
+std::vector<std::string> ReadAll(const std::string& strContent, std::size_t nChunk,
+                                 bool* pbCut = nullptr)
+{
+    g_fake = FakePlatform{};
+    g_fake.files["f"].strContent = strContent;
+    g_fake.nReadChunk = nChunk;
+    plat::File* pFile = plat::OpenForRead("f");
+    CLineReader reader(pFile);
+    std::vector<std::string> astrLines;
+    std::string_view strLine;
+    while (reader.ReadLine(strLine) == CLineReader::kLine)
+        astrLines.emplace_back(strLine);
+    if (pbCut)
+        *pbCut = reader.WasLineCut();
+    plat::CloseFile(pFile);
+    return astrLines;
+}
+
+TEST(LineReader, SplitsWholeLines)
+{
+    using Lines = std::vector<std::string>;
+    const struct {
+        std::string strContent;
+        Lines astrLines;
+    } aCases[] = {
+        {"", {""}},
+        {"a\n", {"a", ""}},
+        {"a", {"a"}},
+        {"a\r\nb\r\n", {"a", "b", ""}},
+        {"a\n\nb", {"a", "", "b"}},
+        {"a\rb\n", {"a\rb", ""}},                 // a lone CR stays
+        {"a\r", {"a\r"}},                         // and at the very end
+        {"ab\0cd\nef"s, {"ab", "ef"}},           // a NUL ends the line text
+        {"x\x1Ay\n", {"x\x1Ay", ""}},             // Ctrl-Z is a character like any other
+        {std::string(300, 'L') + "\n", {std::string(300, 'L'), ""}},
+        {std::string(258, 'L') + "\n", {std::string(258, 'L'), ""}},
+    };
+    for (const auto& test : aCases) {
+        for (std::size_t nChunk : {std::size_t(1), std::size_t(7), std::size_t(1 << 16)}) {
+            EXPECT_EQ(ReadAll(test.strContent, nChunk), test.astrLines)
+                << test.strContent.size() << " in reads of " << nChunk;
+        }
+    }
+}
+
+TEST(LineReader, LineBeyondTheCapIsCut)
+{
+    bool bCut = false;
+    std::string strLong(CLineReader::kMaxLineLength + 5000, 'L');
+    auto astrLines = ReadAll(strLong + "\nnext\n", 1 << 16, &bCut);
+    ASSERT_EQ(astrLines.size(), 3u);
+    EXPECT_EQ(astrLines[0].size(), CLineReader::kMaxLineLength);
+    EXPECT_EQ(astrLines[1], "next");
+    EXPECT_TRUE(bCut);
+    ReadAll(std::string(CLineReader::kMaxLineLength, 'L'), 1 << 16, &bCut);
+    EXPECT_FALSE(bCut);
+}
+
+}  // namespace

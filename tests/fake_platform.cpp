@@ -1,0 +1,244 @@
+// The scripted platform behind the unit tests.
+#include "tests/fake_platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+FakePlatform g_fake;
+
+void FakePlatform::AddEntry(const std::string& strSearch, const std::string& strName, bool bFolder)
+{
+    plat::FindData data{};
+    data.dwFileAttributes = bFolder ? plat::kAttributeDirectory : 0x20;
+    std::snprintf(data.cFileName, sizeof(data.cFileName), "%s", strName.c_str());
+    searches[strSearch].push_back(data);
+}
+
+void FakePlatform::AddFolder(const std::string& strPath)
+{
+    AddEntry(strPath, strPath.substr(strPath.find_last_of('\\') + 1), true);
+}
+
+std::string FakeDate(int nYear, int nMonth, int nDay)
+{
+    if (nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31)
+        return "";
+    char szDate[32];
+    std::snprintf(szDate, sizeof(szDate), "%04d-%02d-%02d", nYear, nMonth, nDay);
+    return szDate;
+}
+
+namespace plat {
+
+struct Library {};
+struct FolderProc {};
+struct Search {
+    std::vector<FindData> aEntries;
+    std::size_t nNext;
+};
+struct File {
+    std::string strPath;
+    std::size_t nPos;
+    bool bAppend;
+};
+
+namespace {
+
+Library g_library;
+FolderProc g_proc;
+
+File* OpenFake(const char* szPath, bool bAppend)
+{
+    ++g_fake.nFilesOpen;
+    g_fake.opened.push_back(szPath);
+    return new File{szPath, 0, bAppend};
+}
+
+}  // namespace
+
+bool QueryUserName(char* szName, uint32_t* pnSize)
+{
+    if (!g_fake.bUserNameOk || g_fake.strUserName.size() + 1 > *pnSize)
+        return false;
+    std::memcpy(szName, g_fake.strUserName.c_str(), g_fake.strUserName.size() + 1);
+    return true;
+}
+
+bool QueryVersion(uint32_t* pdwPlatformId, uint32_t* pdwMajorVersion)
+{
+    if (!g_fake.bVersionOk)
+        return false;
+    *pdwPlatformId = g_fake.dwPlatformId;
+    *pdwMajorVersion = g_fake.dwMajorVersion;
+    return true;
+}
+
+uint32_t QuerySystemDirectory(char* szPath, uint32_t nSize)
+{
+    if (g_fake.bSystemDirectoryFails)
+        return 0;
+    if (g_fake.strSystemDirectory.size() + 1 > nSize)
+        return static_cast<uint32_t>(g_fake.strSystemDirectory.size() + 1);
+    std::memcpy(szPath, g_fake.strSystemDirectory.c_str(), g_fake.strSystemDirectory.size() + 1);
+    return static_cast<uint32_t>(g_fake.strSystemDirectory.size());
+}
+
+uint32_t LastError()
+{
+    return g_fake.dwLastError;
+}
+
+bool IsLeadByte(unsigned char byChar)
+{
+    return g_fake.leadBytes.count(byChar) != 0;
+}
+
+uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
+                           uint32_t* pnSize)
+{
+    ++g_fake.nRegistryQueries;
+    if (g_fake.dwKeyOpenStatus != 0)
+        return g_fake.dwKeyOpenStatus;
+    if (std::strcmp(szSubKey, "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion") != 0)
+        return 2;
+    if (std::strcmp(szValue, "Home Directory") != 0 || !g_fake.homeValue)
+        return 2;
+    const std::string& strValue = *g_fake.homeValue;
+    if (strValue.size() > *pnSize) {
+        *pnSize = static_cast<uint32_t>(strValue.size());
+        return 234;
+    }
+    std::memcpy(pData, strValue.data(), strValue.size());
+    *pnSize = static_cast<uint32_t>(strValue.size());
+    return 0;
+}
+
+Library* OpenLibrary(const char* szPath)
+{
+    g_fake.loadedLibraries.push_back(szPath);
+    if (!g_fake.bLibraryLoads)
+        return nullptr;
+    ++g_fake.nLibrariesOpen;
+    return &g_library;
+}
+
+FolderProc* FindFolderPathProc(Library*, const char* szName)
+{
+    return g_fake.bHasFolderProc && std::strcmp(szName, "SHGetFolderPathA") == 0 ? &g_proc : nullptr;
+}
+
+void CloseLibrary(Library*)
+{
+    --g_fake.nLibrariesOpen;
+}
+
+int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
+{
+    g_fake.askedFolders.push_back(nFolder);
+    if (g_fake.hrFolder < 0)
+        return g_fake.hrFolder;
+    auto found = g_fake.folders.find(nFolder);
+    if (found == g_fake.folders.end())
+        return static_cast<int32_t>(0x80070057);
+    std::snprintf(szPath, kMaxPath, "%s", found->second.c_str());
+    return g_fake.hrFolder;
+}
+
+Search* FindFirst(const char* szPattern, FindData* pData)
+{
+    g_fake.searched.push_back(szPattern);
+    auto found = g_fake.searches.find(szPattern);
+    if (found == g_fake.searches.end() || found->second.empty())
+        return nullptr;
+    ++g_fake.nSearchesOpen;
+    *pData = found->second.front();
+    return new Search{found->second, 1};
+}
+
+bool FindNext(Search* pSearch, FindData* pData)
+{
+    if (pSearch->nNext >= pSearch->aEntries.size())
+        return false;
+    *pData = pSearch->aEntries[pSearch->nNext++];
+    return true;
+}
+
+void CloseSearch(Search* pSearch)
+{
+    --g_fake.nSearchesOpen;
+    delete pSearch;
+}
+
+void ShowMessage(const char* szText, const char* szCaption)
+{
+    g_fake.messages.emplace_back(szText, szCaption);
+}
+
+void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string& strText)
+{
+    strText = FakeDate(nYear, nMonth, nDay);
+}
+
+File* OpenForRead(const char* szPath)
+{
+    auto found = g_fake.files.find(szPath);
+    if (found == g_fake.files.end() || found->second.bOpenFails)
+        return nullptr;
+    return OpenFake(szPath, false);
+}
+
+long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize)
+{
+    const FakeFile& file = g_fake.files[pFile->strPath];
+    std::size_t nCount = std::min({nSize, g_fake.nReadChunk, file.strContent.size() - pFile->nPos});
+    if (file.nReadFailsAt >= 0 &&
+        static_cast<long long>(pFile->nPos + nCount) >= file.nReadFailsAt)
+        return -1;
+    std::memcpy(pBuffer, file.strContent.data() + pFile->nPos, nCount);
+    pFile->nPos += nCount;
+    return static_cast<long>(nCount);
+}
+
+File* CreateForWrite(const char* szPath)
+{
+    if (g_fake.unwritable.count(szPath))
+        return nullptr;
+    g_fake.files[szPath].strContent.clear();
+    return OpenFake(szPath, false);
+}
+
+File* OpenForAppend(const char* szPath)
+{
+    int nAppend = g_fake.nAppends++;
+    if (g_fake.unwritable.count(szPath) || g_fake.failedAppendOpens.count(nAppend))
+        return nullptr;
+    g_fake.files[szPath];
+    return OpenFake(szPath, true);
+}
+
+long long FileSize(File* pFile)
+{
+    return static_cast<long long>(g_fake.files[pFile->strPath].strContent.size());
+}
+
+long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
+{
+    std::size_t nWritten = g_fake.shortAppends.count(g_fake.nAppends - 1) ? nSize / 2 : nSize;
+    g_fake.files[pFile->strPath].strContent.append(pData, nWritten);
+    return static_cast<long long>(nWritten);
+}
+
+bool TruncateFile(File* pFile, long long nSize)
+{
+    g_fake.files[pFile->strPath].strContent.resize(static_cast<std::size_t>(nSize));
+    return true;
+}
+
+void CloseFile(File* pFile)
+{
+    --g_fake.nFilesOpen;
+    delete pFile;
+}
+
+}  // namespace plat

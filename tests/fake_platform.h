@@ -1,0 +1,74 @@
+// A scripted platform for the unit tests: every answer the portable code asks the
+// system for is set here, and every call is recorded.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct FakeFile {
+    std::string strContent;
+    bool bOpenFails = false;
+    long long nReadFailsAt = -1;  // a read reaching this offset fails
+};
+
+struct FakePlatform {
+    // User, version, system directory.
+    bool bUserNameOk = true;
+    std::string strUserName = "ops";
+    bool bVersionOk = true;
+    uint32_t dwPlatformId = plat::kPlatformNT;
+    uint32_t dwMajorVersion = 6;
+    bool bSystemDirectoryFails = false;
+    std::string strSystemDirectory = "C:\\WINDOWS\\system32";
+    uint32_t dwLastError = 0;  // what LastError reports after a failure
+    std::set<unsigned char> leadBytes;
+
+    // Registry: the product key's "Home Directory", as stored bytes.
+    uint32_t dwKeyOpenStatus = 0;
+    std::optional<std::string> homeValue = std::string("C:\\Program Files\\Tarvel", 24);
+    int nRegistryQueries = 0;
+
+    // Shell library and folders.
+    bool bLibraryLoads = true;
+    bool bHasFolderProc = true;
+    int32_t hrFolder = 0;
+    std::map<int32_t, std::string> folders = {{0x23, "C:\\ProgramData"}};
+    std::vector<std::string> loadedLibraries;
+    std::vector<int32_t> askedFolders;
+    int nLibrariesOpen = 0;
+
+    // File search: the entries each exact search string delivers, in order.
+    std::map<std::string, std::vector<plat::FindData>> searches;
+    std::vector<std::string> searched;
+    int nSearchesOpen = 0;
+
+    // Message boxes: (text, caption).
+    std::vector<std::pair<std::string, std::string>> messages;
+
+    // Files by path; output files are created in the same map.
+    std::map<std::string, FakeFile> files;
+    std::set<std::string> unwritable;  // names that cannot be opened for writing
+    std::size_t nReadChunk = 1 << 16;
+    std::set<int> failedAppendOpens;   // appends (counted from 0) whose open fails
+    std::set<int> shortAppends;        // appends that write only half their data
+    int nAppends = 0;
+    int nFilesOpen = 0;
+    std::vector<std::string> opened;   // every path opened, in order
+
+    void AddEntry(const std::string& strSearch, const std::string& strName, bool bFolder = false);
+    void AddFolder(const std::string& strPath);  // makes PathExists true for it
+    const std::string& History() { return files["VirusHist.csv"].strContent; }
+};
+
+// The platform the linked code sees; tests reset it to a fresh FakePlatform.
+extern FakePlatform g_fake;
+
+// The fake's short date: "yyyy-mm-dd", empty for a month or day out of range.
+std::string FakeDate(int nYear, int nMonth, int nDay);
