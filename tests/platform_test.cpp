@@ -24,8 +24,9 @@ TEST(ShortDate, DateAloneInTheSystemLocale)
 
 TEST(ShortDate, RejectedDatesAreEmpty)
 {
-    const int aanDates[][3] = {{2001, 13, 1}, {2001, 0, 1}, {2001, 2, 29}, {2001, 4, 31},
-                               {2001, 1, 0}, {2001, 1, 32}};
+    // (Wine also takes 29 February of a common year, as 1 March: not listed here.)
+    const int aanDates[][3] = {{2001, 13, 1}, {2001, 0, 1}, {2001, 4, 31}, {2001, 1, 0},
+                               {2001, 1, 32}};
     for (const auto& anDate : aanDates) {
         std::string strDate = "x";
         plat::FormatShortDate(anDate[0], anDate[1], anDate[2], 0, 0, 0, strDate);
@@ -264,6 +265,10 @@ TEST_F(Prefix, RegistryFromSystemReg)
 
 TEST(PosixPlatform, WineAnswers)
 {
+    std::string strDate = "x";
+    plat::FormatShortDate(2001, 2, 29, 0, 0, 0, strDate);
+    EXPECT_EQ(strDate, "");
+
     char szPath[260];
     ASSERT_GT(plat::QuerySystemDirectory(szPath, sizeof(szPath)), 0u);
     EXPECT_EQ(std::string(szPath), "C:\\windows\\system32");
