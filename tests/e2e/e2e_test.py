@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""End to end: a fresh Wine prefix with the product installed; the Windows
+executable under Wine and the Linux executable on the same prefix must find the
+same folder, read the same logs and write the same rows."""
+import csv
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+LINUX_EXE = os.path.join(ROOT, "build", "native", "virushist")
+WINDOWS_EXE = os.path.join(ROOT, "build", "mingw", "virushist.exe")
+LOGGEN = os.path.join(ROOT, "build", "native", "loggen")
+KEY = r"HKLM\Software\Ordvane\Pellmoor\Scarnel6\CurrentVersion"
+PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
+
+
+class EndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vh-e2e-")
+        cls.prefix = os.path.join(cls.work, "prefix")
+        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8")
+        logs = os.path.join(cls.work, "logs")
+        os.mkdir(logs)
+        for name in os.listdir(os.path.join(ROOT, "samples", "logs")):
+            shutil.copy(os.path.join(ROOT, "samples", "logs", name), logs)
+        # A generated corpus of well over 10,000 lines beside the sample.
+        subprocess.run([LOGGEN, "--out", logs, "--seed", "5", "--bytes", "4000000",
+                        "--files", "3", "--virus-percent", "20", "--name-base", "40"], check=True)
+        subprocess.run([os.path.join(ROOT, "scripts", "make-prefix"), cls.prefix],
+                       env=dict(cls.env, LOGS=logs), check=True)
+        cls.lines = 0
+        for name in os.listdir(logs):
+            with open(os.path.join(logs, name), "rb") as f:
+                cls.lines += f.read().count(b"\n")
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.env, check=False)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def run_both(self, args=(), before=None):
+        """Runs each executable in a folder of its own: (exit status, file bytes) each."""
+        results = []
+        for name, command in (("linux", [LINUX_EXE]), ("windows", ["wine", WINDOWS_EXE])):
+            cwd = os.path.join(self.work, name)
+            shutil.rmtree(cwd, ignore_errors=True)
+            os.mkdir(cwd)
+            if before:
+                before(cwd)
+            done = subprocess.run(command + list(args), cwd=cwd, env=self.env,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            output = os.path.join(cwd, "VirusHist.csv")
+            data = None
+            if os.path.isfile(output):
+                with open(output, "rb") as f:
+                    data = f.read()
+            results.append((done.returncode, data, done.stdout))
+        return results
+
+    def rows(self, data):
+        text = data.decode("latin-1")
+        self.assertTrue(text == "" or text.endswith("\r\n"))
+        # Read again as a whole file: quoted fields may hold line ends.
+        rows = list(csv.reader(text.splitlines(keepends=True)))
+        for row in rows:
+            self.assertEqual(len(row), 13, row)
+        return rows
+
+    @staticmethod
+    def date_parts(text):
+        month, day, year = text.split("/")
+        year = int(year)
+        return (year + 2000 if year < 100 else year, int(month), int(day))
+
+    def assert_same_rows(self, linux, windows):
+        linux_rows, windows_rows = self.rows(linux), self.rows(windows)
+        self.assertEqual(len(linux_rows), len(windows_rows))
+        for a, b in zip(linux_rows, windows_rows):
+            self.assertEqual(a[1:], b[1:])
+            # Each platform's own short date: glibc's %m/%d/%Y, Windows' M/d/yyyy.
+            self.assertRegex(a[0], r"^\d\d/\d\d/\d{4}$")
+            self.assertRegex(b[0], r"^\d{1,2}/\d{1,2}/\d{4}$")
+            self.assertEqual(self.date_parts(a[0]), self.date_parts(b[0]))
+        return linux_rows
+
+    def test_1_highest_version_folder(self):
+        (ls, linux, out), (ws, windows, _) = self.run_both()
+        self.assertEqual((ls, ws), (0, 0))
+        self.assertEqual(out, b"")
+        rows = self.assert_same_rows(linux, windows)
+        self.assertGreater(self.lines, 10000)
+        self.assertGreater(len(rows), 2000)
+        # Column 6 ends at its first comma; the quote it keeps is written quoted.
+        self.assertEqual(rows[1][2], '"W32.Comma')
+        self.assertEqual(rows[0][1:], ["report.doc", "Test.Virus", "File; Macro", "Cleaned", "PC01",
+                                       "alice", "C:\\Data\\", "Cleaned", "C:\\Data\\",
+                                       "Clean virus from file", "Quarantine infected file",
+                                       "Manual scan"])
+        self.assertEqual(rows[0][0], "12/25/2001")
+
+    def test_2_home_directory_fallback(self):
+        product = os.path.join(self.prefix, PRODUCT)
+        home_logs = os.path.join(self.prefix, "drive_c/Program Files/Tarvel/logs")
+        with open(os.path.join(home_logs, "home.log"), "wb") as f:
+            with open(os.path.join(ROOT, "samples/logs/00000000.log"), "rb") as sample:
+                f.write(sample.read())
+        for name in ("7.5", "7.6"):
+            os.rename(os.path.join(product, name), os.path.join(product, "old-" + name))
+        try:
+            (ls, linux, _), (ws, windows, _) = self.run_both()
+        finally:
+            for name in ("7.5", "7.6"):
+                os.rename(os.path.join(product, "old-" + name), os.path.join(product, name))
+        self.assertEqual((ls, ws), (0, 0))
+        rows = self.assert_same_rows(linux, windows)
+        self.assertEqual(len(rows), 5)
+
+    def test_3_output_not_creatable(self):
+        results = self.run_both(before=lambda cwd: os.mkdir(os.path.join(cwd, "VirusHist.csv")))
+        self.assertEqual([r[0] for r in results], [2, 2])
+
+    def test_4_pattern_argument(self):
+        (ls, linux, _), (ws, windows, _) = self.run_both(["0000*.log"])
+        self.assertEqual((ls, ws), (0, 0))
+        self.assertEqual(len(self.assert_same_rows(linux, windows)), 5)
+
+    def test_9_not_installed(self):
+        subprocess.run(["wine", "reg", "delete", KEY, "/v", "Home Directory", "/f"],
+                       env=self.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=True)
+
+        def old_file(cwd):
+            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+                f.write(b"old\r\n")
+        results = self.run_both(before=old_file)
+        self.assertEqual([r[0] for r in results], [1, 1])
+        self.assertEqual([r[1] for r in results], [b"old\r\n", b"old\r\n"])
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
