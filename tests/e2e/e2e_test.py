@@ -129,6 +129,26 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual((ls, ws), (0, 0))
         self.assertEqual(len(self.assert_same_rows(linux, windows)), 5)
 
+    def test_5_libreoffice_reads_the_file_back(self):
+        (_, linux, _), _ = self.run_both()
+        expected = self.rows(linux)
+        lo = os.path.join(self.work, "lo")
+        os.makedirs(lo, exist_ok=True)
+        with open(os.path.join(lo, "VirusHist.csv"), "wb") as f:
+            f.write(linux)
+        # Every column imported as text, then written out again separated by tabs.
+        text_columns = "/".join(f"{n}/2" for n in range(1, 14))
+        subprocess.run(["soffice", "--headless", f"--infilter=CSV:44,34,76,1,{text_columns}",
+                        "--convert-to", "csv:Text - txt - csv (StarCalc):9,34,76,1",
+                        "--outdir", os.path.join(lo, "out"), os.path.join(lo, "VirusHist.csv")],
+                       cwd=lo, env=dict(self.env, HOME=lo), check=True, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(os.path.join(lo, "out", "VirusHist.csv"), newline="", encoding="latin-1") as f:
+            rows = list(csv.reader(f, delimiter="\t"))
+        self.assertEqual(len(rows), len(expected))
+        for got, want in zip(rows, expected):
+            self.assertEqual(got, want)
+
     def test_9_not_installed(self):
         subprocess.run(["wine", "reg", "delete", KEY, "/v", "Home Directory", "/f"],
                        env=self.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
