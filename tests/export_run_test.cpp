@@ -115,8 +115,10 @@ TEST_F(ExportRun, FoldersAreSkippedAndFilesReadInSearchOrder)
     g_fake.AddEntry(kLogs + "\\*.log", "old.log", true);
     g_fake.files[kLogs + "\\old.log"].strContent = Virus("OLD");
     AddLog("a.log", Virus("A1"));
+    AddLog("h.log", Virus("H1"));
+    g_fake.searches[kLogs + "\\*.log"].back().dwFileAttributes = 0x1 | 0x2 | 0x4;  // read-only, hidden, system
     EXPECT_EQ(Run(), kExitSuccess);
-    EXPECT_EQ(Names(), (std::vector<std::string>{"B1", "B2", "A1"}));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"B1", "B2", "A1", "H1"}));
 }
 
 TEST_F(ExportRun, FolderPartOfThePatternIsWhereFilesAreRead)
