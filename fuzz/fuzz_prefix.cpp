@@ -1,0 +1,60 @@
+// Fuzz target: the POSIX layer's registry-file reader on arbitrary text, and its
+// wildcard matcher checked against a simple reference matcher.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/posix/wine_prefix.h"
+
+namespace {
+
+char Upper(char ch)
+{
+    return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+}
+
+// The definition as a table: aMatch[i][j] tells whether the first i characters of
+// the pattern match the first j of the name.
+bool ReferenceMatch(std::string_view strPattern, std::string_view strName)
+{
+    std::vector<std::vector<bool>> aMatch(strPattern.size() + 1,
+                                          std::vector<bool>(strName.size() + 1, false));
+    aMatch[0][0] = true;
+    for (std::size_t i = 1; i <= strPattern.size(); ++i) {
+        char chPattern = strPattern[i - 1];
+        aMatch[i][0] = chPattern == '*' && aMatch[i - 1][0];
+        for (std::size_t j = 1; j <= strName.size(); ++j) {
+            if (chPattern == '*')
+                aMatch[i][j] = aMatch[i - 1][j] || aMatch[i][j - 1];
+            else
+                aMatch[i][j] = aMatch[i - 1][j - 1] &&
+                               (chPattern == '?' || Upper(chPattern) == Upper(strName[j - 1]));
+        }
+    }
+    return aMatch[strPattern.size()][strName.size()];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
+{
+    std::string_view strInput(reinterpret_cast<const char*>(pData), nSize);
+    std::string strData;
+    uint32_t dwType = 0;
+    posix::FindRegistryValue(strInput, "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion",
+                             "Home Directory", strData, dwType);
+    posix::FindRegistryValue(strInput, "a", "", strData, dwType);
+
+    // Pattern and name: the input split at its first NUL.
+    std::size_t nNul = strInput.find('\0');
+    if (nNul != std::string_view::npos && nSize <= 256) {
+        std::string_view strPattern = strInput.substr(0, nNul);
+        std::string_view strName = strInput.substr(nNul + 1);
+        if (strPattern != "*.*" && posix::MatchWildcard(strPattern, strName) != ReferenceMatch(strPattern, strName))
+            std::abort();
+    }
+    return 0;
+}
