@@ -93,6 +93,10 @@ bool ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode
     std::string_view strLine;
     CLineReader::Result result;
     while ((result = reader.ReadLine(strLine)) == CLineReader::kLine) {
+        // Every text of a row comes from its own line, and only a virus event makes
+        // one: the history export need not parse any other line.
+        if (nMode == EXPORT_MODE_HISTORY && ReadEventType(strLine) != kVirusEvent)
+            continue;
         entry.ParseLine(strLine);
         if (nMode == EXPORT_MODE_HISTORY && !WriteHistoryRow(entry))
             bComplete = false;

@@ -14,10 +14,12 @@ void CLineReader::Keep(const char* pData, std::size_t nSize)
     m_strLong.append(pData, nSize);
 }
 
-std::string_view CLineReader::Finish(std::string_view strLine, bool bLineFeed)
+std::string_view CLineReader::Finish(std::string_view strLine, bool bLineFeed) const
 {
     if (bLineFeed && !strLine.empty() && strLine.back() == '\r')
         strLine.remove_suffix(1);
+    if (!m_bNulRead)
+        return strLine;
     if (const void* pNul = std::memchr(strLine.data(), '\0', strLine.size()))
         strLine = strLine.substr(0, static_cast<const char*>(pNul) - strLine.data());
     return strLine;
@@ -29,6 +31,9 @@ CLineReader::Result CLineReader::ReadLine(std::string_view& strLine)
         return kEnd;
     bool bSpanning = false;
     m_strLong.clear();
+    // Lines are looked through for a NUL only while one is in the buffer, or was in
+    // an earlier read of a line that spans reads.
+    m_bNulRead = m_nPos < m_nEnd && m_bNulRead;
     for (;;) {
         if (m_nPos < m_nEnd) {
             const char* pStart = m_achBuffer + m_nPos;
@@ -60,5 +65,6 @@ CLineReader::Result CLineReader::ReadLine(std::string_view& strLine)
             return kLine;
         }
         m_nEnd = static_cast<std::size_t>(nRead);
+        m_bNulRead = m_bNulRead || std::memchr(m_achBuffer, '\0', m_nEnd) != nullptr;
     }
 }

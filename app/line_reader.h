@@ -28,7 +28,7 @@ public:
 
 private:
     void Keep(const char* pData, std::size_t nSize);
-    static std::string_view Finish(std::string_view strLine, bool bLineFeed);
+    std::string_view Finish(std::string_view strLine, bool bLineFeed) const;
 
     plat::File* m_pFile;
     char m_achBuffer[1 << 16];
@@ -36,5 +36,6 @@ private:
     std::size_t m_nEnd = 0;
     bool m_bDone = false;
     bool m_bLineCut = false;
+    bool m_bNulRead = false;  // a NUL came in a read this line may hold
     std::string m_strLong;  // a line that spans reads
 };

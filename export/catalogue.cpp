@@ -15,6 +15,6 @@ bool LoadCatalogueString(std::string& strText, uint32_t nID)
         strText.clear();
         return false;
     }
-    strText.assign(pEntry->szText);
+    strText.assign(pEntry->strText);
     return true;
 }

@@ -26,38 +26,47 @@ void CLogEntry::GetDateText(std::string& strText) const
     strText = FormatLogDate(m_Time);
 }
 
-void CLogEntry::SplitPath(std::string& strFileName, std::string& strLocation) const
+bool CLogEntry::FindPathParts(std::string_view& strFileName, std::string_view& strLocation) const
 {
+    const std::string_view strPath = m_strPath;
+    std::size_t nBackslash = strPath.rfind('\\');
     if (m_nContainerFlag != 0 && m_nContainerLevel != 0) {
         // Container form: "container>member"; the member may have folders of its own.
-        std::size_t nMarker = m_strPath.rfind('>');
-        if (nMarker == std::string::npos)
-            return;
-        std::size_t nBackslash = m_strPath.rfind('\\');
-        if (nBackslash != std::string::npos && nBackslash > nMarker) {
-            strLocation.assign(m_strPath, 0, nBackslash + 1);
-            strFileName.assign(m_strPath, nBackslash + 1, std::string::npos);
-        } else {
+        std::size_t nMarker = strPath.rfind('>');
+        if (nMarker == std::string_view::npos)
+            return false;
+        if (nBackslash == std::string_view::npos || nBackslash < nMarker) {
             // A member without folders: the location is the container itself.
-            strLocation.assign(m_strPath, 0, nMarker);
-            strFileName.assign(m_strPath, nMarker + 1, std::string::npos);
+            strLocation = strPath.substr(0, nMarker);
+            strFileName = strPath.substr(nMarker + 1);
+            return true;
         }
-        return;
+    } else if (nBackslash == std::string_view::npos) {
+        strLocation = strPath;
+        strFileName = strPath;
+        return true;
     }
-    std::size_t nBackslash = m_strPath.rfind('\\');
-    if (nBackslash == std::string::npos) {
-        strLocation = m_strPath;
-        strFileName = m_strPath;
+    strLocation = strPath.substr(0, nBackslash + 1);
+    strFileName = strPath.substr(nBackslash + 1);
+    return true;
+}
+
+void CLogEntry::SplitPath(std::string& strFileName, std::string& strLocation) const
+{
+    std::string_view strNamePart;
+    std::string_view strLocationPart;
+    if (!FindPathParts(strNamePart, strLocationPart))
         return;
-    }
-    strLocation.assign(m_strPath, 0, nBackslash + 1);
-    strFileName.assign(m_strPath, nBackslash + 1, std::string::npos);
+    strFileName.assign(strNamePart);
+    strLocation.assign(strLocationPart);
 }
 
 void CLogEntry::GetFileNameText(std::string& strText) const
 {
-    std::string strLocation;
-    SplitPath(strText, strLocation);
+    std::string_view strNamePart;
+    std::string_view strLocationPart;
+    if (FindPathParts(strNamePart, strLocationPart))
+        strText.assign(strNamePart);
 }
 
 void CLogEntry::GetLocationText(std::string& strText) const
@@ -66,8 +75,10 @@ void CLogEntry::GetLocationText(std::string& strText) const
         LoadCatalogueString(strText, 38);
         return;
     }
-    std::string strFileName;
-    SplitPath(strFileName, strText);
+    std::string_view strNamePart;
+    std::string_view strLocationPart;
+    if (FindPathParts(strNamePart, strLocationPart))
+        strText.assign(strLocationPart);
 }
 
 void CLogEntry::GetVirusNameText(std::string& strText) const

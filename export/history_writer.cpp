@@ -7,15 +7,34 @@
 
 namespace {
 
-constexpr int32_t kVirusEvent = 5;
 constexpr int32_t nQuarantineID = 45;  // "Quarantine"
 constexpr int32_t nDeletedID = 4002;   // "Deleted"
 
 }  // namespace
 
+namespace {
+
+// The characters that make a field quoted, as a table: one look per character.
+struct CQuoteTable {
+    bool abSpecial[256] = {};
+    CQuoteTable() { abSpecial[','] = abSpecial['"'] = abSpecial['\r'] = abSpecial['\n'] = true; }
+};
+
+bool NeedsQuotes(std::string_view strField)
+{
+    static const CQuoteTable table;
+    for (char ch : strField) {
+        if (table.abSpecial[static_cast<unsigned char>(ch)])
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 void AppendCsvField(std::string& strRow, std::string_view strField)
 {
-    if (strField.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!NeedsQuotes(strField)) {
         strRow += strField;
         return;
     }
@@ -31,31 +50,33 @@ void AppendCsvField(std::string& strRow, std::string_view strField)
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
 {
     strRow.clear();
-    std::string strText;
-    auto addField = [&](const std::string& strField, const char* szAfter) {
+    // Kept between rows, as the row is: a field then costs no allocation.
+    static std::string strText;
+    auto addField = [&](const std::string& strField, char chAfter) {
         AppendCsvField(strRow, strField);
-        strRow += szAfter;
+        strRow += chAfter;
     };
     auto fieldOf = [&](void (CLogEntry::*pFormatter)(std::string&) const) -> const std::string& {
         strText.clear();
         (entry.*pFormatter)(strText);
         return strText;
     };
-    addField(fieldOf(&CLogEntry::GetDateText), ",");
-    addField(fieldOf(&CLogEntry::GetFileNameText), ",");
-    addField(fieldOf(&CLogEntry::GetVirusNameText), ",");
-    addField(fieldOf(&CLogEntry::GetVirusTypeText), ",");
-    addField(entry.GetActionText(entry.m_nActionTaken, 1), ",");
-    addField(entry.m_strComputer, ",");
-    addField(entry.m_strUser, ",");
-    addField(fieldOf(&CLogEntry::GetLocationText), ",");
-    addField(fieldOf(&CLogEntry::GetStatusText), ",");
+    addField(fieldOf(&CLogEntry::GetDateText), ',');
+    addField(fieldOf(&CLogEntry::GetFileNameText), ',');
+    addField(fieldOf(&CLogEntry::GetVirusNameText), ',');
+    addField(fieldOf(&CLogEntry::GetVirusTypeText), ',');
+    addField(entry.GetActionText(entry.m_nActionTaken, 1), ',');
+    addField(entry.m_strComputer, ',');
+    addField(entry.m_strUser, ',');
+    addField(fieldOf(&CLogEntry::GetLocationText), ',');
+    addField(fieldOf(&CLogEntry::GetStatusText), ',');
     strText.clear();
     entry.GetCurrentLocationText(strText, nQuarantineID, nDeletedID);
-    addField(strText, ",");
-    addField(entry.GetActionText(entry.m_nPrimaryAction, 0), ",");
-    addField(entry.GetActionText(entry.m_nSecondaryAction, 0), ",");
-    addField(fieldOf(&CLogEntry::GetScanTypeText), "\r\n");
+    addField(strText, ',');
+    addField(entry.GetActionText(entry.m_nPrimaryAction, 0), ',');
+    addField(entry.GetActionText(entry.m_nSecondaryAction, 0), ',');
+    AppendCsvField(strRow, fieldOf(&CLogEntry::GetScanTypeText));
+    strRow += "\r\n";
 }
 
 bool WriteHistoryRow(const CLogEntry& entry)

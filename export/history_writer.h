@@ -1,12 +1,16 @@
 // Appending one log entry's row to the history file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 class CLogEntry;
 
 constexpr const char* kHistoryFileName = "VirusHist.csv";
+
+// The event type of a virus event: the only entries that make a row.
+constexpr int32_t kVirusEvent = 5;
 
 // Appends the 13-field row of an entry of event type 5 to the history file, opening
 // and closing the file for this row alone; any other entry leaves the file untouched.

@@ -3,10 +3,9 @@
 #include "logentry/log_entry.h"
 
 #include <climits>
+#include <cstring>
 
 namespace {
-
-constexpr int kColumnCount = 33;
 
 bool IsCSpace(char ch)
 {
@@ -58,6 +57,22 @@ bool ScanNumber(const char*& p, const char* pEnd, int nWidth, unsigned nBase, ui
     return true;
 }
 
+// Exactly nCount digits of nBase at p, as one value; false when one is not a digit.
+// The common forms of the time and stamp columns are read this way: for them it
+// gives what the scans give.
+bool ReadDigits(const char* p, int nCount, unsigned nBase, uint32_t& dwValue)
+{
+    uint32_t dwResult = 0;
+    for (int i = 0; i < nCount; ++i) {
+        int nDigit = DigitValue(p[i], nBase);
+        if (nDigit < 0)
+            return false;
+        dwResult = dwResult * nBase + static_cast<uint32_t>(nDigit);
+    }
+    dwValue = dwResult;
+    return true;
+}
+
 // Column 0: "%2X%2X%2X%2X%2X%2X" into the six parts of the time. Parts the text does
 // not supply are 0, so a line's time never mixes with an earlier line's.
 void ScanTime(std::string_view strText, LOGTIME& time)
@@ -66,6 +81,17 @@ void ScanTime(std::string_view strText, LOGTIME& time)
                                   &time.byHour, &time.byMinute, &time.bySecond};
     const char* p = strText.data();
     const char* const pEnd = p + strText.size();
+    if (strText.size() >= 12) {
+        uint32_t adwParts[6];
+        int nParts = 0;
+        while (nParts < 6 && ReadDigits(p + 2 * nParts, 2, 16, adwParts[nParts]))
+            ++nParts;
+        if (nParts == 6) {
+            for (int i = 0; i < 6; ++i)
+                *apbyParts[i] = static_cast<uint8_t>(adwParts[i]);
+            return;
+        }
+    }
     bool bScanning = true;
     for (uint8_t* pbyPart : apbyParts) {
         uint32_t dwValue = 0;
@@ -73,6 +99,79 @@ void ScanTime(std::string_view strText, LOGTIME& time)
         *pbyPart = bScanning ? static_cast<uint8_t>(dwValue) : 0;
     }
 }
+
+
+// Walks the columns of one line from left to right. A column ends at a comma, which
+// also drops one double quote at its end; the last column is the rest of the line,
+// unchanged. Past the end of the line every column is empty.
+class CColumnCursor {
+public:
+    explicit CColumnCursor(std::string_view strLine)
+        : m_p(strLine.data()), m_pEnd(strLine.data() + strLine.size())
+    {
+    }
+
+    bool AtQuote() const { return m_p < m_pEnd && *m_p == '"'; }
+
+    std::string_view Next()
+    {
+        const char* const pStart = m_p;
+        if (m_p == m_pEnd)
+            return {};
+        const char* pStop = static_cast<const char*>(
+            std::memchr(m_p, ',', static_cast<std::size_t>(m_pEnd - m_p)));
+        if (pStop == nullptr)
+            return Rest();  // the last column keeps a closing quote
+        m_p = pStop + 1;
+        if (pStop > pStart && pStop[-1] == '"')
+            --pStop;
+        return std::string_view(pStart, static_cast<std::size_t>(pStop - pStart));
+    }
+
+    // ParseInteger of the next column. Most columns are a few plain digits: those
+    // are converted on the way to the comma; anything else takes the general rules.
+    int32_t NextInteger()
+    {
+        const char* p = m_p;
+        const char* const pDigitsEnd = m_pEnd - p > 9 ? p + 9 : m_pEnd;
+        int32_t nValue = 0;
+        for (; p < pDigitsEnd && static_cast<unsigned char>(*p - '0') < 10; ++p)
+            nValue = nValue * 10 + (*p - '0');
+        if (p == m_pEnd || *p == ',') {
+            m_p = p < m_pEnd ? p + 1 : m_pEnd;
+            return nValue;
+        }
+        return ParseInteger(Next());
+    }
+
+    // A column that starts with a quote: the text up to the next quote. The character
+    // after that quote is dropped as the separator, whatever it is. Without a closing
+    // quote the text is empty and only the character after the opening quote goes.
+    std::string_view NextQuoted()
+    {
+        const char* const pStart = m_p + 1;
+        const void* pQuote = std::memchr(pStart, '"', static_cast<std::size_t>(m_pEnd - pStart));
+        if (pQuote == nullptr) {
+            m_p = pStart < m_pEnd ? pStart + 1 : m_pEnd;
+            return {};
+        }
+        const char* const pStop = static_cast<const char*>(pQuote);
+        m_p = m_pEnd - pStop > 1 ? pStop + 2 : m_pEnd;
+        return std::string_view(pStart, static_cast<std::size_t>(pStop - pStart));
+    }
+
+    // The rest of the line as one column.
+    std::string_view Rest()
+    {
+        std::string_view strRest(m_p, static_cast<std::size_t>(m_pEnd - m_p));
+        m_p = m_pEnd;
+        return strRest;
+    }
+
+private:
+    const char* m_p;
+    const char* const m_pEnd;
+};
 
 }  // namespace
 
@@ -97,6 +196,13 @@ int32_t ParseInteger(std::string_view strText)
     return static_cast<int32_t>(bNegative ? -nValue : nValue);
 }
 
+int32_t ReadEventType(std::string_view strLine)
+{
+    CColumnCursor columns(strLine);
+    columns.Next();
+    return columns.NextInteger();
+}
+
 void CLogEntry::Reset()
 {
     m_nHeldKind = 0;
@@ -109,105 +215,83 @@ void CLogEntry::Reset()
 
 void CLogEntry::ParseLine(std::string_view strLine)
 {
-    std::string_view strRest = strLine;
-    for (int nColumn = 0; nColumn < kColumnCount; ++nColumn) {
-        std::string_view strText;
-        const bool bQuoteFirst = !strRest.empty() && strRest.front() == '"';
-        std::size_t k;
-        if (nColumn == 13 && !bQuoteFirst) {
-            // Column 13 without an opening quote runs to the end of the line.
-            m_bUnquotedDescription = 1;
-            StoreColumn(nColumn, strRest);
-            strRest = {};
-            continue;
-        }
-        if (nColumn == 13 || (nColumn == 7 && bQuoteFirst)) {
-            // Quoted: the text up to the next quote; the character after that quote is
-            // dropped as the separator, whatever it is.
-            strRest.remove_prefix(1);
-            std::size_t nQuote = strRest.find('"');
-            k = nQuote == std::string_view::npos ? 0 : nQuote + 1;
-        } else {
-            k = strRest.find(',');
-            if (k == std::string_view::npos) {
-                StoreColumn(nColumn, strRest);
-                strRest = {};
-                continue;
-            }
-        }
-        strText = strRest.substr(0, k);
-        if (!strText.empty() && strText.back() == '"')
-            strText.remove_suffix(1);
-        strRest = strRest.size() > k ? strRest.substr(k + 1) : std::string_view();
-        StoreColumn(nColumn, strText);
+    CColumnCursor columns(strLine);
+    ScanTime(columns.Next(), m_Time);
+    m_nEvent = columns.NextInteger();
+    if (m_nEvent == 2 || m_nEvent == 21) {
+        m_HeldTime = m_Time;
+        m_nHeldKind = m_nEvent == 2 ? 1 : 2;
+    } else if (m_nEvent == 3) {
+        m_HeldTime = LOGTIME{};
     }
+    m_nCol2 = columns.NextInteger();
+    m_nScanType = columns.NextInteger();
+    m_strComputer.assign(columns.Next());
+    m_strUser.assign(columns.Next());
+    m_strVirusName.assign(columns.Next());
+    m_strPath.assign(columns.AtQuote() ? columns.NextQuoted() : columns.Next());
+    m_nPrimaryAction = columns.NextInteger();
+    m_nSecondaryAction = columns.NextInteger();
+    m_nActionTaken = columns.NextInteger();
+    const int32_t nVirusType = columns.NextInteger();
+    m_nVirusType = m_nEvent == 10 ? 0 : nVirusType;
+    m_nFlags = columns.NextInteger();
+    if (columns.AtQuote()) {
+        m_strDescription.assign(columns.NextQuoted());
+    } else {
+        // Without an opening quote the description runs to the end of the line, and
+        // every later column is empty.
+        m_bUnquotedDescription = 1;
+        m_strDescription.assign(columns.Rest());
+    }
+    m_nCol14 = columns.NextInteger();
+    m_strCol15.assign(columns.Next());
+    m_nCol16 = columns.NextInteger();
+    m_strCol17.assign(columns.Next());
+    m_nCol18 = columns.NextInteger();
+    m_nCol19 = columns.NextInteger();
+    m_nCol20 = columns.NextInteger();
+    m_nCol21 = columns.NextInteger();
+    m_nCol22 = columns.NextInteger();
+    m_nContainerFlag = columns.NextInteger();
+    m_nContainerLevel = columns.NextInteger();
+    m_nCol25 = columns.NextInteger();
+    ScanStamp(columns.Next());
+    const std::string_view strCol27 = columns.Next();
+    if (!strCol27.empty())
+        m_nCol27 = ParseInteger(strCol27);
+    m_nCol28 = columns.NextInteger();
+    m_nCol29 = columns.NextInteger();
+    m_nCol30 = columns.NextInteger();
+    m_strCol31.assign(columns.Next());
+    m_strCol32.assign(columns.Next());
 }
 
-void CLogEntry::StoreColumn(int nColumn, std::string_view strText)
+void CLogEntry::ScanStamp(std::string_view strText)
 {
-    switch (nColumn) {
-    case 0: ScanTime(strText, m_Time); break;
-    case 1:
-        m_nEvent = ParseInteger(strText);
-        if (m_nEvent == 2 || m_nEvent == 21) {
-            m_HeldTime = m_Time;
-            m_nHeldKind = m_nEvent == 2 ? 1 : 2;
-        } else if (m_nEvent == 3) {
-            m_HeldTime = LOGTIME{};
-        }
-        break;
-    case 2: m_nCol2 = ParseInteger(strText); break;
-    case 3: m_nScanType = ParseInteger(strText); break;
-    case 4: m_strComputer.assign(strText); break;
-    case 5: m_strUser.assign(strText); break;
-    case 6: m_strVirusName.assign(strText); break;
-    case 7: m_strPath.assign(strText); break;
-    case 8: m_nPrimaryAction = ParseInteger(strText); break;
-    case 9: m_nSecondaryAction = ParseInteger(strText); break;
-    case 10: m_nActionTaken = ParseInteger(strText); break;
-    case 11: m_nVirusType = m_nEvent == 10 ? 0 : ParseInteger(strText); break;
-    case 12: m_nFlags = ParseInteger(strText); break;
-    case 13: m_strDescription.assign(strText); break;
-    case 14: m_nCol14 = ParseInteger(strText); break;
-    case 15: m_strCol15.assign(strText); break;
-    case 16: m_nCol16 = ParseInteger(strText); break;
-    case 17: m_strCol17.assign(strText); break;
-    case 18: m_nCol18 = ParseInteger(strText); break;
-    case 19: m_nCol19 = ParseInteger(strText); break;
-    case 20: m_nCol20 = ParseInteger(strText); break;
-    case 21: m_nCol21 = ParseInteger(strText); break;
-    case 22: m_nCol22 = ParseInteger(strText); break;
-    case 23: m_nContainerFlag = ParseInteger(strText); break;
-    case 24: m_nContainerLevel = ParseInteger(strText); break;
-    case 25: m_nCol25 = ParseInteger(strText); break;
-    case 26: {
-        // "%04u%02u%02u.%03u": each value the scan reaches replaces its member.
-        const char* p = strText.data();
-        const char* const pEnd = p + strText.size();
-        uint32_t dwValue = 0;
-        if (!ScanNumber(p, pEnd, 4, 10, dwValue))
-            break;
-        m_wStampYear = static_cast<uint16_t>(dwValue);
-        if (!ScanNumber(p, pEnd, 2, 10, dwValue))
-            break;
-        m_wStampMonth = static_cast<uint16_t>(dwValue);
-        if (!ScanNumber(p, pEnd, 2, 10, dwValue))
-            break;
-        m_wStampDay = static_cast<uint16_t>(dwValue);
-        if (p == pEnd || *p++ != '.' || !ScanNumber(p, pEnd, 3, 10, dwValue))
-            break;
+    // "%04u%02u%02u.%03u": each value the scan reaches replaces its member.
+    const char* p = strText.data();
+    const char* const pEnd = p + strText.size();
+    uint32_t dwValue = 0;
+    uint32_t dwDate = 0;
+    if (strText.size() >= 12 && ReadDigits(p, 8, 10, dwDate) && p[8] == '.' &&
+        ReadDigits(p + 9, 3, 10, dwValue)) {
+        m_wStampYear = static_cast<uint16_t>(dwDate / 10000);
+        m_wStampMonth = static_cast<uint16_t>(dwDate / 100 % 100);
+        m_wStampDay = static_cast<uint16_t>(dwDate % 100);
         m_dwStampRevision = dwValue;
-        break;
+        return;
     }
-    case 27:
-        if (!strText.empty())
-            m_nCol27 = ParseInteger(strText);
-        break;
-    case 28: m_nCol28 = ParseInteger(strText); break;
-    case 29: m_nCol29 = ParseInteger(strText); break;
-    case 30: m_nCol30 = ParseInteger(strText); break;
-    case 31: m_strCol31.assign(strText); break;
-    case 32: m_strCol32.assign(strText); break;
-    default: break;
-    }
+    if (!ScanNumber(p, pEnd, 4, 10, dwValue))
+        return;
+    m_wStampYear = static_cast<uint16_t>(dwValue);
+    if (!ScanNumber(p, pEnd, 2, 10, dwValue))
+        return;
+    m_wStampMonth = static_cast<uint16_t>(dwValue);
+    if (!ScanNumber(p, pEnd, 2, 10, dwValue))
+        return;
+    m_wStampDay = static_cast<uint16_t>(dwValue);
+    if (p == pEnd || *p++ != '.' || !ScanNumber(p, pEnd, 3, 10, dwValue))
+        return;
+    m_dwStampRevision = dwValue;
 }

@@ -89,8 +89,14 @@ public:
     int32_t m_bUnquotedDescription = 0;
 
 private:
-    void StoreColumn(int nColumn, std::string_view strText);
+    void ScanStamp(std::string_view strText);
+    // The two parts of m_strPath that SplitPath gives; false when it leaves both as
+    // they are (a container path without ">").
+    bool FindPathParts(std::string_view& strFileName, std::string_view& strLocation) const;
 };
+
+// The event type of a line, as ParseLine stores it in m_nEvent.
+int32_t ReadEventType(std::string_view strLine);
 
 // The C runtime's atoi, saturating at the limits of a 32-bit integer as the Windows
 // runtime does: leading white space, an optional sign, then decimal digits.

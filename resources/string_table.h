@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 struct CatalogueEntry {
     uint16_t wID;
-    const char* szText;
+    std::string_view strText;
 };
 
 // Sorted by id.

@@ -188,8 +188,9 @@ File* OpenFile(const char* szPath, int nFlags)
         g_dwLastError = ErrorOf(errno);
         return nullptr;
     }
+    // A folder opens for reading (not for writing: EISDIR), but is not a file.
     struct stat info;
-    if (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if ((nFlags & O_ACCMODE) == O_RDONLY && (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode))) {
         close(nFd);
         g_dwLastError = ERROR_ACCESS_DENIED;
         return nullptr;
