@@ -2,6 +2,8 @@
 // file only ever holds whole rows.
 #include "export/history_writer.h"
 
+#include <cstring>
+
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
 
@@ -10,40 +12,38 @@ namespace {
 constexpr int32_t nQuarantineID = 45;  // "Quarantine"
 constexpr int32_t nDeletedID = 4002;   // "Deleted"
 
-}  // namespace
-
-namespace {
-
-// The characters that make a field quoted, as a table: one look per character.
-struct CQuoteTable {
-    bool abSpecial[256] = {};
-    CQuoteTable() { abSpecial[','] = abSpecial['"'] = abSpecial['\r'] = abSpecial['\n'] = true; }
-};
-
-bool NeedsQuotes(std::string_view strField)
+// A field needs quotes when it holds a comma, a double quote, a CR or an LF. The C
+// library's strcspn finds those fast; it also stops at a NUL, which inside a field
+// is only passed over.
+bool NeedsQuotes(const std::string& strField)
 {
-    static const CQuoteTable table;
-    for (char ch : strField) {
-        if (table.abSpecial[static_cast<unsigned char>(ch)])
+    std::size_t nPos = 0;
+    while (nPos < strField.size()) {
+        nPos += std::strcspn(strField.c_str() + nPos, ",\"\r\n");
+        if (nPos < strField.size() && strField[nPos] != '\0')
             return true;
+        ++nPos;
     }
     return false;
 }
 
 }  // namespace
 
-void AppendCsvField(std::string& strRow, std::string_view strField)
+void AppendCsvField(std::string& strRow, const std::string& strField)
 {
     if (!NeedsQuotes(strField)) {
         strRow += strField;
         return;
     }
+    // Each inner quote doubled: the text up to and with it, then one more.
     strRow += '"';
-    for (char ch : strField) {
-        if (ch == '"')
-            strRow += '"';
-        strRow += ch;
+    std::size_t nStart = 0;
+    for (std::size_t nQuote; (nQuote = strField.find('"', nStart)) != std::string::npos;
+         nStart = nQuote + 1) {
+        strRow.append(strField, nStart, nQuote + 1 - nStart);
+        strRow += '"';
     }
+    strRow.append(strField, nStart, std::string::npos);
     strRow += '"';
 }
 

@@ -133,6 +133,14 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt)
         AppendCsvField(strRow, test.szField);
         EXPECT_EQ(strRow, test.szWritten);
     }
+    // A NUL inside a field neither hides what follows it nor quotes the field.
+    using namespace std::string_literals;
+    for (const auto& [strField, strWritten] :
+         {std::pair{"a\0b"s, "a\0b"s}, {"a\0,b"s, "\"a\0,b\""s}, {"\0\""s, "\"\0\"\"\""s}}) {
+        std::string strRow;
+        AppendCsvField(strRow, strField);
+        EXPECT_EQ(strRow, strWritten);
+    }
 }
 
 TEST_F(HistoryWriter, IdenticalEntriesGiveIdenticalRows)

@@ -1,6 +1,6 @@
 // Writes activity logs of the product's line format for tests, samples and
 // benchmarks: deterministic from a seed, any total size, split over any number of
-// files, with a chosen share of virus events.
+// files (one a day, its events in time order), with a chosen share of virus events.
 //
 //   loggen --out DIR [--seed N] [--bytes N] [--files N] [--virus-percent P]
 //          [--name-base N]
@@ -48,12 +48,24 @@ const int kVirusTypes[] = {0, 0x1, 0x100, 0x300, 0x500, 0x700, 0x10000, 0x100000
                            static_cast<int>(0x80000001u), 0x200, 0x101, 0x100};
 const int kOtherEvents[] = {2, 3, 4, 6, 7, 10, 21, 2, 4, 4};
 
-void AppendHexTime(std::string& strLine, Random& random)
+// The day of a log file: the product writes one file a day, named after it.
+struct Day {
+    int nYear;
+    int nMonth;  // 1 to 12
+    int nDay;
+};
+
+Day DayOfFile(int nFile)
+{
+    return Day{2001 + nFile / 336, 1 + nFile % 12, 1 + (nFile / 12) % 28};
+}
+
+void AppendHexTime(std::string& strLine, const Day& day, long nSecond)
 {
     char szTime[16];
-    std::snprintf(szTime, sizeof(szTime), "%02X%02X%02X%02X%02X%02X", 20 + random.Below(30),
-                  random.Below(12), 1 + random.Below(28), random.Below(24), random.Below(60),
-                  random.Below(60));
+    std::snprintf(szTime, sizeof(szTime), "%02X%02X%02X%02X%02X%02X", day.nYear - 1970,
+                  day.nMonth - 1, day.nDay, static_cast<int>(nSecond / 3600),
+                  static_cast<int>(nSecond / 60 % 60), static_cast<int>(nSecond % 60));
     strLine += szTime;
 }
 
@@ -79,7 +91,7 @@ void MakePath(Random& random, std::string& strPath, int& nContainerFlag, int& nC
     }
 }
 
-void AppendLine(std::string& strLine, Random& random, bool bVirus)
+void AppendLine(std::string& strLine, Random& random, bool bVirus, const Day& day, long nSecond)
 {
     char szNumber[32];
     auto number = [&](long long nValue) {
@@ -89,7 +101,7 @@ void AppendLine(std::string& strLine, Random& random, bool bVirus)
     std::string strPath;
     int nContainerFlag, nContainerLevel;
     MakePath(random, strPath, nContainerFlag, nContainerLevel);
-    AppendHexTime(strLine, random);
+    AppendHexTime(strLine, day, nSecond);
     strLine += ',';
     number(bVirus ? 5 : random.Pick(kOtherEvents));
     strLine += ',';
@@ -180,10 +192,10 @@ int main(int argc, char** argv)
     std::string strLine;
     std::string strChunk;
     for (int nFile = 0; nFile < nFiles; ++nFile) {
-        int nDay = nNameBase + nFile;
+        const Day day = DayOfFile(nNameBase + nFile);
         char szPath[4096];
-        std::snprintf(szPath, sizeof(szPath), "%s/%02d%02d%04d.log", szOut, 1 + nDay % 12,
-                      1 + (nDay / 12) % 28, 2001 + nDay / 336);
+        std::snprintf(szPath, sizeof(szPath), "%s/%02d%02d%04d.log", szOut, day.nMonth, day.nDay,
+                      day.nYear);
         std::FILE* pFile = std::fopen(szPath, "wb");
         if (pFile == nullptr) {
             std::perror(szPath);
@@ -193,7 +205,10 @@ int main(int argc, char** argv)
         strChunk.clear();
         while (nWritten < nPerFile) {
             strLine.clear();
-            AppendLine(strLine, random, random.Next() % 10000 < nVirusPer10k);
+            // The day's events in time order.
+            const long nSecond =
+                nPerFile > 0 ? static_cast<long>(nWritten * 86399 / nPerFile) : 0;
+            AppendLine(strLine, random, random.Next() % 10000 < nVirusPer10k, day, nSecond);
             strLine += "\r\n";
             strChunk += strLine;
             nWritten += static_cast<long long>(strLine.size());
