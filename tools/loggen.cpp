@@ -62,7 +62,7 @@ Day DayOfFile(int nFile)
 
 void AppendHexTime(std::string& strLine, const Day& day, long nSecond)
 {
-    char szTime[16];
+    char szTime[32];
     std::snprintf(szTime, sizeof(szTime), "%02X%02X%02X%02X%02X%02X", day.nYear - 1970,
                   day.nMonth - 1, day.nDay, static_cast<int>(nSecond / 3600),
                   static_cast<int>(nSecond / 60 % 60), static_cast<int>(nSecond % 60));
@@ -93,7 +93,7 @@ void MakePath(Random& random, std::string& strPath, int& nContainerFlag, int& nC
 
 void AppendLine(std::string& strLine, Random& random, bool bVirus, const Day& day, long nSecond)
 {
-    char szNumber[32];
+    char szNumber[64];
     auto number = [&](long long nValue) {
         std::snprintf(szNumber, sizeof(szNumber), "%lld", nValue);
         strLine += szNumber;

@@ -10,12 +10,8 @@ import sys
 import tempfile
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-LINUX_EXE = os.path.join(ROOT, "build", "native", "virushist")
-WINDOWS_EXE = os.path.join(ROOT, "build", "mingw", "virushist.exe")
-LOGGEN = os.path.join(ROOT, "build", "native", "loggen")
-KEY = r"HKLM\Software\Ordvane\Pellmoor\Scarnel6\CurrentVersion"
-PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
+from common import (COMMANDS, KEY, LOGGEN, PRODUCT, ROOT, check_no_sanitizer_report, make_prefix,
+                    parse_rows, prefix_env, read_history)
 
 
 class EndToEnd(unittest.TestCase):
@@ -23,7 +19,7 @@ class EndToEnd(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="vh-e2e-")
         cls.prefix = os.path.join(cls.work, "prefix")
-        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEDEBUG="-all", LC_ALL="en_US.UTF-8")
+        cls.env = prefix_env(cls.prefix)
         logs = os.path.join(cls.work, "logs")
         os.mkdir(logs)
         for name in os.listdir(os.path.join(ROOT, "samples", "logs")):
@@ -31,8 +27,7 @@ class EndToEnd(unittest.TestCase):
         # A generated corpus of well over 10,000 lines beside the sample.
         subprocess.run([LOGGEN, "--out", logs, "--seed", "5", "--bytes", "4000000",
                         "--files", "3", "--virus-percent", "20", "--name-base", "40"], check=True)
-        subprocess.run([os.path.join(ROOT, "scripts", "make-prefix"), cls.prefix],
-                       env=dict(cls.env, LOGS=logs), check=True)
+        make_prefix(cls.prefix, logs, cls.env)
         cls.lines = 0
         for name in os.listdir(logs):
             with open(os.path.join(logs, name), "rb") as f:
@@ -46,7 +41,7 @@ class EndToEnd(unittest.TestCase):
     def run_both(self, args=(), before=None):
         """Runs each executable in a folder of its own: (exit status, file bytes) each."""
         results = []
-        for name, command in (("linux", [LINUX_EXE]), ("windows", ["wine", WINDOWS_EXE])):
+        for name, command in COMMANDS.items():
             cwd = os.path.join(self.work, name)
             shutil.rmtree(cwd, ignore_errors=True)
             os.mkdir(cwd)
@@ -54,22 +49,13 @@ class EndToEnd(unittest.TestCase):
                 before(cwd)
             done = subprocess.run(command + list(args), cwd=cwd, env=self.env,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            output = os.path.join(cwd, "VirusHist.csv")
-            data = None
-            if os.path.isfile(output):
-                with open(output, "rb") as f:
-                    data = f.read()
-            results.append((done.returncode, data, done.stdout))
+            if name == "linux":
+                check_no_sanitizer_report(self, done.stderr)
+            results.append((done.returncode, read_history(cwd), done.stdout))
         return results
 
     def rows(self, data):
-        text = data.decode("latin-1")
-        self.assertTrue(text == "" or text.endswith("\r\n"))
-        # Read again as a whole file: quoted fields may hold line ends.
-        rows = list(csv.reader(text.splitlines(keepends=True)))
-        for row in rows:
-            self.assertEqual(len(row), 13, row)
-        return rows
+        return parse_rows(self, data)
 
     @staticmethod
     def date_parts(text):

@@ -1,0 +1,325 @@
+#!/usr/bin/env python3
+"""Faults and bad input, end to end: the Linux build, and the Windows build under
+Wine where Wine can produce the fault. Each case states the rows, the file and the
+exit status it expects. Faults "during the run" are timed with a log that is a named
+pipe: the export blocks reading it while the test changes the history file."""
+import os
+import pwd
+import random
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from common import (COMMANDS, KEY, LINUX_BUILD, PRODUCT, check_no_sanitizer_report, fresh_folder,
+                    make_prefix, parse_rows, prefix_env, read_history, set_registry)
+
+SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+IS_ROOT = os.geteuid() == 0
+NOBODY = 65534
+
+
+def virus_line(name):
+    """A virus event whose row has name as its file name."""
+    return ("1F0B190E1E00,5,0,1,PC01,alice,Test.Virus,C:\\Data\\%s,5,1,5,256,0,\"\","
+            ",,,,,,,,,0,0,,20011225.001,,,,,,\r\n" % name).encode()
+
+
+def names(rows):
+    return [row[1] for row in rows]
+
+
+class Faults(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vh-faults-")
+        os.chmod(cls.work, 0o755)  # a run as nobody must reach its folders
+        cls.prefix = os.path.join(cls.work, "prefix")
+        cls.env = prefix_env(cls.prefix)
+        seed = fresh_folder(os.path.join(cls.work, "seed"))
+        with open(os.path.join(seed, "seed.log"), "wb") as f:
+            f.write(virus_line("seed.doc"))
+        make_prefix(cls.prefix, seed, cls.env)
+        cls.product = os.path.join(cls.prefix, PRODUCT)
+        cls.logs = os.path.join(cls.product, "7.6", "logs")
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.env, check=False)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def set_logs(self, files):
+        """Makes the logs folder hold exactly these files (name: bytes)."""
+        for name in os.listdir(self.logs):
+            path = os.path.join(self.logs, name)
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.unlink(path)
+        for name, data in files.items():
+            with open(os.path.join(self.logs, name), "wb") as f:
+                f.write(data)
+
+    def start(self, platform, args=(), before=None, **popen):
+        cwd = fresh_folder(os.path.join(self.work, "run-" + platform))
+        if before:
+            before(cwd)
+        process = subprocess.Popen(COMMANDS[platform] + list(args), cwd=cwd, env=self.env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, **popen)
+        return process, cwd
+
+    def finish(self, platform, process, cwd, timeout=600):
+        _, stderr = process.communicate(timeout=timeout)
+        if platform == "linux":
+            check_no_sanitizer_report(self, stderr)
+        return process.returncode, read_history(cwd)
+
+    def run_export(self, platform, args=(), before=None, **popen):
+        """(exit status, VirusHist.csv bytes or None) of one run in a fresh folder."""
+        process, cwd = self.start(platform, args, before, **popen)
+        return self.finish(platform, process, cwd)
+
+    def on_each_platform(self, check, platforms=tuple(COMMANDS)):
+        """check(platform) for each build, each its own subtest."""
+        for platform in platforms:
+            with self.subTest(platform=platform):
+                check(platform)
+
+    # The run goes on while the history file changes under it.
+
+    def open_pipe_log(self, name):
+        """A named pipe in the logs folder, held open by the test: the export's reads
+        wait for what the test writes, and end when the test closes it. (Opened for
+        reading and writing, which Linux allows without a reader.)"""
+        path = os.path.join(self.logs, name)
+        os.mkfifo(path)
+        return os.open(path, os.O_RDWR)
+
+    def wait_for_rows(self, cwd, count):
+        deadline = time.monotonic() + 60
+        while (read_history(cwd) or b"").count(b"\r\n") < count:
+            self.assertLess(time.monotonic(), deadline, "rows did not come")
+            time.sleep(0.02)
+
+    def change_history_during_run(self, platform, change):
+        """Three rows, then change(path of VirusHist.csv), then two more lines."""
+        self.set_logs({})
+        fd = self.open_pipe_log("live.log")
+        process, cwd = self.start(platform)
+        os.write(fd, b"".join(virus_line("r%d.doc" % i) for i in range(3)))
+        self.wait_for_rows(cwd, 3)
+        change(os.path.join(cwd, "VirusHist.csv"))
+        os.write(fd, virus_line("r3.doc") + virus_line("r4.doc"))
+        os.close(fd)
+        return self.finish(platform, process, cwd) + (cwd,)
+
+    def test_deleted_during_run(self):
+        # The next row creates the file again, holding that row and the next.
+        def check(platform):
+            status, data, _ = self.change_history_during_run(platform, os.remove)
+            self.assertEqual(status, 0)
+            self.assertEqual(names(parse_rows(self, data)), ["r3.doc", "r4.doc"])
+        self.on_each_platform(check)
+
+    def test_folder_takes_the_name_during_run(self):
+        # The rows after it are lost; the run completes and says so.
+        def folder_in_place(path):
+            os.remove(path)
+            os.mkdir(path)
+        def check(platform):
+            status, _, cwd = self.change_history_during_run(platform, folder_in_place)
+            self.assertEqual(status, 4)
+            self.assertTrue(os.path.isdir(os.path.join(cwd, "VirusHist.csv")))
+        self.on_each_platform(check)
+
+    def test_file_size_limit(self):
+        # Only whole rows stay: the file is the first rows of the full export.
+        # (Under Wine the limit's signal ends the process: Wine does not ignore it.)
+        self.set_logs({"many.log": b"".join(virus_line("n%03d.doc" % i) for i in range(300))})
+        status, full = self.run_export("linux")
+        self.assertEqual(status, 0)
+        limit = 10000
+        self.assertGreater(len(full), limit)
+
+        def limit_file_size():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        status, data = self.run_export("linux", preexec_fn=limit_file_size)
+        self.assertEqual(status, 4)
+        self.assertTrue(data.endswith(b"\r\n"))
+        self.assertEqual(data, full[:len(data)])
+        self.assertGreater(len(data), limit - 200)
+        parse_rows(self, data)
+
+    # Logs that are not what they seem.
+
+    def test_dangling_link_and_folder_logs(self):
+        # The link is listed but cannot be opened (exit 4), as on Windows; Wine leaves
+        # such a link out of the search, so there the run has nothing to report. The
+        # folder is skipped and nothing in it read; the logs around them are read.
+        self.set_logs({"a.log": virus_line("a.doc"), "d.log": virus_line("d.doc")})
+        os.symlink(os.path.join(self.work, "missing.log"), os.path.join(self.logs, "b.log"))
+        os.mkdir(os.path.join(self.logs, "c.log"))
+        with open(os.path.join(self.logs, "c.log", "inner.log"), "wb") as f:
+            f.write(virus_line("inner.doc"))
+        def check(platform):
+            status, data = self.run_export(platform)
+            self.assertEqual(status, 4 if platform == "linux" else 0)
+            self.assertEqual(names(parse_rows(self, data)), ["a.doc", "d.doc"])
+        self.on_each_platform(check)
+
+    def test_unreadable_log(self):
+        # Root reads any file: the Linux build then runs as nobody. (Wine refuses a
+        # prefix that is not the user's own, so the Windows build runs only as a user.)
+        self.set_logs({"a.log": virus_line("a.doc"), "u.log": virus_line("u.doc"),
+                       "z.log": virus_line("z.doc")})
+        os.chmod(os.path.join(self.logs, "u.log"), 0)
+        def as_nobody():
+            if IS_ROOT:
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+
+        def check(platform):
+            status, data = self.run_export(platform, before=lambda cwd: os.chmod(cwd, 0o777),
+                                           preexec_fn=as_nobody)
+            self.assertEqual(status, 4)
+            self.assertEqual(names(parse_rows(self, data)), ["a.doc", "z.doc"])
+        self.on_each_platform(check, ["linux"] if IS_ROOT else COMMANDS)
+
+    def test_binary_garbage(self):
+        # Random bytes with virus lines among them: no crash, every row 13 fields,
+        # and both builds write the same rows.
+        rng = random.Random(6)
+        parts = []
+        for i in range(40):
+            parts.append(bytes(rng.getrandbits(8) for _ in range(25000)))
+            parts.append(b"\n" + virus_line("g%02d.doc" % i))
+        self.set_logs({"garbage.log": b"".join(parts)})
+        results = {}
+        def check(platform):
+            status, data = self.run_export(platform)
+            self.assertEqual(status, 0)
+            results[platform] = parse_rows(self, data)
+            got = names(results[platform])
+            for i in range(40):
+                self.assertIn("g%02d.doc" % i, got)
+        self.on_each_platform(check)
+        # The dates of garbage lines are each platform's own; the rest is equal.
+        self.assertEqual([row[1:] for row in results["linux"]],
+                         [row[1:] for row in results["windows"]])
+
+    def test_100_mb_line_without_line_feed(self):
+        # The line is cut at 1 MiB and parsed; the rest is skipped (exit 4); the next
+        # log is read; memory stays small.
+        head = virus_line("big.doc").split(b'""')[0]
+        self.set_logs({"big.log": head + b"A" * 100_000_000, "next.log": virus_line("next.doc")})
+        def check(platform):
+            status, data = self.run_export(platform)
+            self.assertEqual(status, 4)
+            self.assertEqual(names(parse_rows(self, data)), ["big.doc", "next.doc"])
+        self.on_each_platform(check)
+        if "asan" not in LINUX_BUILD:
+            cwd = fresh_folder(os.path.join(self.work, "run-rss"))
+            report = os.path.join(cwd, "rss.txt")
+            subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + COMMANDS["linux"],
+                           cwd=cwd, env=self.env, check=False)
+            with open(report) as f:
+                self.assertLess(int(f.read().split()[-1]), 16 * 1024)  # KiB
+
+    def test_ten_thousand_logs(self):
+        self.set_logs({"f%05d.log" % i: virus_line("f%05d.doc" % i) for i in range(10000)})
+        expected = ["f%05d.doc" % i for i in range(10000)]
+        def check(platform):
+            status, data = self.run_export(platform)
+            self.assertEqual(status, 0)
+            self.assertEqual(names(parse_rows(self, data)), expected)
+        self.on_each_platform(check)
+
+    def test_pattern_of_300_characters(self):
+        # Exit 5; an old history file stays as it was.
+        self.set_logs({"a.log": virus_line("a.doc")})
+
+        def old_file(cwd):
+            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+                f.write(b"old\r\n")
+        def check(platform):
+            self.assertEqual(self.run_export(platform, ["p" * 296 + ".log"], old_file),
+                             (5, b"old\r\n"))
+            self.assertEqual(self.run_export(platform, ["p" * 296 + ".log"]), (5, None))
+        self.on_each_platform(check)
+
+    # What the registry and the folders hold.
+
+    def test_home_directory_lengths(self):
+        # 255 characters and its zero fill the 256-byte buffer: installed. Longer
+        # values do not fit: not installed, the old file untouched.
+        self.set_logs({"a.log": virus_line("a.doc")})
+
+        def old_file(cwd):
+            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+                f.write(b"old\r\n")
+        try:
+            for length, expected in ((255, 0), (256, 1), (1000, 1)):
+                set_registry(self.env, KEY, "Home Directory", "C:\\" + "h" * (length - 3))
+                def check(platform):
+                    status, data = self.run_export(platform, before=old_file)
+                    self.assertEqual(status, expected, length)
+                    if expected == 0:
+                        self.assertEqual(names(parse_rows(self, data)), ["a.doc"])
+                    else:
+                        self.assertEqual(data, b"old\r\n")
+                self.on_each_platform(check)
+        finally:
+            set_registry(self.env, KEY, "Home Directory", "C:\\Program Files\\Tarvel")
+
+    def test_version_folder_of_50_characters(self):
+        # The whole name counts: 8.000... is above 7.6, 7.5xxx... is not.
+        self.set_logs({"a.log": virus_line("a.doc")})
+        high = os.path.join(self.product, "8." + "0" * 48)
+        low = os.path.join(self.product, "7.5" + "x" * 47)
+        try:
+            for folder, name in ((high, "high.doc"), (low, "low.doc")):
+                os.makedirs(os.path.join(folder, "logs"))
+                with open(os.path.join(folder, "logs", "v.log"), "wb") as f:
+                    f.write(virus_line(name))
+            def check(platform):
+                status, data = self.run_export(platform)
+                self.assertEqual(status, 0)
+                self.assertEqual(names(parse_rows(self, data)), ["high.doc"])
+            self.on_each_platform(check)
+        finally:
+            shutil.rmtree(high, ignore_errors=True)
+            shutil.rmtree(low, ignore_errors=True)
+
+    def test_default_user_without_backslash(self):
+        # "Default User" as the last component becomes the user's name, and the data
+        # folder is found below it. The Linux build's shell folders are Wine's fixed
+        # defaults, so this runs on the Windows build (the Linux build's rule is
+        # tested through the fake platform).
+        self.set_logs({"a.log": virus_line("a.doc")})
+        user = pwd.getpwuid(os.getuid()).pw_name
+        users = os.path.join(self.prefix, "drive_c", "users")
+        own = os.path.join(users, user, "Corvessa", "Tarvel Corporate Edition", "7.8", "logs")
+        os.makedirs(own)
+        os.makedirs(os.path.join(users, "Default User"), exist_ok=True)
+        with open(os.path.join(own, "u.log"), "wb") as f:
+            f.write(virus_line("user.doc"))
+        try:
+            set_registry(self.env, SHELL_FOLDERS, "Common AppData", "C:\\users\\Default User",
+                         "REG_EXPAND_SZ")
+            status, data = self.run_export("windows")
+            self.assertEqual(status, 0)
+            self.assertEqual(names(parse_rows(self, data)), ["user.doc"])
+        finally:
+            set_registry(self.env, SHELL_FOLDERS, "Common AppData", "%ProgramData%",
+                         "REG_EXPAND_SZ")
+            shutil.rmtree(os.path.join(users, user, "Corvessa"), ignore_errors=True)
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
