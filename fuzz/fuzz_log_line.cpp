@@ -1,5 +1,7 @@
 // Fuzz target: log lines through the parser, every formatter and the composed
-// row, which must read back (RFC 4180) as exactly 13 fields ending in CR LF.
+// row, which must read back (RFC 4180) as exactly 13 fields ending in CR LF. The
+// export parses virus events only: its rows must be those of an entry that parsed
+// every line, and the event type it reads must be the parser's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,12 +51,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     // Each input is a file of lines: the entry carries state from line to line.
     std::string_view strInput(reinterpret_cast<const char*>(pData), nSize);
     CLogEntry entry;
+    CLogEntry virusEntry;  // as the export fills it: from virus events only
     std::string strRow;
+    std::string strVirusRow;
     while (true) {
         std::size_t nEnd = strInput.find('\n');
-        entry.ParseLine(strInput.substr(0, nEnd));
-        entry.m_nEvent = 5;  // every line makes a row here
+        const std::string_view strLine = strInput.substr(0, nEnd);
+        entry.ParseLine(strLine);
+        if (ReadEventType(strLine) != entry.m_nEvent)
+            std::abort();
+        if (entry.m_nEvent == kVirusEvent) {
+            virusEntry.ParseLine(strLine);
+            ComposeHistoryRow(entry, strRow);
+            ComposeHistoryRow(virusEntry, strVirusRow);
+            if (strRow != strVirusRow)
+                std::abort();
+        }
+        const int32_t nEvent = entry.m_nEvent;
+        entry.m_nEvent = kVirusEvent;  // every line makes a row here
         ComposeHistoryRow(entry, strRow);
+        entry.m_nEvent = nEvent;
         if (strRow.size() < 2 || strRow.compare(strRow.size() - 2, 2, "\r\n") != 0 ||
             CountFields(std::string_view(strRow).substr(0, strRow.size() - 2)) != 13)
             std::abort();

@@ -6,6 +6,8 @@
 
 #include "app/export_run.h"
 #include "app/line_reader.h"
+#include "export/history_writer.h"
+#include "logentry/log_entry.h"
 #include "tests/fake_platform.h"
 
 using namespace std::string_literals;
@@ -195,6 +197,43 @@ TEST_F(ExportRun, StateCarriesWithinAFileButNotAcross)
     AddLog("b.log", Virus("B1"));
     EXPECT_EQ(Run(), kExitSuccess);
     EXPECT_EQ(Names(), (std::vector<std::string>{"A1", "B1"}));
+}
+
+TEST_F(ExportRun, RowsAreThoseOfEveryLineParsed)
+{
+    // Lines that make no row are not parsed by the export. Whatever they would have
+    // left in the entry (a short line, an unquoted description, other event types,
+    // a type-10 line), the rows are those of an entry that parsed every line.
+    const std::vector<std::string> astrLines = {
+        "1F0B19000000,2,0,1,PC,u,Old.Name,C:\\x\\old.doc,1,2,3,256,8192,free, text",
+        Virus("A1"),
+        "1F0B19000000,10,0,1,PC,u,,C:\\a.doc,5,1,5,1280,0,\"d\",,,,,,,,,,1,0,,20011225.001,7",
+        "1F0B19000000,5,7,101",
+        "",
+        "1F0B19000000,5,0,65637,PC,bob,Boxed,C:\\Mail\\box.zip>a.doc,1,3,1,769,0,\"\",,,,,,,,,,1,1",
+        "1F0B19000000,3,0,1,PC,u,N,C:\\b.doc,5,1,5,16,0,unquoted, with \"quotes\"",
+        "1F0B1A000000, 5,0,2,PC,u,Spaced,C:\\c.doc,2,2,2,1,0,\"\"",
+        Virus("A2"),
+    };
+    std::string strContent;
+    for (const std::string& strLine : astrLines)
+        strContent += strLine + "\r\n";
+    AddLog("a.log", strContent);
+    EXPECT_EQ(Run(), kExitSuccess);
+
+    CLogEntry entry;
+    std::string strExpected;
+    std::string strRow;
+    for (const std::string& strLine : astrLines) {
+        entry.ParseLine(strLine);
+        EXPECT_EQ(ReadEventType(strLine), entry.m_nEvent) << strLine;
+        if (entry.m_nEvent == kVirusEvent) {
+            ComposeHistoryRow(entry, strRow);
+            strExpected += strRow;
+        }
+    }
+    EXPECT_EQ(g_fake.History(), strExpected);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"A1", "", "Boxed", "Spaced", "A2"}));
 }
 
 // What the reader hands on, for file contents and read sizes.
