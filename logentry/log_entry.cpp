@@ -100,7 +100,6 @@ void ScanTime(std::string_view strText, LOGTIME& time)
     }
 }
 
-
 // Walks the columns of one line from left to right. A column ends at a comma, which
 // also drops one double quote at its end; the last column is the rest of the line,
 // unchanged. Past the end of the line every column is empty.
