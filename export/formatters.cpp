@@ -15,9 +15,20 @@ constexpr int32_t kMailSystemFlag = 0x2000;
 
 std::string FormatLogDate(const LOGTIME& time)
 {
+    // The short date shows, and both platforms check, the date alone; the events of
+    // a log mostly share their day. The text of the last date is kept.
+    static bool bKept = false;
+    static LOGTIME keptDate{};
+    static std::string strKept;
+    if (bKept && time.byYear == keptDate.byYear && time.byMonth == keptDate.byMonth &&
+        time.byDay == keptDate.byDay)
+        return strKept;
     std::string strText;
     plat::FormatShortDate(time.byYear + 1970, time.byMonth + 1, time.byDay, time.byHour,
                           time.byMinute, time.bySecond, strText);
+    bKept = true;
+    keptDate = time;
+    strKept = strText;
     return strText;
 }
 

@@ -22,28 +22,22 @@ TEST(ShortDate, DateAloneInTheSystemLocale)
     EXPECT_EQ(FormatLogDate(LOGTIME{31, 11, 25, 23, 59, 59, 0}), strDate);
 }
 
-TEST(ShortDate, EachDateGetsItsOwnText)
+TEST(ShortDate, EachLogDateGetsItsOwnText)
 {
-    // Repeated, alternating and rejected dates in a row, as a log gives them.
-    const int aanDates[][4] = {{2001, 12, 25, 8},  {2001, 12, 25, 9}, {2002, 1, 3, 9},
+    // Repeated, alternating and rejected dates in a row, as a log gives them, each
+    // with other times of day: the text is always that of the line's own date.
+    const int aanTimes[][4] = {{2001, 12, 25, 8},  {2001, 12, 25, 9},  {2002, 1, 3, 9},
                                {2001, 4, 31, 9},   {2001, 12, 25, 10}, {2001, 12, 26, 0},
-                               {2001, 12, 25, 23}, {2001, 13, 25, 0},  {2002, 1, 3, 0}};
-    std::string strChristmas;
-    plat::FormatShortDate(2001, 12, 25, 0, 0, 0, strChristmas);
-    std::string strNewYear;
-    plat::FormatShortDate(2002, 1, 3, 0, 0, 0, strNewYear);
-    std::string strBoxingDay;
-    plat::FormatShortDate(2001, 12, 26, 0, 0, 0, strBoxingDay);
-    EXPECT_NE(strChristmas, strNewYear);
-    EXPECT_NE(strChristmas, strBoxingDay);
-    for (const auto& anDate : aanDates) {
-        std::string strDate;
-        plat::FormatShortDate(anDate[0], anDate[1], anDate[2], anDate[3], 0, 0, strDate);
-        const std::string strExpected = anDate[2] == 31 || anDate[1] == 13 ? ""
-                                        : anDate[0] == 2002                ? strNewYear
-                                        : anDate[2] == 26                  ? strBoxingDay
-                                                                           : strChristmas;
-        EXPECT_EQ(strDate, strExpected) << anDate[0] << "-" << anDate[1] << "-" << anDate[2];
+                               {2001, 12, 25, 23}, {2001, 13, 25, 0},  {2002, 1, 3, 0},
+                               {2001, 4, 31, 0}};
+    for (const auto& anTime : aanTimes) {
+        std::string strExpected;
+        plat::FormatShortDate(anTime[0], anTime[1], anTime[2], 0, 0, 0, strExpected);
+        const LOGTIME time{static_cast<uint8_t>(anTime[0] - 1970), static_cast<uint8_t>(anTime[1] - 1),
+                           static_cast<uint8_t>(anTime[2]), static_cast<uint8_t>(anTime[3]), 30, 0, 0};
+        EXPECT_EQ(FormatLogDate(time), strExpected)
+            << anTime[0] << "-" << anTime[1] << "-" << anTime[2];
+        EXPECT_EQ(strExpected.empty(), anTime[1] == 13 || anTime[2] == 31);
     }
 }
 

@@ -394,23 +394,13 @@ void ShowMessage(const char* szText, const char* szCaption)
     std::fprintf(stderr, "%s\n%s\n", szCaption, szText);
 }
 
-void FormatShortDate(int nYear, int nMonth, int nDay, int /*nHour*/, int /*nMinute*/,
-                     int /*nSecond*/, std::string& strText)
+void FormatShortDate(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond,
+                     std::string& strText)
 {
     strText.clear();
     if (nYear < 1601 || nYear > 30827 || nMonth < 1 || nMonth > 12 || nDay < 1 ||
         nDay > DaysInMonth(nYear, nMonth))
         return;
-    // The text depends on the date alone, and the events of a log mostly share
-    // theirs: the last date's text is kept.
-    static int nLastYear = 0;
-    static int nLastMonth = 0;
-    static int nLastDay = 0;
-    static std::string strLastText;
-    if (nYear == nLastYear && nMonth == nLastMonth && nDay == nLastDay) {
-        strText = strLastText;
-        return;
-    }
     // The system default locale is the C library's default: the environment's
     // LC_ALL, LC_TIME or LANG, as setlocale(LC_TIME, "") reads them; C when unknown.
     static const locale_t hLocale = [] {
@@ -422,16 +412,15 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int /*nHour*/, int /*nMinu
     time.tm_year = nYear - 1900;
     time.tm_mon = nMonth - 1;
     time.tm_mday = nDay;
+    time.tm_hour = nHour;
+    time.tm_min = nMinute;
+    time.tm_sec = nSecond;
     static const int anMonthOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
     int nY = nMonth < 3 ? nYear - 1 : nYear;
     time.tm_wday = (nY + nY / 4 - nY / 100 + nY / 400 + anMonthOffsets[nMonth - 1] + nDay) % 7;
     char szDate[256];
     std::size_t nLength = strftime_l(szDate, sizeof(szDate), szFormat, &time, hLocale);
     strText.assign(szDate, nLength);
-    nLastYear = nYear;
-    nLastMonth = nMonth;
-    nLastDay = nDay;
-    strLastText = strText;
 }
 
 File* OpenForRead(const char* szPath)
