@@ -42,6 +42,12 @@ def fresh_folder(path):
     return path
 
 
+def old_history(cwd):
+    """A history file from an earlier run, which a run that ends early must keep."""
+    with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+        f.write(b"old\r\n")
+
+
 def read_history(cwd):
     """The bytes of VirusHist.csv in cwd, or None when there is no such file."""
     output = os.path.join(cwd, "VirusHist.csv")

@@ -11,7 +11,7 @@ import tempfile
 import unittest
 
 from common import (COMMANDS, KEY, LOGGEN, PRODUCT, ROOT, check_no_sanitizer_report, make_prefix,
-                    parse_rows, prefix_env, read_history)
+                    old_history, parse_rows, prefix_env, read_history)
 
 
 class EndToEnd(unittest.TestCase):
@@ -139,11 +139,7 @@ class EndToEnd(unittest.TestCase):
         subprocess.run(["wine", "reg", "delete", KEY, "/v", "Home Directory", "/f"],
                        env=self.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, check=True)
-
-        def old_file(cwd):
-            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
-                f.write(b"old\r\n")
-        results = self.run_both(before=old_file)
+        results = self.run_both(before=old_history)
         self.assertEqual([r[0] for r in results], [1, 1])
         self.assertEqual([r[1] for r in results], [b"old\r\n", b"old\r\n"])
 

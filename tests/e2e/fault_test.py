@@ -15,7 +15,8 @@ import time
 import unittest
 
 from common import (COMMANDS, KEY, LINUX_BUILD, PRODUCT, check_no_sanitizer_report, fresh_folder,
-                    make_prefix, parse_rows, prefix_env, read_history, set_registry)
+                    make_prefix, old_history, parse_rows, prefix_env, read_history,
+                    set_registry)
 
 SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
 IS_ROOT = os.geteuid() == 0
@@ -240,12 +241,8 @@ class Faults(unittest.TestCase):
     def test_pattern_of_300_characters(self):
         # Exit 5; an old history file stays as it was.
         self.set_logs({"a.log": virus_line("a.doc")})
-
-        def old_file(cwd):
-            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
-                f.write(b"old\r\n")
         def check(platform):
-            self.assertEqual(self.run_export(platform, ["p" * 296 + ".log"], old_file),
+            self.assertEqual(self.run_export(platform, ["p" * 296 + ".log"], old_history),
                              (5, b"old\r\n"))
             self.assertEqual(self.run_export(platform, ["p" * 296 + ".log"]), (5, None))
         self.on_each_platform(check)
@@ -256,15 +253,11 @@ class Faults(unittest.TestCase):
         # 255 characters and its zero fill the 256-byte buffer: installed. Longer
         # values do not fit: not installed, the old file untouched.
         self.set_logs({"a.log": virus_line("a.doc")})
-
-        def old_file(cwd):
-            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
-                f.write(b"old\r\n")
         try:
             for length, expected in ((255, 0), (256, 1), (1000, 1)):
                 set_registry(self.env, KEY, "Home Directory", "C:\\" + "h" * (length - 3))
                 def check(platform):
-                    status, data = self.run_export(platform, before=old_file)
+                    status, data = self.run_export(platform, before=old_history)
                     self.assertEqual(status, expected, length)
                     if expected == 0:
                         self.assertEqual(names(parse_rows(self, data)), ["a.doc"])
