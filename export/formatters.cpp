@@ -111,24 +111,23 @@ std::string CVirusTypeFlags::GetText() const
         {0x1, 5000},      {0x100, 5006},     {0x300, 5001},      {0x500, 5002},
         {0x10000, 5003},  {0x1000000, 5004}, {0x80000000, 5005},
     };
-    std::string strName;
     for (const auto& name : aNames) {
         if ((m_dwType & name.dwMask) != name.dwMask)
             continue;
-        LoadCatalogueString(strName, name.nID);
         if (!strResult.empty())
             strResult += "; ";
-        strResult += strName;
+        strResult += FindCatalogueText(name.nID);
     }
     return strResult;
 }
 
 void CLogEntry::GetVirusTypeText(std::string& strText) const
 {
-    strText = CVirusTypeFlags(static_cast<uint32_t>(m_nVirusType)).GetText();
+    // Assigned, not moved: the caller's buffer is kept for later rows.
+    strText.assign(CVirusTypeFlags(static_cast<uint32_t>(m_nVirusType)).GetText());
 }
 
-std::string CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const
+std::string_view CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const
 {
     static const struct {
         int32_t nAction;
@@ -145,9 +144,7 @@ std::string CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const
             break;
         }
     }
-    std::string strText;
-    LoadCatalogueString(strText, nID);
-    return strText;
+    return FindCatalogueText(nID);
 }
 
 void CLogEntry::GetStatusText(std::string& strText) const

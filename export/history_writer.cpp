@@ -12,15 +12,14 @@ namespace {
 constexpr int32_t nQuarantineID = 45;  // "Quarantine"
 constexpr int32_t nDeletedID = 4002;   // "Deleted"
 
-// A field needs quotes when it holds a comma, a double quote, a CR or an LF. The C
+// Whether the text from nPos on holds a comma, a double quote, a CR or an LF. The C
 // library's strcspn finds those fast; it also stops at a NUL, which inside a field
 // is only passed over.
-bool NeedsQuotes(const std::string& strField)
+bool NeedsQuotesFrom(const std::string& strText, std::size_t nPos)
 {
-    std::size_t nPos = 0;
-    while (nPos < strField.size()) {
-        nPos += std::strcspn(strField.c_str() + nPos, ",\"\r\n");
-        if (nPos < strField.size() && strField[nPos] != '\0')
+    while (nPos < strText.size()) {
+        nPos += std::strcspn(strText.c_str() + nPos, ",\"\r\n");
+        if (nPos < strText.size() && strText[nPos] != '\0')
             return true;
         ++nPos;
     }
@@ -29,21 +28,24 @@ bool NeedsQuotes(const std::string& strField)
 
 }  // namespace
 
-void AppendCsvField(std::string& strRow, const std::string& strField)
+void AppendCsvField(std::string& strRow, std::string_view strField)
 {
-    if (!NeedsQuotes(strField)) {
-        strRow += strField;
+    // Most fields go in as they stand: appended first, then checked in the row,
+    // whose own terminator ends the scan.
+    const std::size_t nStart = strRow.size();
+    strRow.append(strField);
+    if (!NeedsQuotesFrom(strRow, nStart))
         return;
-    }
     // Each inner quote doubled: the text up to and with it, then one more.
+    strRow.resize(nStart);
     strRow += '"';
-    std::size_t nStart = 0;
-    for (std::size_t nQuote; (nQuote = strField.find('"', nStart)) != std::string::npos;
-         nStart = nQuote + 1) {
-        strRow.append(strField, nStart, nQuote + 1 - nStart);
+    std::size_t nFrom = 0;
+    for (std::size_t nQuote; (nQuote = strField.find('"', nFrom)) != std::string_view::npos;
+         nFrom = nQuote + 1) {
+        strRow.append(strField.substr(nFrom, nQuote + 1 - nFrom));
         strRow += '"';
     }
-    strRow.append(strField, nStart, std::string::npos);
+    strRow.append(strField.substr(nFrom));
     strRow += '"';
 }
 
@@ -52,7 +54,7 @@ void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
     strRow.clear();
     // Kept between rows, as the row is: a field then costs no allocation.
     static std::string strText;
-    auto addField = [&](const std::string& strField, char chAfter) {
+    auto addField = [&](std::string_view strField, char chAfter) {
         AppendCsvField(strRow, strField);
         strRow += chAfter;
     };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CLogEntry;
 
@@ -22,4 +23,4 @@ void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow);
 
 // Appends one field: as it stands, or in double quotes (each quote doubled) when it
 // holds a comma, a double quote, a CR or an LF.
-void AppendCsvField(std::string& strRow, const std::string& strField);
+void AppendCsvField(std::string& strRow, std::string_view strField);

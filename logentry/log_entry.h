@@ -40,7 +40,8 @@ public:
     void GetFileNameText(std::string& strText) const;
     void GetVirusNameText(std::string& strText) const;
     void GetVirusTypeText(std::string& strText) const;
-    std::string GetActionText(int32_t nAction, int32_t bTaken) const;
+    // A catalogue text, which lives as long as the program.
+    std::string_view GetActionText(int32_t nAction, int32_t bTaken) const;
     void GetLocationText(std::string& strText) const;
     void GetStatusText(std::string& strText) const;
     void GetCurrentLocationText(std::string& strText, int32_t nQuarantineID,

@@ -132,6 +132,10 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt)
         std::string strRow;
         AppendCsvField(strRow, test.szField);
         EXPECT_EQ(strRow, test.szWritten);
+        // Only the new field counts, not what the row already holds.
+        strRow = "\"a,b\",";
+        AppendCsvField(strRow, test.szField);
+        EXPECT_EQ(strRow, std::string("\"a,b\",") + test.szWritten);
     }
     // A NUL inside a field neither hides what follows it nor quotes the field.
     using namespace std::string_literals;
