@@ -30,9 +30,6 @@ namespace plat {
 
 struct Library {};
 struct FolderProc {};
-struct File {
-    int nFd;
-};
 struct Search {
     std::vector<FindData> aEntries;
     std::size_t nNext = 0;
@@ -81,8 +78,8 @@ bool IsSeparator(char ch)
 }
 
 // The host folder a Windows path starts from, and the rest of the path: a drive
-// letter maps to the prefix's dosdevices, a path from the root to drive C:, and a
-// relative path to the current directory.
+// letter maps to the prefix's dosdevices, a path from the root to drive C:; a
+// relative path has no root (it starts from the current directory).
 std::string_view SplitRoot(std::string_view strPath, std::string& strRoot)
 {
     if (strPath.size() >= 2 && strPath[1] == ':' && std::isalpha(static_cast<unsigned char>(strPath[0]))) {
@@ -93,7 +90,7 @@ std::string_view SplitRoot(std::string_view strPath, std::string& strRoot)
         strRoot = Prefix() + "/dosdevices/c:";
         return strPath;
     }
-    strRoot = ".";
+    strRoot.clear();
     return strPath;
 }
 
@@ -120,6 +117,8 @@ std::string HostPath(std::string_view strPath)
 {
     std::string strHost;
     std::string_view strRest = SplitRoot(strPath, strHost);
+    if (strHost.empty())
+        strHost = ".";
     std::size_t nRootLength = strHost.size();
     while (!strRest.empty()) {
         std::size_t nEnd = 0;
@@ -150,12 +149,13 @@ std::string DirectPath(std::string_view strPath)
 {
     std::string strHost;
     std::string_view strRest = SplitRoot(strPath, strHost);
-    if (strHost == "." && !strRest.empty())
-        strHost.clear();
-    else
+    if (!strHost.empty())
         strHost += '/';
-    for (char ch : strRest)
-        strHost += ch == '\\' ? '/' : ch;
+    else if (strRest.empty())
+        strHost = "./";
+    const std::size_t nRestStart = strHost.size();
+    strHost += strRest;
+    std::replace(strHost.begin() + static_cast<std::ptrdiff_t>(nRestStart), strHost.end(), '\\', '/');
     return strHost;
 }
 
@@ -169,6 +169,18 @@ uint32_t ErrorOf(int nErrno)
     case EISDIR: return ERROR_ACCESS_DENIED;
     default: return 0x1F;  // ERROR_GEN_FAILURE
     }
+}
+
+// A File is the descriptor itself, as on Windows it is the handle: nothing to
+// allocate. Its value is the descriptor plus one, so that no file is null.
+File* AsFile(int nFd)
+{
+    return reinterpret_cast<File*>(static_cast<std::uintptr_t>(nFd) + 1);
+}
+
+int AsDescriptor(File* pFile)
+{
+    return static_cast<int>(reinterpret_cast<std::uintptr_t>(pFile) - 1);
 }
 
 // Opens a file the way Windows would name it: first as written, then with its
@@ -195,7 +207,7 @@ File* OpenFile(const char* szPath, int nFlags)
         g_dwLastError = ERROR_ACCESS_DENIED;
         return nullptr;
     }
-    return new File{nFd};
+    return AsFile(nFd);
 }
 
 // Days in a month of the Gregorian calendar.
@@ -431,7 +443,7 @@ File* OpenForRead(const char* szPath)
 long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize)
 {
     for (;;) {
-        ssize_t nRead = read(pFile->nFd, pBuffer, nSize);
+        ssize_t nRead = read(AsDescriptor(pFile), pBuffer, nSize);
         if (nRead >= 0)
             return static_cast<long>(nRead);
         if (errno != EINTR)
@@ -452,14 +464,14 @@ File* OpenForAppend(const char* szPath)
 long long FileSize(File* pFile)
 {
     struct stat info;
-    return fstat(pFile->nFd, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+    return fstat(AsDescriptor(pFile), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
 long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 {
     std::size_t nDone = 0;
     while (nDone < nSize) {
-        ssize_t nWritten = write(pFile->nFd, pData + nDone, nSize - nDone);
+        ssize_t nWritten = write(AsDescriptor(pFile), pData + nDone, nSize - nDone);
         if (nWritten < 0 && errno == EINTR)
             continue;
         if (nWritten <= 0)
@@ -471,13 +483,12 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 
 bool TruncateFile(File* pFile, long long nSize)
 {
-    return ftruncate(pFile->nFd, static_cast<off_t>(nSize)) == 0;
+    return ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0;
 }
 
 void CloseFile(File* pFile)
 {
-    close(pFile->nFd);
-    delete pFile;
+    close(AsDescriptor(pFile));
 }
 
 }  // namespace plat
