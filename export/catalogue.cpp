@@ -1,19 +1,23 @@
 // The catalogue lookup over the compiled string table.
 #include "export/catalogue.h"
 
-#include <algorithm>
+#include <vector>
 
 #include "resources/string_table.h"
 
 std::string_view FindCatalogueText(uint32_t nID)
 {
-    const CatalogueEntry* pEnd = g_aCatalogue + g_nCatalogueSize;
-    const CatalogueEntry* pEntry = std::lower_bound(
-        g_aCatalogue, pEnd, nID,
-        [](const CatalogueEntry& entry, uint32_t nKey) { return entry.wID < nKey; });
-    if (pEntry == pEnd || pEntry->wID != nID)
+    // Every row looks up several texts: an index from each 16-bit id to its entry
+    // (0 for none, else the entry's place plus one) makes that one step.
+    static const std::vector<uint8_t> abyIndex = [] {
+        std::vector<uint8_t> abyPlaces(0x10000, 0);
+        for (unsigned i = 0; i < g_nCatalogueSize; ++i)
+            abyPlaces[g_aCatalogue[i].wID] = static_cast<uint8_t>(i + 1);
+        return abyPlaces;
+    }();
+    if (nID >= abyIndex.size() || abyIndex[nID] == 0)
         return {};
-    return pEntry->strText;
+    return g_aCatalogue[abyIndex[nID] - 1].strText;
 }
 
 bool LoadCatalogueString(std::string& strText, uint32_t nID)

@@ -11,30 +11,39 @@ namespace {
 
 constexpr int32_t kMailSystemFlag = 0x2000;
 
-}  // namespace
-
-std::string FormatLogDate(const LOGTIME& time)
+// The short date of a log time, kept: the text shows, and both platforms check, the
+// date alone, and the events of a log mostly share their day. Valid until the next
+// call with another date.
+const std::string& ShortDateOf(const LOGTIME& time)
 {
-    // The short date shows, and both platforms check, the date alone; the events of
-    // a log mostly share their day. The text of the last date is kept.
     static bool bKept = false;
     static LOGTIME keptDate{};
     static std::string strKept;
     if (bKept && time.byYear == keptDate.byYear && time.byMonth == keptDate.byMonth &&
         time.byDay == keptDate.byDay)
         return strKept;
-    std::string strText;
     plat::FormatShortDate(time.byYear + 1970, time.byMonth + 1, time.byDay, time.byHour,
-                          time.byMinute, time.bySecond, strText);
+                          time.byMinute, time.bySecond, strKept);
     bKept = true;
     keptDate = time;
-    strKept = strText;
-    return strText;
+    return strKept;
+}
+
+}  // namespace
+
+std::string FormatLogDate(const LOGTIME& time)
+{
+    return ShortDateOf(time);
+}
+
+std::string_view CLogEntry::GetDateText() const
+{
+    return ShortDateOf(m_Time);
 }
 
 void CLogEntry::GetDateText(std::string& strText) const
 {
-    strText = FormatLogDate(m_Time);
+    strText.assign(GetDateText());
 }
 
 bool CLogEntry::FindPathParts(std::string_view& strFileName, std::string_view& strLocation) const
@@ -72,24 +81,32 @@ void CLogEntry::SplitPath(std::string& strFileName, std::string& strLocation) co
     strLocation.assign(strLocationPart);
 }
 
-void CLogEntry::GetFileNameText(std::string& strText) const
+std::string_view CLogEntry::GetFileNameText() const
 {
     std::string_view strNamePart;
     std::string_view strLocationPart;
-    if (FindPathParts(strNamePart, strLocationPart))
-        strText.assign(strNamePart);
+    FindPathParts(strNamePart, strLocationPart);
+    return strNamePart;
+}
+
+void CLogEntry::GetFileNameText(std::string& strText) const
+{
+    strText.assign(GetFileNameText());
+}
+
+std::string_view CLogEntry::GetLocationText() const
+{
+    if (m_nFlags & kMailSystemFlag)
+        return FindCatalogueText(38);
+    std::string_view strNamePart;
+    std::string_view strLocationPart;
+    FindPathParts(strNamePart, strLocationPart);
+    return strLocationPart;
 }
 
 void CLogEntry::GetLocationText(std::string& strText) const
 {
-    if (m_nFlags & kMailSystemFlag) {
-        LoadCatalogueString(strText, 38);
-        return;
-    }
-    std::string_view strNamePart;
-    std::string_view strLocationPart;
-    if (FindPathParts(strNamePart, strLocationPart))
-        strText.assign(strLocationPart);
+    strText.assign(GetLocationText());
 }
 
 void CLogEntry::GetVirusNameText(std::string& strText) const
@@ -100,9 +117,15 @@ void CLogEntry::GetVirusNameText(std::string& strText) const
 std::string CVirusTypeFlags::GetText() const
 {
     std::string strResult;
+    AppendText(strResult);
+    return strResult;
+}
+
+void CVirusTypeFlags::AppendText(std::string& strText) const
+{
     if (m_dwType == 0) {
-        LoadCatalogueString(strResult, 41);
-        return strResult;
+        strText += FindCatalogueText(41);
+        return;
     }
     static const struct {
         uint32_t dwMask;
@@ -111,83 +134,91 @@ std::string CVirusTypeFlags::GetText() const
         {0x1, 5000},      {0x100, 5006},     {0x300, 5001},      {0x500, 5002},
         {0x10000, 5003},  {0x1000000, 5004}, {0x80000000, 5005},
     };
+    const std::size_t nStart = strText.size();
     for (const auto& name : aNames) {
         if ((m_dwType & name.dwMask) != name.dwMask)
             continue;
-        if (!strResult.empty())
-            strResult += "; ";
-        strResult += FindCatalogueText(name.nID);
+        if (strText.size() != nStart)
+            strText += "; ";
+        strText += FindCatalogueText(name.nID);
     }
-    return strResult;
 }
 
 void CLogEntry::GetVirusTypeText(std::string& strText) const
 {
-    // Assigned, not moved: the caller's buffer is kept for later rows.
-    strText.assign(CVirusTypeFlags(static_cast<uint32_t>(m_nVirusType)).GetText());
+    strText.clear();
+    CVirusTypeFlags(static_cast<uint32_t>(m_nVirusType)).AppendText(strText);
 }
 
 std::string_view CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const
 {
+    // The ids of actions 0 to 13, taken and configured; codes 7 to 12 and any code
+    // outside the table are "Unknown action" (67).
     static const struct {
-        int32_t nAction;
         uint16_t wTakenID;
         uint16_t wConfiguredID;
     } aActions[] = {
-        {1, 4000, 32}, {2, 4001, 33}, {3, 4002, 34}, {4, 4003, 35},
-        {5, 4004, 31}, {6, 66, 60},   {13, 57668, 57668},
+        {67, 67},     {4000, 32}, {4001, 33}, {4002, 34}, {4003, 35}, {4004, 31}, {66, 60},
+        {67, 67},     {67, 67},   {67, 67},   {67, 67},   {67, 67},   {67, 67},
+        {57668, 57668},
     };
-    uint32_t nID = 67;  // "Unknown action"
-    for (const auto& action : aActions) {
-        if (action.nAction == nAction) {
-            nID = bTaken ? action.wTakenID : action.wConfiguredID;
-            break;
-        }
-    }
-    return FindCatalogueText(nID);
+    constexpr int32_t nActions = sizeof(aActions) / sizeof(aActions[0]);
+    const auto& action = nAction >= 0 && nAction < nActions ? aActions[nAction] : aActions[0];
+    return FindCatalogueText(bTaken ? action.wTakenID : action.wConfiguredID);
+}
+
+std::string_view CLogEntry::GetStatusText() const
+{
+    if (m_nActionTaken == 5)
+        return FindCatalogueText(43);
+    if (m_nActionTaken == 3)
+        return FindCatalogueText(4002);
+    if (m_nContainerFlag != 0 && m_nContainerLevel == 0 && !m_strDescription.empty())
+        return m_strDescription;
+    return FindCatalogueText(44);
 }
 
 void CLogEntry::GetStatusText(std::string& strText) const
 {
-    if (m_nActionTaken == 5)
-        LoadCatalogueString(strText, 43);
-    else if (m_nActionTaken == 3)
-        LoadCatalogueString(strText, 4002);
-    else if (m_nContainerFlag != 0 && m_nContainerLevel == 0 && !m_strDescription.empty())
-        strText = m_strDescription;
-    else
-        LoadCatalogueString(strText, 44);
+    strText.assign(GetStatusText());
+}
+
+std::string_view CLogEntry::GetCurrentLocationText(int32_t nQuarantineID,
+                                                   int32_t nDeletedID) const
+{
+    if (m_nActionTaken == 1)
+        return FindCatalogueText(static_cast<uint32_t>(nQuarantineID));
+    if (m_nActionTaken == 3)
+        return FindCatalogueText(static_cast<uint32_t>(nDeletedID));
+    return GetLocationText();
 }
 
 void CLogEntry::GetCurrentLocationText(std::string& strText, int32_t nQuarantineID,
                                        int32_t nDeletedID) const
 {
-    if (m_nActionTaken == 1)
-        LoadCatalogueString(strText, static_cast<uint32_t>(nQuarantineID));
-    else if (m_nActionTaken == 3)
-        LoadCatalogueString(strText, static_cast<uint32_t>(nDeletedID));
-    else
-        GetLocationText(strText);
+    strText.assign(GetCurrentLocationText(nQuarantineID, nDeletedID));
 }
 
-void CLogEntry::GetScanTypeText(std::string& strText) const
+std::string_view CLogEntry::GetScanTypeText() const
 {
     const uint32_t dwWord = static_cast<uint32_t>(m_nScanType);
     uint32_t nCode = dwWord & 0xFFFF;
     if (nCode == 101 || nCode == 102)
         nCode = dwWord >> 16;
-    static const struct {
-        uint32_t nCode;
-        uint16_t wID;
-    } aScanTypes[] = {
-        {0, 3001}, {1, 3002}, {2, 3003}, {3, 3004},  {6, 3005},   {7, 3006},
-        {8, 3007}, {9, 3008}, {10, 3009}, {101, 3000}, {102, 3010},
-    };
+    // The ids of codes 0 to 10, 0 for a code not in the table; then 101 and 102.
+    static const uint16_t awIDs[] = {3001, 3002, 3003, 3004, 0, 0, 3005, 3006, 3007, 3008, 3009};
+    constexpr uint32_t nCodes = sizeof(awIDs) / sizeof(awIDs[0]);
     uint32_t nID = 0;
-    for (const auto& scanType : aScanTypes) {
-        if (scanType.nCode == nCode)
-            nID = scanType.wID;
-    }
-    if (nID != 0)
-        LoadCatalogueString(strText, nID);
+    if (nCode < nCodes)
+        nID = awIDs[nCode];
+    else if (nCode == 101)
+        nID = 3000;
+    else if (nCode == 102)
+        nID = 3010;
+    return nID != 0 ? FindCatalogueText(nID) : std::string_view();
+}
+
+void CLogEntry::GetScanTypeText(std::string& strText) const
+{
+    strText.assign(GetScanTypeText());
 }

@@ -2,8 +2,10 @@
 // file only ever holds whole rows.
 #include "export/history_writer.h"
 
+#include <array>
 #include <cstring>
 
+#include "export/virus_type_flags.h"
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
 
@@ -11,74 +13,100 @@ namespace {
 
 constexpr int32_t nQuarantineID = 45;  // "Quarantine"
 constexpr int32_t nDeletedID = 4002;   // "Deleted"
+constexpr std::size_t kFieldCount = 13;
 
-// Whether the text from nPos on holds a comma, a double quote, a CR or an LF. The C
-// library's strcspn finds those fast; it also stops at a NUL, which inside a field
-// is only passed over.
-bool NeedsQuotesFrom(const std::string& strText, std::size_t nPos)
+// The most characters a field can take in the row: quoted, every character a quote.
+std::size_t MaxFieldSize(std::string_view strField)
 {
-    while (nPos < strText.size()) {
-        nPos += std::strcspn(strText.c_str() + nPos, ",\"\r\n");
-        if (nPos < strText.size() && strText[nPos] != '\0')
-            return true;
-        ++nPos;
+    return 2 * strField.size() + 2;
+}
+
+// Writes a field that needs no quotes at p and returns the end of what it wrote.
+char* CopyField(char* p, std::string_view strField)
+{
+    std::memcpy(p, strField.data(), strField.size());
+    return p + strField.size();
+}
+
+// Writes one field at p, which has room for MaxFieldSize, and returns the end of
+// what it wrote: the text as it stands, or, when it holds a comma, a double quote, a
+// CR or an LF, in double quotes with each inner quote doubled.
+char* WriteCsvField(char* p, std::string_view strField)
+{
+    static const auto abSpecial = [] {
+        std::array<bool, 256> ab{};
+        ab[','] = ab['"'] = ab['\r'] = ab['\n'] = true;
+        return ab;
+    }();
+    // Copied and looked through in one pass: most fields stand as they are.
+    bool bSpecial = false;
+    char* pEnd = p;
+    for (char ch : strField) {
+        *pEnd++ = ch;
+        bSpecial |= abSpecial[static_cast<unsigned char>(ch)];
     }
-    return false;
+    if (!bSpecial)
+        return pEnd;
+    *p++ = '"';
+    for (char ch : strField) {
+        *p++ = ch;
+        if (ch == '"')
+            *p++ = '"';
+    }
+    *p++ = '"';
+    return p;
 }
 
 }  // namespace
 
 void AppendCsvField(std::string& strRow, std::string_view strField)
 {
-    // Most fields go in as they stand: appended first, then checked in the row,
-    // whose own terminator ends the scan.
     const std::size_t nStart = strRow.size();
-    strRow.append(strField);
-    if (!NeedsQuotesFrom(strRow, nStart))
-        return;
-    // Each inner quote doubled: the text up to and with it, then one more.
-    strRow.resize(nStart);
-    strRow += '"';
-    std::size_t nFrom = 0;
-    for (std::size_t nQuote; (nQuote = strField.find('"', nFrom)) != std::string_view::npos;
-         nFrom = nQuote + 1) {
-        strRow.append(strField.substr(nFrom, nQuote + 1 - nFrom));
-        strRow += '"';
-    }
-    strRow.append(strField.substr(nFrom));
-    strRow += '"';
+    strRow.resize(nStart + MaxFieldSize(strField) + 1);
+    char* const pStart = strRow.data() + nStart;
+    strRow.resize(nStart + static_cast<std::size_t>(WriteCsvField(pStart, strField) - pStart));
 }
 
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
 {
-    strRow.clear();
-    // Kept between rows, as the row is: a field then costs no allocation.
-    static std::string strText;
-    auto addField = [&](std::string_view strField, char chAfter) {
-        AppendCsvField(strRow, strField);
-        strRow += chAfter;
+    // The virus-type text is the one field built here; its buffer is kept between
+    // rows, as the row's is, so a row costs no allocation.
+    static std::string strVirusType;
+    entry.GetVirusTypeText(strVirusType);
+    // Fields 4, 5, 11, 12 and 13 are always catalogue texts, none of which needs
+    // quotes; the others may be texts of the log or of the locale.
+    static const bool abMayNeedQuotes[kFieldCount] = {
+        true, true, true, false, false, true, true, true, true, true, false, false, false};
+    const std::string_view aFields[kFieldCount] = {
+        entry.GetDateText(),
+        entry.GetFileNameText(),
+        entry.m_strVirusName,
+        strVirusType,
+        entry.GetActionText(entry.m_nActionTaken, 1),
+        entry.m_strComputer,
+        entry.m_strUser,
+        entry.GetLocationText(),
+        entry.GetStatusText(),
+        entry.GetCurrentLocationText(nQuarantineID, nDeletedID),
+        entry.GetActionText(entry.m_nPrimaryAction, 0),
+        entry.GetActionText(entry.m_nSecondaryAction, 0),
+        entry.GetScanTypeText(),
     };
-    auto fieldOf = [&](void (CLogEntry::*pFormatter)(std::string&) const) -> const std::string& {
-        strText.clear();
-        (entry.*pFormatter)(strText);
-        return strText;
-    };
-    addField(fieldOf(&CLogEntry::GetDateText), ',');
-    addField(fieldOf(&CLogEntry::GetFileNameText), ',');
-    addField(fieldOf(&CLogEntry::GetVirusNameText), ',');
-    addField(fieldOf(&CLogEntry::GetVirusTypeText), ',');
-    addField(entry.GetActionText(entry.m_nActionTaken, 1), ',');
-    addField(entry.m_strComputer, ',');
-    addField(entry.m_strUser, ',');
-    addField(fieldOf(&CLogEntry::GetLocationText), ',');
-    addField(fieldOf(&CLogEntry::GetStatusText), ',');
-    strText.clear();
-    entry.GetCurrentLocationText(strText, nQuarantineID, nDeletedID);
-    addField(strText, ',');
-    addField(entry.GetActionText(entry.m_nPrimaryAction, 0), ',');
-    addField(entry.GetActionText(entry.m_nSecondaryAction, 0), ',');
-    AppendCsvField(strRow, fieldOf(&CLogEntry::GetScanTypeText));
-    strRow += "\r\n";
+    // Sized for the longest row the fields can make, then written in place and cut
+    // to what was written.
+    std::size_t nMaxSize = 2;
+    for (std::string_view strField : aFields)
+        nMaxSize += MaxFieldSize(strField) + 1;
+    strRow.resize(nMaxSize);
+    char* const pRow = strRow.data();
+    char* p = pRow;
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        p = abMayNeedQuotes[i] ? WriteCsvField(p, aFields[i]) : CopyField(p, aFields[i]);
+        *p++ = ',';
+    }
+    p[-1] = '\r';  // the last field ends the row
+    *p++ = '\n';
+    strRow.resize(static_cast<std::size_t>(p - pRow));
 }
 
 bool WriteHistoryRow(const CLogEntry& entry)

@@ -10,6 +10,8 @@ public:
 
     // The names of the set bits joined by "; ", or "Checksum Failure" for the word 0.
     std::string GetText() const;
+    // The same text appended to strText.
+    void AppendText(std::string& strText) const;
 
     uint32_t m_dwType;
 };

@@ -40,14 +40,24 @@ public:
     void GetFileNameText(std::string& strText) const;
     void GetVirusNameText(std::string& strText) const;
     void GetVirusTypeText(std::string& strText) const;
-    // A catalogue text, which lives as long as the program.
-    std::string_view GetActionText(int32_t nAction, int32_t bTaken) const;
     void GetLocationText(std::string& strText) const;
     void GetStatusText(std::string& strText) const;
     void GetCurrentLocationText(std::string& strText, int32_t nQuarantineID,
                                 int32_t nDeletedID) const;
     void GetScanTypeText(std::string& strText) const;
     void SplitPath(std::string& strFileName, std::string& strLocation) const;
+
+    // The same texts returned as views, which the row is composed from without
+    // copies: into the entry's own strings (valid while the entry is unchanged), into
+    // the catalogue, or, for the date, into the text of the last date formatted
+    // (valid until another date is).
+    std::string_view GetDateText() const;
+    std::string_view GetFileNameText() const;
+    std::string_view GetActionText(int32_t nAction, int32_t bTaken) const;
+    std::string_view GetLocationText() const;
+    std::string_view GetStatusText() const;
+    std::string_view GetCurrentLocationText(int32_t nQuarantineID, int32_t nDeletedID) const;
+    std::string_view GetScanTypeText() const;
 
     LOGTIME m_Time{};
     LOGTIME m_HeldTime{};

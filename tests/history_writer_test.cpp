@@ -7,6 +7,7 @@
 
 #include "export/history_writer.h"
 #include "logentry/log_entry.h"
+#include "resources/string_table.h"
 #include "tests/fake_platform.h"
 
 namespace {
@@ -145,6 +146,14 @@ TEST(CsvField, QuotesOnlyWhatNeedsIt)
         AppendCsvField(strRow, strField);
         EXPECT_EQ(strRow, strWritten);
     }
+}
+
+TEST(CsvField, CatalogueTextsNeedNoQuotes)
+{
+    // The row writes the virus-type, action and scan-type fields as they stand.
+    for (unsigned i = 0; i < g_nCatalogueSize; ++i)
+        EXPECT_EQ(g_aCatalogue[i].strText.find_first_of(",\"\r\n"), std::string_view::npos)
+            << g_aCatalogue[i].wID;
 }
 
 TEST_F(HistoryWriter, IdenticalEntriesGiveIdenticalRows)
