@@ -93,12 +93,17 @@ bool ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode
     std::string_view strLine;
     CLineReader::Result result;
     while ((result = reader.ReadLine(strLine)) == CLineReader::kLine) {
-        // Every text of a row comes from its own line, and only a virus event makes
-        // one: the history export need not parse any other line.
-        if (nMode == EXPORT_MODE_HISTORY && ReadEventType(strLine) != kVirusEvent)
+        if (nMode != EXPORT_MODE_HISTORY) {
+            entry.ParseLine(strLine);
             continue;
-        entry.ParseLine(strLine);
-        if (nMode == EXPORT_MODE_HISTORY && !WriteHistoryRow(entry))
+        }
+        // Every text of a row comes from its own line, and only a virus event makes
+        // one: the history export parses no other line, and of a virus event only
+        // the columns its row shows.
+        if (ReadEventType(strLine) != kVirusEvent)
+            continue;
+        entry.ParseLine(strLine, CLogEntry::kRowColumns);
+        if (!WriteHistoryRow(entry))
             bComplete = false;
     }
     plat::CloseFile(pFile);

@@ -1,7 +1,8 @@
 // Fuzz target: log lines through the parser, every formatter and the composed
 // row, which must read back (RFC 4180) as exactly 13 fields ending in CR LF. The
-// export parses virus events only: its rows must be those of an entry that parsed
-// every line, and the event type it reads must be the parser's.
+// export parses virus events only, and of them only the columns the row shows: its
+// rows must be those of an entry that parsed every line whole, and the event type it
+// reads must be the parser's.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
         if (ReadEventType(strLine) != entry.m_nEvent)
             std::abort();
         if (entry.m_nEvent == kVirusEvent) {
-            virusEntry.ParseLine(strLine);
+            virusEntry.ParseLine(strLine, CLogEntry::kRowColumns);
             ComposeHistoryRow(entry, strRow);
             ComposeHistoryRow(virusEntry, strVirusRow);
             if (strRow != strVirusRow)

@@ -172,6 +172,15 @@ private:
     const char* const m_pEnd;
 };
 
+// Replaces a text member with a column. Emptied and appended to, the member keeps
+// the buffer of earlier lines, which its texts mostly fit, and costs less than an
+// assign.
+void StoreText(std::string& strMember, std::string_view strColumn)
+{
+    strMember.clear();
+    strMember.append(strColumn);
+}
+
 }  // namespace
 
 int32_t ParseInteger(std::string_view strText)
@@ -212,7 +221,7 @@ void CLogEntry::Reset()
     m_nCol30 = 0;
 }
 
-void CLogEntry::ParseLine(std::string_view strLine)
+void CLogEntry::ParseLine(std::string_view strLine, ParseScope scope)
 {
     CColumnCursor columns(strLine);
     ScanTime(columns.Next(), m_Time);
@@ -225,10 +234,10 @@ void CLogEntry::ParseLine(std::string_view strLine)
     }
     m_nCol2 = columns.NextInteger();
     m_nScanType = columns.NextInteger();
-    m_strComputer.assign(columns.Next());
-    m_strUser.assign(columns.Next());
-    m_strVirusName.assign(columns.Next());
-    m_strPath.assign(columns.AtQuote() ? columns.NextQuoted() : columns.Next());
+    StoreText(m_strComputer, columns.Next());
+    StoreText(m_strUser, columns.Next());
+    StoreText(m_strVirusName, columns.Next());
+    StoreText(m_strPath, columns.AtQuote() ? columns.NextQuoted() : columns.Next());
     m_nPrimaryAction = columns.NextInteger();
     m_nSecondaryAction = columns.NextInteger();
     m_nActionTaken = columns.NextInteger();
@@ -236,17 +245,25 @@ void CLogEntry::ParseLine(std::string_view strLine)
     m_nVirusType = m_nEvent == 10 ? 0 : nVirusType;
     m_nFlags = columns.NextInteger();
     if (columns.AtQuote()) {
-        m_strDescription.assign(columns.NextQuoted());
+        StoreText(m_strDescription, columns.NextQuoted());
     } else {
         // Without an opening quote the description runs to the end of the line, and
         // every later column is empty.
         m_bUnquotedDescription = 1;
-        m_strDescription.assign(columns.Rest());
+        StoreText(m_strDescription, columns.Rest());
+    }
+    if (scope == kRowColumns) {
+        // Of the columns after the description, the row shows only the container's.
+        for (int nColumn = 14; nColumn < 23; ++nColumn)
+            columns.Next();
+        m_nContainerFlag = columns.NextInteger();
+        m_nContainerLevel = columns.NextInteger();
+        return;
     }
     m_nCol14 = columns.NextInteger();
-    m_strCol15.assign(columns.Next());
+    StoreText(m_strCol15, columns.Next());
     m_nCol16 = columns.NextInteger();
-    m_strCol17.assign(columns.Next());
+    StoreText(m_strCol17, columns.Next());
     m_nCol18 = columns.NextInteger();
     m_nCol19 = columns.NextInteger();
     m_nCol20 = columns.NextInteger();
@@ -262,8 +279,8 @@ void CLogEntry::ParseLine(std::string_view strLine)
     m_nCol28 = columns.NextInteger();
     m_nCol29 = columns.NextInteger();
     m_nCol30 = columns.NextInteger();
-    m_strCol31.assign(columns.Next());
-    m_strCol32.assign(columns.Next());
+    StoreText(m_strCol31, columns.Next());
+    StoreText(m_strCol32, columns.Next());
 }
 
 void CLogEntry::ScanStamp(std::string_view strText)

@@ -30,9 +30,14 @@ public:
     // constructor calls it: nothing clears the entry between lines.
     void Reset();
 
+    // The columns a parse stores: all of them, or only those the history row shows
+    // (columns 0 to 13, and the container columns 23 and 24).
+    enum ParseScope { kAllColumns, kRowColumns };
+
     // Refills the entry from one log line (without its line end). Members that this
-    // line does not write keep the values of earlier lines of the same file.
-    void ParseLine(std::string_view strLine);
+    // line does not write keep the values of earlier lines of the same file; with
+    // kRowColumns, so do the members of the columns the row does not show.
+    void ParseLine(std::string_view strLine, ParseScope scope = kAllColumns);
 
     // Display texts of the history row. The operations that take strText write their
     // result into it; the caller passes it empty.

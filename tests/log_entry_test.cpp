@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "logentry/log_entry.h"
@@ -124,6 +125,50 @@ INSTANTIATE_TEST_SUITE_P(
         // Fewer than 33 columns: the rest are empty.
         SplitCase{"ShortLine", "t,5,2,3,c,u,v,path", "path", 0, "", ""}),
     [](const ::testing::TestParamInfo<SplitCase>& info) { return info.param.szName; });
+
+TEST(ParseLine, RowColumnsAreThoseOfAWholeParse)
+{
+    const std::string astrLines[] = {
+        Line({{1, "5"}, {7, "\"C:\\a,b\\c.doc\""}, {23, "1"}, {24, "2"}}),
+        Line({{1, "5"}, {13, "\"a, \"b\""}, {14, "\"x,y\""}, {23, " 7"}, {24, "-1"}}),
+        Line({{1, "10"}, {11, "1280"}, {15, "\""}, {22, ""}, {23, "1"}, {24, "0"}}),
+        "1F0B19000000,5,0,1,PC,u,N,C:\\b.doc,5,1,5,16,0,free, text,1,1",
+        "1F0B19000000,5,0,1,PC,u,N,C:\\b.doc,5,1,5,16,0,\"d\",14,15,16,17,18,19,20,21,22,3",
+        "1F0B19000000,5,0,1,PC,u,N,\"C:\\b.doc",
+        "",
+    };
+    for (const std::string& strLine : astrLines) {
+        CLogEntry whole;
+        whole.ParseLine(strLine);
+        CLogEntry row;
+        row.m_nCol14 = row.m_nCol30 = 77;
+        row.m_strCol15 = row.m_strCol32 = "kept";
+        row.m_wStampYear = 1999;
+        row.ParseLine(strLine, CLogEntry::kRowColumns);
+        EXPECT_EQ(std::memcmp(&row.m_Time, &whole.m_Time, sizeof(LOGTIME)), 0) << strLine;
+        EXPECT_EQ(row.m_nEvent, whole.m_nEvent) << strLine;
+        EXPECT_EQ(row.m_nScanType, whole.m_nScanType) << strLine;
+        EXPECT_EQ(row.m_strComputer, whole.m_strComputer) << strLine;
+        EXPECT_EQ(row.m_strUser, whole.m_strUser) << strLine;
+        EXPECT_EQ(row.m_strVirusName, whole.m_strVirusName) << strLine;
+        EXPECT_EQ(row.m_strPath, whole.m_strPath) << strLine;
+        EXPECT_EQ(row.m_nPrimaryAction, whole.m_nPrimaryAction) << strLine;
+        EXPECT_EQ(row.m_nSecondaryAction, whole.m_nSecondaryAction) << strLine;
+        EXPECT_EQ(row.m_nActionTaken, whole.m_nActionTaken) << strLine;
+        EXPECT_EQ(row.m_nVirusType, whole.m_nVirusType) << strLine;
+        EXPECT_EQ(row.m_nFlags, whole.m_nFlags) << strLine;
+        EXPECT_EQ(row.m_strDescription, whole.m_strDescription) << strLine;
+        EXPECT_EQ(row.m_bUnquotedDescription, whole.m_bUnquotedDescription) << strLine;
+        EXPECT_EQ(row.m_nContainerFlag, whole.m_nContainerFlag) << strLine;
+        EXPECT_EQ(row.m_nContainerLevel, whole.m_nContainerLevel) << strLine;
+        // The columns the row does not show are left as they were.
+        EXPECT_EQ(row.m_nCol14, 77);
+        EXPECT_EQ(row.m_nCol30, 77);
+        EXPECT_EQ(row.m_strCol15, "kept");
+        EXPECT_EQ(row.m_strCol32, "kept");
+        EXPECT_EQ(row.m_wStampYear, 1999);
+    }
+}
 
 TEST(ParseLine, LastColumnRunsToTheEnd)
 {
