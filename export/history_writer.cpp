@@ -2,10 +2,9 @@
 // file only ever holds whole rows.
 #include "export/history_writer.h"
 
+#include <algorithm>
 #include <array>
-#include <cstring>
 
-#include "export/virus_type_flags.h"
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
 
@@ -24,8 +23,7 @@ std::size_t MaxFieldSize(std::string_view strField)
 // Writes a field that needs no quotes at p and returns the end of what it wrote.
 char* CopyField(char* p, std::string_view strField)
 {
-    std::memcpy(p, strField.data(), strField.size());
-    return p + strField.size();
+    return std::copy(strField.begin(), strField.end(), p);
 }
 
 // Writes one field at p, which has room for MaxFieldSize, and returns the end of
@@ -33,7 +31,7 @@ char* CopyField(char* p, std::string_view strField)
 // CR or an LF, in double quotes with each inner quote doubled.
 char* WriteCsvField(char* p, std::string_view strField)
 {
-    static const auto abSpecial = [] {
+    static constexpr auto abSpecial = [] {
         std::array<bool, 256> ab{};
         ab[','] = ab['"'] = ab['\r'] = ab['\n'] = true;
         return ab;
@@ -62,7 +60,7 @@ char* WriteCsvField(char* p, std::string_view strField)
 void AppendCsvField(std::string& strRow, std::string_view strField)
 {
     const std::size_t nStart = strRow.size();
-    strRow.resize(nStart + MaxFieldSize(strField) + 1);
+    strRow.resize(nStart + MaxFieldSize(strField));
     char* const pStart = strRow.data() + nStart;
     strRow.resize(nStart + static_cast<std::size_t>(WriteCsvField(pStart, strField) - pStart));
 }
