@@ -34,9 +34,10 @@ public:
     // (columns 0 to 13, and the container columns 23 and 24).
     enum ParseScope { kAllColumns, kRowColumns };
 
-    // Refills the entry from one log line (without its line end). Members that this
-    // line does not write keep the values of earlier lines of the same file; with
-    // kRowColumns, so do the members of the columns the row does not show.
+    // Refills the entry from one log line (without its line end), which must not be
+    // one of the entry's own texts. Members that this line does not write keep the
+    // values of earlier lines of the same file; with kRowColumns, so do the members
+    // of the columns the row does not show.
     void ParseLine(std::string_view strLine, ParseScope scope = kAllColumns);
 
     // Display texts of the history row. The operations that take strText write their
