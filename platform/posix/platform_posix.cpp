@@ -193,7 +193,10 @@ File* OpenFile(const char* szPath, int nFlags)
         return true;
     }();
     (void)bNoSizeSignal;
-    int nFd = open(DirectPath(szPath).c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC, 0666);
+    // A bare file name, such as the history file's, is its own host path.
+    const bool bBareName = *szPath != '\0' && std::strpbrk(szPath, "\\/:") == nullptr;
+    int nFd = open(bBareName ? szPath : DirectPath(szPath).c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC,
+                   0666);
     if (nFd < 0 && errno == ENOENT)
         nFd = open(HostPath(szPath).c_str(), nFlags | O_CLOEXEC, 0666);
     if (nFd < 0) {
