@@ -12,7 +12,6 @@ namespace {
 
 constexpr int32_t nQuarantineID = 45;  // "Quarantine"
 constexpr int32_t nDeletedID = 4002;   // "Deleted"
-constexpr std::size_t kFieldCount = 13;
 
 // The most characters a field can take in the row: quoted, every character a quote.
 std::size_t MaxFieldSize(std::string_view strField)
@@ -71,35 +70,36 @@ void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
     // rows, as the row's is, so a row costs no allocation.
     static std::string strVirusType;
     entry.GetVirusTypeText(strVirusType);
-    // Fields 4, 5, 11, 12 and 13 are always catalogue texts, none of which needs
-    // quotes; the others may be texts of the log or of the locale.
-    static const bool abMayNeedQuotes[kFieldCount] = {
-        true, true, true, false, false, true, true, true, true, true, false, false, false};
-    const std::string_view aFields[kFieldCount] = {
-        entry.GetDateText(),
-        entry.GetFileNameText(),
-        entry.m_strVirusName,
-        strVirusType,
-        entry.GetActionText(entry.m_nActionTaken, 1),
-        entry.m_strComputer,
-        entry.m_strUser,
-        entry.GetLocationText(),
-        entry.GetStatusText(),
-        entry.GetCurrentLocationText(nQuarantineID, nDeletedID),
-        entry.GetActionText(entry.m_nPrimaryAction, 0),
-        entry.GetActionText(entry.m_nSecondaryAction, 0),
-        entry.GetScanTypeText(),
+    // The virus-type, action and scan-type fields are always catalogue texts, none of
+    // which needs quotes; the others may be texts of the log or of the locale.
+    const struct {
+        std::string_view strText;
+        bool bCatalogue;
+    } aFields[] = {
+        {entry.GetDateText(), false},
+        {entry.GetFileNameText(), false},
+        {entry.m_strVirusName, false},
+        {strVirusType, true},
+        {entry.GetActionText(entry.m_nActionTaken, 1), true},
+        {entry.m_strComputer, false},
+        {entry.m_strUser, false},
+        {entry.GetLocationText(), false},
+        {entry.GetStatusText(), false},
+        {entry.GetCurrentLocationText(nQuarantineID, nDeletedID), false},
+        {entry.GetActionText(entry.m_nPrimaryAction, 0), true},
+        {entry.GetActionText(entry.m_nSecondaryAction, 0), true},
+        {entry.GetScanTypeText(), true},
     };
     // Sized for the longest row the fields can make, then written in place and cut
     // to what was written.
     std::size_t nMaxSize = 2;
-    for (std::string_view strField : aFields)
-        nMaxSize += MaxFieldSize(strField) + 1;
+    for (const auto& field : aFields)
+        nMaxSize += MaxFieldSize(field.strText) + 1;
     strRow.resize(nMaxSize);
     char* const pRow = strRow.data();
     char* p = pRow;
-    for (std::size_t i = 0; i < kFieldCount; ++i) {
-        p = abMayNeedQuotes[i] ? WriteCsvField(p, aFields[i]) : CopyField(p, aFields[i]);
+    for (const auto& field : aFields) {
+        p = field.bCatalogue ? CopyField(p, field.strText) : WriteCsvField(p, field.strText);
         *p++ = ',';
     }
     p[-1] = '\r';  // the last field ends the row
