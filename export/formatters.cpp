@@ -11,6 +11,16 @@ namespace {
 
 constexpr int32_t kMailSystemFlag = 0x2000;
 
+// The named virus types: a name shows when all bits of its mask are set.
+constexpr struct {
+    uint32_t dwMask;
+    uint32_t nID;
+} aVirusTypeNames[] = {
+    {0x1, 5000},      {0x100, 5006},     {0x300, 5001},      {0x500, 5002},
+    {0x10000, 5003},  {0x1000000, 5004}, {0x80000000, 5005},
+};
+constexpr std::size_t nVirusTypeNames = sizeof(aVirusTypeNames) / sizeof(aVirusTypeNames[0]);
+
 // The short date of a log time, kept: the text shows, and both platforms check, the
 // date alone, and the events of a log mostly share their day. Valid until the next
 // call with another date.
@@ -127,15 +137,8 @@ void CVirusTypeFlags::AppendText(std::string& strText) const
         strText += FindCatalogueText(41);
         return;
     }
-    static const struct {
-        uint32_t dwMask;
-        uint32_t nID;
-    } aNames[] = {
-        {0x1, 5000},      {0x100, 5006},     {0x300, 5001},      {0x500, 5002},
-        {0x10000, 5003},  {0x1000000, 5004}, {0x80000000, 5005},
-    };
     const std::size_t nStart = strText.size();
-    for (const auto& name : aNames) {
+    for (const auto& name : aVirusTypeNames) {
         if ((m_dwType & name.dwMask) != name.dwMask)
             continue;
         if (strText.size() != nStart)
@@ -144,10 +147,35 @@ void CVirusTypeFlags::AppendText(std::string& strText) const
     }
 }
 
+std::string_view CVirusTypeFlags::GetTextView() const
+{
+    // The text depends only on which names show, or on the word being 0: each of
+    // those 129 texts is built the first time it is needed and kept.
+    static std::string astrTexts[(1u << nVirusTypeNames) + 1];
+    static bool abBuilt[(1u << nVirusTypeNames) + 1];
+    std::size_t nKey = 1u << nVirusTypeNames;
+    if (m_dwType != 0) {
+        nKey = 0;
+        for (std::size_t i = 0; i < nVirusTypeNames; ++i)
+            nKey |= std::size_t{(m_dwType & aVirusTypeNames[i].dwMask) ==
+                                aVirusTypeNames[i].dwMask}
+                    << i;
+    }
+    if (!abBuilt[nKey]) {
+        AppendText(astrTexts[nKey]);
+        abBuilt[nKey] = true;
+    }
+    return astrTexts[nKey];
+}
+
 void CLogEntry::GetVirusTypeText(std::string& strText) const
 {
-    strText.clear();
-    CVirusTypeFlags(static_cast<uint32_t>(m_nVirusType)).AppendText(strText);
+    strText.assign(GetVirusTypeText());
+}
+
+std::string_view CLogEntry::GetVirusTypeText() const
+{
+    return CVirusTypeFlags(static_cast<uint32_t>(m_nVirusType)).GetTextView();
 }
 
 std::string_view CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const

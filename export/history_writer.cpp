@@ -66,10 +66,6 @@ void AppendCsvField(std::string& strRow, std::string_view strField)
 
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
 {
-    // The virus-type text is the one field built here; its buffer is kept between
-    // rows, as the row's is, so a row costs no allocation.
-    static std::string strVirusType;
-    entry.GetVirusTypeText(strVirusType);
     // The virus-type, action and scan-type fields are always catalogue texts, none of
     // which needs quotes; the others may be texts of the log or of the locale.
     const struct {
@@ -79,7 +75,7 @@ void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
         {entry.GetDateText(), false},
         {entry.GetFileNameText(), false},
         {entry.m_strVirusName, false},
-        {strVirusType, true},
+        {entry.GetVirusTypeText(), true},
         {entry.GetActionText(entry.m_nActionTaken, 1), true},
         {entry.m_strComputer, false},
         {entry.m_strUser, false},

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CVirusTypeFlags {
 public:
@@ -12,6 +13,8 @@ public:
     std::string GetText() const;
     // The same text appended to strText.
     void AppendText(std::string& strText) const;
+    // The same text as a view of a kept copy, valid for the whole run.
+    std::string_view GetTextView() const;
 
     uint32_t m_dwType;
 };

@@ -55,10 +55,11 @@ public:
 
     // The same texts returned as views, which the row is composed from without
     // copies: into the entry's own strings (valid while the entry is unchanged), into
-    // the catalogue, or, for the date, into the text of the last date formatted
-    // (valid until another date is).
+    // the catalogue, into the virus-type texts kept for the run, or, for the date,
+    // into the text of the last date formatted (valid until another date is).
     std::string_view GetDateText() const;
     std::string_view GetFileNameText() const;
+    std::string_view GetVirusTypeText() const;
     std::string_view GetActionText(int32_t nAction, int32_t bTaken) const;
     std::string_view GetLocationText() const;
     std::string_view GetStatusText() const;

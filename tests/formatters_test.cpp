@@ -130,6 +130,21 @@ TEST(VirusType, NamesInOrder)
         std::string strText;
         entry.GetVirusTypeText(strText);
         EXPECT_EQ(strText, test.szText);
+        EXPECT_EQ(entry.GetVirusTypeText(), test.szText);
+    }
+}
+
+TEST(VirusType, KeptTextsMatchTheBuiltOnes)
+{
+    // The texts are kept by the names they show: words that share those names must
+    // share the text, and words that do not must not.
+    uint32_t dwType = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        dwType = dwType * 1103515245u + 12345u;
+        // Mostly few bits, as logs have them, and now and then every bit.
+        const uint32_t dwWord = i % 7 == 0 ? dwType : dwType & (dwType >> 7) & (dwType >> 13);
+        const CVirusTypeFlags flags(dwWord);
+        ASSERT_EQ(flags.GetTextView(), flags.GetText()) << std::hex << dwWord;
     }
 }
 
