@@ -127,24 +127,18 @@ void CLogEntry::GetVirusNameText(std::string& strText) const
 std::string CVirusTypeFlags::GetText() const
 {
     std::string strResult;
-    AppendText(strResult);
-    return strResult;
-}
-
-void CVirusTypeFlags::AppendText(std::string& strText) const
-{
     if (m_dwType == 0) {
-        strText += FindCatalogueText(41);
-        return;
+        LoadCatalogueString(strResult, 41);
+        return strResult;
     }
-    const std::size_t nStart = strText.size();
     for (const auto& name : aVirusTypeNames) {
         if ((m_dwType & name.dwMask) != name.dwMask)
             continue;
-        if (strText.size() != nStart)
-            strText += "; ";
-        strText += FindCatalogueText(name.nID);
+        if (!strResult.empty())
+            strResult += "; ";
+        strResult += FindCatalogueText(name.nID);
     }
+    return strResult;
 }
 
 std::string_view CVirusTypeFlags::GetTextView() const
@@ -162,7 +156,7 @@ std::string_view CVirusTypeFlags::GetTextView() const
                     << i;
     }
     if (!abBuilt[nKey]) {
-        AppendText(astrTexts[nKey]);
+        astrTexts[nKey] = GetText();
         abBuilt[nKey] = true;
     }
     return astrTexts[nKey];

@@ -11,8 +11,6 @@ public:
 
     // The names of the set bits joined by "; ", or "Checksum Failure" for the word 0.
     std::string GetText() const;
-    // The same text appended to strText.
-    void AppendText(std::string& strText) const;
     // The same text as a view of a kept copy, valid for the whole run.
     std::string_view GetTextView() const;
 
