@@ -8,7 +8,7 @@
 #include "app/line_reader.h"
 #include "export/history_writer.h"
 #include "location/data_folder.h"
-#include "location/mbstring.h"
+#include "common/mbstring.h"
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
 
@@ -66,27 +66,28 @@ int ExportVirusHistory(int argc, char** argv)
     plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
     if (pSearch == nullptr)
         return kExitSuccess;
-    bool bComplete = true;
+    int nStatus = kExitSuccess;
     do {
-        if (data.dwFileAttributes & plat::kAttributeDirectory)
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         data.cFileName[plat::kMaxPath - 1] = '\0';
-        if (!ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY))
-            bComplete = false;
-    } while (plat::FindNext(pSearch, &data));
+        const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY);
+        if (nFileStatus != kExitSuccess)
+            nStatus = nFileStatus;
+    } while (nStatus != kExitRowDamaged && plat::FindNext(pSearch, &data));
     plat::CloseSearch(pSearch);
-    return bComplete ? kExitSuccess : kExitIncomplete;
+    return nStatus;
 }
 
-bool ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode)
+int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode)
 {
     CLogEntry entry;
     const std::string strPath = std::string(szLogsFolder) + '\\' + szFileName;
     if (!FitsInPath(strPath))
-        return false;
+        return kExitIncomplete;
     plat::File* pFile = plat::OpenForRead(strPath.c_str());
     if (pFile == nullptr)
-        return false;
+        return kExitIncomplete;
 
     bool bComplete = true;
     CLineReader reader(pFile);
@@ -103,9 +104,16 @@ bool ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode
         if (ReadEventType(strLine) != kVirusEvent)
             continue;
         entry.ParseLine(strLine, CLogEntry::kRowColumns);
-        if (!WriteHistoryRow(entry))
-            bComplete = false;
+        const RowResult row = WriteHistoryRow(entry);
+        if (row == kRowDamaged) {
+            // A row after a damaged one would be joined to its part: nothing more
+            // is written.
+            plat::CloseFile(pFile);
+            return kExitRowDamaged;
+        }
+        bComplete = bComplete && row == kRowWritten;
     }
     plat::CloseFile(pFile);
-    return bComplete && result == CLineReader::kEnd && !reader.WasLineCut();
+    return bComplete && result == CLineReader::kEnd && !reader.WasLineCut() ? kExitSuccess
+                                                                            : kExitIncomplete;
 }

@@ -15,12 +15,15 @@ enum ExitStatus {
     kExitIncomplete = 4,         // the run ended, but rows were lost or a log file
                                  // could not be read whole
     kExitPatternTooLong = 5,     // the pattern does not fit in a path; nothing touched
+    kExitRowDamaged = 6,         // a row was written in part and could not be cut
+                                 // back: the file ends in it; nothing after it written
 };
 
 // Runs the export with the program's arguments and returns its exit status.
 int ExportVirusHistory(int argc, char** argv);
 
 // Reads one log file, szLogsFolder "\" szFileName, and hands each of its lines to
-// the history writer. Returns false when the file could not be read to its end or
-// one of its rows could not be written.
-bool ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode);
+// the history writer. Returns what the file makes of the run: kExitSuccess;
+// kExitIncomplete when it could not be read to its end or a row of it was lost; or
+// kExitRowDamaged, after which nothing more is written.
+int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode);

@@ -2,22 +2,35 @@
 // Every fixed text comes from the catalogue by id.
 #include <cstddef>
 
+#include "common/mbstring.h"
 #include "export/catalogue.h"
 #include "export/virus_type_flags.h"
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
+#include "resources/resource.h"
 
 namespace {
 
-constexpr int32_t kMailSystemFlag = 0x2000;
+constexpr int32_t kMailSystemFlag = 0x2000;  // in m_nFlags: found in the mail system
+
+// The action codes the status and the current location test.
+constexpr int32_t kActionQuarantine = 1;
+constexpr int32_t kActionDelete = 3;
+constexpr int32_t kActionClean = 5;
+
+// Scan-type codes whose word holds the code in its high half.
+constexpr uint32_t kScanClient = 101;
+constexpr uint32_t kScanForwarded = 102;
 
 // The named virus types: a name shows when all bits of its mask are set.
 constexpr struct {
     uint32_t dwMask;
-    uint32_t nID;
+    uint16_t wID;
 } aVirusTypeNames[] = {
-    {0x1, 5000},      {0x100, 5006},     {0x300, 5001},      {0x500, 5002},
-    {0x10000, 5003},  {0x1000000, 5004}, {0x80000000, 5005},
+    {0x1, IDS_TYPE_BOOT_SECTOR},          {0x100, IDS_TYPE_FILE},
+    {0x300, IDS_TYPE_MUTATION},           {0x500, IDS_TYPE_MACRO},
+    {0x10000, IDS_TYPE_MEMORY_RESIDENT},  {0x1000000, IDS_TYPE_VIRUS_BEHAVIOR},
+    {0x80000000, IDS_TYPE_COMPRESSED_FILE},
 };
 constexpr std::size_t nVirusTypeNames = sizeof(aVirusTypeNames) / sizeof(aVirusTypeNames[0]);
 
@@ -56,47 +69,39 @@ void CLogEntry::GetDateText(std::string& strText) const
     strText.assign(GetDateText());
 }
 
-bool CLogEntry::FindPathParts(std::string_view& strFileName, std::string_view& strLocation) const
+PATHPARTS CLogEntry::GetPathParts() const
 {
+    // Separators are characters of their own: the trail byte of a two-byte character
+    // is never one.
     const std::string_view strPath = m_strPath;
-    std::size_t nBackslash = strPath.rfind('\\');
+    const std::size_t nBackslash = MbsFindLastChar(strPath, '\\');
     if (m_nContainerFlag != 0 && m_nContainerLevel != 0) {
         // Container form: "container>member"; the member may have folders of its own.
-        std::size_t nMarker = strPath.rfind('>');
+        const std::size_t nMarker = MbsFindLastChar(strPath, '>');
         if (nMarker == std::string_view::npos)
-            return false;
+            return PATHPARTS{{}, {}, false};
         if (nBackslash == std::string_view::npos || nBackslash < nMarker) {
             // A member without folders: the location is the container itself.
-            strLocation = strPath.substr(0, nMarker);
-            strFileName = strPath.substr(nMarker + 1);
-            return true;
+            return PATHPARTS{strPath.substr(nMarker + 1), strPath.substr(0, nMarker), true};
         }
     } else if (nBackslash == std::string_view::npos) {
-        strLocation = strPath;
-        strFileName = strPath;
-        return true;
+        return PATHPARTS{strPath, strPath, true};
     }
-    strLocation = strPath.substr(0, nBackslash + 1);
-    strFileName = strPath.substr(nBackslash + 1);
-    return true;
+    return PATHPARTS{strPath.substr(nBackslash + 1), strPath.substr(0, nBackslash + 1), true};
 }
 
 void CLogEntry::SplitPath(std::string& strFileName, std::string& strLocation) const
 {
-    std::string_view strNamePart;
-    std::string_view strLocationPart;
-    if (!FindPathParts(strNamePart, strLocationPart))
+    const PATHPARTS parts = GetPathParts();
+    if (!parts.bFound)
         return;
-    strFileName.assign(strNamePart);
-    strLocation.assign(strLocationPart);
+    strFileName.assign(parts.strFileName);
+    strLocation.assign(parts.strLocation);
 }
 
 std::string_view CLogEntry::GetFileNameText() const
 {
-    std::string_view strNamePart;
-    std::string_view strLocationPart;
-    FindPathParts(strNamePart, strLocationPart);
-    return strNamePart;
+    return GetPathParts().strFileName;
 }
 
 void CLogEntry::GetFileNameText(std::string& strText) const
@@ -104,14 +109,16 @@ void CLogEntry::GetFileNameText(std::string& strText) const
     strText.assign(GetFileNameText());
 }
 
-std::string_view CLogEntry::GetLocationText() const
+std::string_view CLogEntry::GetLocationText(const PATHPARTS& parts) const
 {
     if (m_nFlags & kMailSystemFlag)
-        return FindCatalogueText(38);
-    std::string_view strNamePart;
-    std::string_view strLocationPart;
-    FindPathParts(strNamePart, strLocationPart);
-    return strLocationPart;
+        return FindCatalogueText(IDS_MAIL_SYSTEM);
+    return parts.strLocation;
+}
+
+std::string_view CLogEntry::GetLocationText() const
+{
+    return GetLocationText(GetPathParts());
 }
 
 void CLogEntry::GetLocationText(std::string& strText) const
@@ -128,7 +135,7 @@ std::string CVirusTypeFlags::GetText() const
 {
     std::string strResult;
     if (m_dwType == 0) {
-        LoadCatalogueString(strResult, 41);
+        LoadCatalogueString(strResult, IDS_CHECKSUM_FAILURE);
         return strResult;
     }
     for (const auto& name : aVirusTypeNames) {
@@ -136,7 +143,7 @@ std::string CVirusTypeFlags::GetText() const
             continue;
         if (!strResult.empty())
             strResult += "; ";
-        strResult += FindCatalogueText(name.nID);
+        strResult += FindCatalogueText(name.wID);
     }
     return strResult;
 }
@@ -175,14 +182,25 @@ std::string_view CLogEntry::GetVirusTypeText() const
 std::string_view CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const
 {
     // The ids of actions 0 to 13, taken and configured; codes 7 to 12 and any code
-    // outside the table are "Unknown action" (67).
+    // outside the table are "Unknown action".
     static const struct {
         uint16_t wTakenID;
         uint16_t wConfiguredID;
     } aActions[] = {
-        {67, 67},     {4000, 32}, {4001, 33}, {4002, 34}, {4003, 35}, {4004, 31}, {66, 60},
-        {67, 67},     {67, 67},   {67, 67},   {67, 67},   {67, 67},   {67, 67},
-        {57668, 57668},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_QUARANTINED, IDS_QUARANTINE_INFECTED_FILE},
+        {IDS_RENAMED, IDS_RENAME_INFECTED_FILE},
+        {IDS_DELETED, IDS_DELETE_INFECTED_FILE},
+        {IDS_LEFT_ALONE, IDS_LEAVE_ALONE},
+        {IDS_CLEANED, IDS_CLEAN_VIRUS_FROM_FILE},
+        {IDS_CLEANED_OR_MACROS_DELETED, IDS_CLEAN_OR_DELETE_MACROS},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_UNKNOWN_ACTION, IDS_UNKNOWN_ACTION},
+        {IDS_BACKUP, IDS_BACKUP},
     };
     constexpr int32_t nActions = sizeof(aActions) / sizeof(aActions[0]);
     const auto& action = nAction >= 0 && nAction < nActions ? aActions[nAction] : aActions[0];
@@ -191,13 +209,13 @@ std::string_view CLogEntry::GetActionText(int32_t nAction, int32_t bTaken) const
 
 std::string_view CLogEntry::GetStatusText() const
 {
-    if (m_nActionTaken == 5)
-        return FindCatalogueText(43);
-    if (m_nActionTaken == 3)
-        return FindCatalogueText(4002);
+    if (m_nActionTaken == kActionClean)
+        return FindCatalogueText(IDS_STATUS_CLEANED);
+    if (m_nActionTaken == kActionDelete)
+        return FindCatalogueText(IDS_DELETED);
     if (m_nContainerFlag != 0 && m_nContainerLevel == 0 && !m_strDescription.empty())
         return m_strDescription;
-    return FindCatalogueText(44);
+    return FindCatalogueText(IDS_STATUS_INFECTED);
 }
 
 void CLogEntry::GetStatusText(std::string& strText) const
@@ -205,14 +223,21 @@ void CLogEntry::GetStatusText(std::string& strText) const
     strText.assign(GetStatusText());
 }
 
+std::string_view CLogEntry::GetCurrentLocationText(const PATHPARTS& parts,
+                                                   int32_t nQuarantineID,
+                                                   int32_t nDeletedID) const
+{
+    if (m_nActionTaken == kActionQuarantine)
+        return FindCatalogueText(static_cast<uint32_t>(nQuarantineID));
+    if (m_nActionTaken == kActionDelete)
+        return FindCatalogueText(static_cast<uint32_t>(nDeletedID));
+    return GetLocationText(parts);
+}
+
 std::string_view CLogEntry::GetCurrentLocationText(int32_t nQuarantineID,
                                                    int32_t nDeletedID) const
 {
-    if (m_nActionTaken == 1)
-        return FindCatalogueText(static_cast<uint32_t>(nQuarantineID));
-    if (m_nActionTaken == 3)
-        return FindCatalogueText(static_cast<uint32_t>(nDeletedID));
-    return GetLocationText();
+    return GetCurrentLocationText(GetPathParts(), nQuarantineID, nDeletedID);
 }
 
 void CLogEntry::GetCurrentLocationText(std::string& strText, int32_t nQuarantineID,
@@ -225,18 +250,24 @@ std::string_view CLogEntry::GetScanTypeText() const
 {
     const uint32_t dwWord = static_cast<uint32_t>(m_nScanType);
     uint32_t nCode = dwWord & 0xFFFF;
-    if (nCode == 101 || nCode == 102)
+    if (nCode == kScanClient || nCode == kScanForwarded)
         nCode = dwWord >> 16;
-    // The ids of codes 0 to 10, 0 for a code not in the table; then 101 and 102.
-    static const uint16_t awIDs[] = {3001, 3002, 3003, 3004, 0, 0, 3005, 3006, 3007, 3008, 3009};
+    // The ids of codes 0 to 10, 0 for a code not in the table; then the two codes
+    // that name where the scan came from.
+    static const uint16_t awIDs[] = {
+        IDS_SCAN_SCHEDULED, IDS_SCAN_MANUAL,  IDS_SCAN_REALTIME,
+        IDS_SCAN_SEALWEIR,  0,                0,
+        IDS_SCAN_CONSOLE,   IDS_SCAN_DEFINITION_DOWNLOADER, IDS_SCAN_SYSTEM,
+        IDS_SCAN_STARTUP,   IDS_SCAN_IDLE,
+    };
     constexpr uint32_t nCodes = sizeof(awIDs) / sizeof(awIDs[0]);
     uint32_t nID = 0;
     if (nCode < nCodes)
         nID = awIDs[nCode];
-    else if (nCode == 101)
-        nID = 3000;
-    else if (nCode == 102)
-        nID = 3010;
+    else if (nCode == kScanClient)
+        nID = IDS_SCAN_CLIENT;
+    else if (nCode == kScanForwarded)
+        nID = IDS_SCAN_FORWARDED;
     return nID != 0 ? FindCatalogueText(nID) : std::string_view();
 }
 

@@ -7,11 +7,21 @@
 
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
+#include "resources/resource.h"
 
 namespace {
 
-constexpr int32_t nQuarantineID = 45;  // "Quarantine"
-constexpr int32_t nDeletedID = 4002;   // "Deleted"
+// Cuts the file back by the nWritten bytes a short write left of a row. A failed cut
+// is tried once more.
+bool CutBack(plat::File* pFile, long long nWritten)
+{
+    for (int nTry = 0; nTry < 2; ++nTry) {
+        const long long nSize = plat::FileSize(pFile);
+        if (nSize >= nWritten && plat::TruncateFile(pFile, nSize - nWritten))
+            return true;
+    }
+    return false;
+}
 
 // The most characters a field can take in the row: quoted, every character a quote.
 std::size_t MaxFieldSize(std::string_view strField)
@@ -67,21 +77,23 @@ void AppendCsvField(std::string& strRow, std::string_view strField)
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
 {
     // The virus-type, action and scan-type fields are always catalogue texts, none of
-    // which needs quotes; the others may be texts of the log or of the locale.
+    // which needs quotes; the others may be texts of the log or of the locale. The
+    // file name and both locations come from one split of the path.
+    const PATHPARTS parts = entry.GetPathParts();
     const struct {
         std::string_view strText;
         bool bCatalogue;
     } aFields[] = {
         {entry.GetDateText(), false},
-        {entry.GetFileNameText(), false},
+        {parts.strFileName, false},
         {entry.m_strVirusName, false},
         {entry.GetVirusTypeText(), true},
         {entry.GetActionText(entry.m_nActionTaken, 1), true},
         {entry.m_strComputer, false},
         {entry.m_strUser, false},
-        {entry.GetLocationText(), false},
+        {entry.GetLocationText(parts), false},
         {entry.GetStatusText(), false},
-        {entry.GetCurrentLocationText(nQuarantineID, nDeletedID), false},
+        {entry.GetCurrentLocationText(parts, IDS_QUARANTINE, IDS_DELETED), false},
         {entry.GetActionText(entry.m_nPrimaryAction, 0), true},
         {entry.GetActionText(entry.m_nSecondaryAction, 0), true},
         {entry.GetScanTypeText(), true},
@@ -103,10 +115,10 @@ void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
     strRow.resize(static_cast<std::size_t>(p - pRow));
 }
 
-bool WriteHistoryRow(const CLogEntry& entry)
+RowResult WriteHistoryRow(const CLogEntry& entry)
 {
     if (entry.m_nEvent != kVirusEvent)
-        return true;
+        return kRowWritten;
     // Composed in a buffer kept between rows, so a row costs no allocation. The
     // program runs on one thread.
     static std::string strRow;
@@ -114,15 +126,11 @@ bool WriteHistoryRow(const CLogEntry& entry)
 
     plat::File* pFile = plat::OpenForAppend(kHistoryFileName);
     if (pFile == nullptr)
-        return false;
-    long long nWritten = plat::AppendFile(pFile, strRow.data(), strRow.size());
-    const bool bWhole = nWritten == static_cast<long long>(strRow.size());
-    if (!bWhole && nWritten > 0) {
-        // A short write: cut the file back to its length before this row.
-        long long nSize = plat::FileSize(pFile);
-        if (nSize >= nWritten)
-            plat::TruncateFile(pFile, nSize - nWritten);
-    }
+        return kRowLost;
+    const long long nWritten = plat::AppendFile(pFile, strRow.data(), strRow.size());
+    RowResult result = kRowWritten;
+    if (nWritten != static_cast<long long>(strRow.size()))
+        result = nWritten > 0 && !CutBack(pFile, nWritten) ? kRowDamaged : kRowLost;
     plat::CloseFile(pFile);
-    return bWhole;
+    return result;
 }

@@ -9,14 +9,17 @@ class CLogEntry;
 
 constexpr const char* kHistoryFileName = "VirusHist.csv";
 
-// The event type of a virus event: the only entries that make a row.
-constexpr int32_t kVirusEvent = 5;
+// What became of a row.
+enum RowResult {
+    kRowWritten,  // written whole; or the entry makes no row
+    kRowLost,     // not written, and nothing of it is in the file
+    kRowDamaged,  // a write failed part-way and the file could not be cut back: it
+                  // ends in part of this row
+};
 
 // Appends the 13-field row of an entry of event type 5 to the history file, opening
 // and closing the file for this row alone; any other entry leaves the file untouched.
-// Returns false when the row could not be written whole (nothing of it then stays
-// in the file).
-bool WriteHistoryRow(const CLogEntry& entry);
+RowResult WriteHistoryRow(const CLogEntry& entry);
 
 // The row of an entry, fields joined by "," and ended by CR LF, into strRow.
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow);

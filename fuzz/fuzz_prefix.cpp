@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/wine_prefix.h"
+#include "platform/posix/wildcard.h"
+#include "platform/posix/wine_registry.h"
 
 namespace {
 
@@ -42,18 +43,20 @@ bool ReferenceMatch(std::string_view strPattern, std::string_view strName)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {
     std::string_view strInput(reinterpret_cast<const char*>(pData), nSize);
-    std::string strData;
-    uint32_t dwType = 0;
-    posix::FindRegistryValue(strInput, "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion",
-                             "Home Directory", strData, dwType);
-    posix::FindRegistryValue(strInput, "a", "", strData, dwType);
+    REGVALUE value;
+    FindWineRegistryValue(strInput, u"Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion",
+                          u"Home Directory", value);
+    FindWineRegistryValue(strInput, u"a", u"", value);
 
     // Pattern and name: the input split at its first NUL.
     std::size_t nNul = strInput.find('\0');
     if (nNul != std::string_view::npos && nSize <= 256) {
         std::string_view strPattern = strInput.substr(0, nNul);
         std::string_view strName = strInput.substr(nNul + 1);
-        if (strPattern != "*.*" && posix::MatchWildcard(strPattern, strName) != ReferenceMatch(strPattern, strName))
+        const std::u16string strWidePattern(strPattern.begin(), strPattern.end());
+        const std::u16string strWideName(strName.begin(), strName.end());
+        if (strPattern != "*.*" &&
+            MatchWildcard(strWidePattern, strWideName) != ReferenceMatch(strPattern, strName))
             std::abort();
     }
     return 0;

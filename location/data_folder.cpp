@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "location/mbstring.h"
+#include "common/mbstring.h"
 #include "platform/platform.h"
 
 char g_szUserName[48];
@@ -19,9 +19,6 @@ constexpr const char* kHomeDirectoryValue = "Home Directory";
 constexpr const char* kProductFolder = "Corvessa\\Tarvel Corporate Edition";
 constexpr const char* kProfileMarker = "Default User";
 constexpr double kVersionThreshold = 7.499;
-
-constexpr uint32_t ERROR_PATH_NOT_FOUND = 3;
-constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
 
 bool FitsInPath(const std::string& strPath)
 {
@@ -129,7 +126,7 @@ bool IsPlatformNT()
 {
     uint32_t dwPlatformId = 0;
     uint32_t dwMajorVersion = 0;
-    return plat::QueryVersion(&dwPlatformId, &dwMajorVersion) && dwPlatformId == plat::kPlatformNT;
+    return plat::QueryVersion(&dwPlatformId, &dwMajorVersion) && dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 bool IsOsVersion5OrLater()
@@ -187,7 +184,7 @@ double FindHighestVersionFolder(const char* szFolder, char* szName)
         return 0.0;
     double dBest = kVersionThreshold;
     do {
-        if ((data.dwFileAttributes & plat::kAttributeDirectory) == 0)
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
             continue;
         data.cFileName[plat::kMaxPath - 1] = '\0';
         if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)

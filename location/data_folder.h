@@ -4,21 +4,11 @@
 
 #include <cstdint>
 
-constexpr uint32_t ERROR_SUCCESS = 0;
-constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
-constexpr uint32_t ERROR_MORE_DATA = 234;
-// The program's own codes carry bit 29, which Windows leaves to applications.
-constexpr uint32_t ERR_PRODUCT_NOT_INSTALLED = 0x2000006A;
-constexpr uint32_t ERR_DATA_FOLDER_NOT_FOUND = 0x2000001B;
+#include "platform/codes.h"
 
+// Which shell folder the product's data lives under.
 constexpr int32_t DATA_FOLDER_COMMON = 1;
 constexpr int32_t DATA_FOLDER_USER = 2;
-
-// Shell folder ids.
-constexpr int32_t CSIDL_APPDATA = 0x1A;
-constexpr int32_t CSIDL_LOCAL_APPDATA = 0x1C;
-constexpr int32_t CSIDL_COMMON_APPDATA = 0x23;
-constexpr int32_t CSIDL_FLAG_CREATE = 0x8000;
 
 // Overwritten by every GetProductDataFolder call.
 extern char g_szUserName[48];

@@ -226,10 +226,10 @@ void CLogEntry::ParseLine(std::string_view strLine, ParseScope scope)
     CColumnCursor columns(strLine);
     ScanTime(columns.Next(), m_Time);
     m_nEvent = columns.NextInteger();
-    if (m_nEvent == 2 || m_nEvent == 21) {
+    if (m_nEvent == kEventHoldTime || m_nEvent == kEventHoldTimeSecond) {
         m_HeldTime = m_Time;
-        m_nHeldKind = m_nEvent == 2 ? 1 : 2;
-    } else if (m_nEvent == 3) {
+        m_nHeldKind = m_nEvent == kEventHoldTime ? kHeldKindFirst : kHeldKindSecond;
+    } else if (m_nEvent == kEventClearHeldTime) {
         m_HeldTime = LOGTIME{};
     }
     m_nCol2 = columns.NextInteger();
@@ -242,7 +242,7 @@ void CLogEntry::ParseLine(std::string_view strLine, ParseScope scope)
     m_nSecondaryAction = columns.NextInteger();
     m_nActionTaken = columns.NextInteger();
     const int32_t nVirusType = columns.NextInteger();
-    m_nVirusType = m_nEvent == 10 ? 0 : nVirusType;
+    m_nVirusType = m_nEvent == kEventWithoutVirusType ? 0 : nVirusType;
     m_nFlags = columns.NextInteger();
     if (columns.AtQuote()) {
         StoreText(m_strDescription, columns.NextQuoted());

@@ -20,6 +20,23 @@ struct LOGTIME {
 // The short date of a log time in the system locale; empty when it cannot be formatted.
 std::string FormatLogDate(const LOGTIME& time);
 
+// The event types (column 1) the parser and the export tell apart.
+constexpr int32_t kEventHoldTime = 2;          // holds its time, as held kind 1
+constexpr int32_t kEventClearHeldTime = 3;     // zeroes the held time
+constexpr int32_t kVirusEvent = 5;             // the only event that makes a row
+constexpr int32_t kEventWithoutVirusType = 10; // its virus-type column is not read
+constexpr int32_t kEventHoldTimeSecond = 21;   // holds its time, as held kind 2
+// The kinds of held time, in m_nHeldKind.
+constexpr int32_t kHeldKindFirst = 1;
+constexpr int32_t kHeldKindSecond = 2;
+
+// The two parts of a logged path: the file name and its location.
+struct PATHPARTS {
+    std::string_view strFileName;
+    std::string_view strLocation;
+    bool bFound;  // false for a container path without ">": neither part exists
+};
+
 class CLogEntry {
 public:
     // Every member starts at zero (the line format leaves some unset until a line
@@ -66,6 +83,13 @@ public:
     std::string_view GetCurrentLocationText(int32_t nQuarantineID, int32_t nDeletedID) const;
     std::string_view GetScanTypeText() const;
 
+    // m_strPath split once, as SplitPath splits it, into views of m_strPath; and the
+    // location texts from such a split, so that a row takes all three from one.
+    PATHPARTS GetPathParts() const;
+    std::string_view GetLocationText(const PATHPARTS& parts) const;
+    std::string_view GetCurrentLocationText(const PATHPARTS& parts, int32_t nQuarantineID,
+                                            int32_t nDeletedID) const;
+
     LOGTIME m_Time{};
     LOGTIME m_HeldTime{};
     int32_t m_nCol2 = 0;
@@ -108,9 +132,6 @@ public:
 
 private:
     void ScanStamp(std::string_view strText);
-    // The two parts of m_strPath that SplitPath gives; false when it leaves both as
-    // they are (a container path without ">").
-    bool FindPathParts(std::string_view& strFileName, std::string_view& strLocation) const;
 };
 
 // The event type of a line, as ParseLine stores it in m_nEvent.

@@ -1,19 +1,19 @@
 // The one interface through which the portable code reaches the operating system.
-// Implemented by platform/win32 (the real Win32 API), platform/posix (a Wine prefix
-// seen as the local Windows machine) and, for the unit tests, a scripted fake.
+// Implemented by platform/win32 (the real Win32 API), platform/posix (a Windows
+// system read from outside: a Wine prefix or a mounted system drive) and, for the
+// unit tests, a scripted fake. Text crosses it in the system's ANSI code page.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "platform/codes.h"
+
 namespace plat {
 
 // Windows' MAX_PATH: a path buffer of 260 bytes holds at most 259 characters.
 constexpr std::size_t kMaxPath = 260;
-
-constexpr uint32_t kAttributeDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
-constexpr uint32_t kPlatformNT = 2;             // VER_PLATFORM_WIN32_NT
 
 // --- User, version, system directory -------------------------------------------
 
@@ -29,8 +29,13 @@ uint32_t QuerySystemDirectory(char* szPath, uint32_t nSize);
 // GetLastError of the calling thread.
 uint32_t LastError();
 
-// True when the byte opens a two-byte character in the ANSI code page.
-bool IsLeadByte(unsigned char byChar);
+// The lead bytes of the system's ANSI code page: abLead[b] when byte b opens a
+// two-byte character; bAny when the code page has any.
+struct LeadByteTable {
+    bool abLead[256];
+    bool bAny;
+};
+const LeadByteTable& LeadBytes();
 
 // --- Registry ------------------------------------------------------------------
 

@@ -10,7 +10,7 @@ FakePlatform g_fake;
 void FakePlatform::AddEntry(const std::string& strSearch, const std::string& strName, bool bFolder)
 {
     plat::FindData data{};
-    data.dwFileAttributes = bFolder ? plat::kAttributeDirectory : 0x20;
+    data.dwFileAttributes = bFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     std::snprintf(data.cFileName, sizeof(data.cFileName), "%s", strName.c_str());
     searches[strSearch].push_back(data);
 }
@@ -89,9 +89,15 @@ uint32_t LastError()
     return g_fake.dwLastError;
 }
 
-bool IsLeadByte(unsigned char byChar)
+const LeadByteTable& LeadBytes()
 {
-    return g_fake.leadBytes.count(byChar) != 0;
+    // Built anew on each call: a test may change the lead bytes at any time.
+    static LeadByteTable table;
+    table = LeadByteTable{};
+    for (unsigned char byLead : g_fake.leadBytes)
+        table.abLead[byLead] = true;
+    table.bAny = !g_fake.leadBytes.empty();
+    return table;
 }
 
 uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
@@ -101,13 +107,13 @@ uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned c
     if (g_fake.dwKeyOpenStatus != 0)
         return g_fake.dwKeyOpenStatus;
     if (std::strcmp(szSubKey, "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion") != 0)
-        return 2;
+        return ERROR_FILE_NOT_FOUND;
     if (std::strcmp(szValue, "Home Directory") != 0 || !g_fake.homeValue)
-        return 2;
+        return ERROR_FILE_NOT_FOUND;
     const std::string& strValue = *g_fake.homeValue;
     if (strValue.size() > *pnSize) {
         *pnSize = static_cast<uint32_t>(strValue.size());
-        return 234;
+        return ERROR_MORE_DATA;
     }
     std::memcpy(pData, strValue.data(), strValue.size());
     *pnSize = static_cast<uint32_t>(strValue.size());
@@ -140,7 +146,7 @@ int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
         return g_fake.hrFolder;
     auto found = g_fake.folders.find(nFolder);
     if (found == g_fake.folders.end())
-        return static_cast<int32_t>(0x80070057);
+        return E_INVALIDARG;
     std::snprintf(szPath, kMaxPath, "%s", found->second.c_str());
     return g_fake.hrFolder;
 }

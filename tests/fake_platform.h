@@ -23,7 +23,7 @@ struct FakePlatform {
     bool bUserNameOk = true;
     std::string strUserName = "ops";
     bool bVersionOk = true;
-    uint32_t dwPlatformId = plat::kPlatformNT;
+    uint32_t dwPlatformId = VER_PLATFORM_WIN32_NT;
     uint32_t dwMajorVersion = 6;
     bool bSystemDirectoryFails = false;
     std::string strSystemDirectory = "C:\\WINDOWS\\system32";
@@ -39,7 +39,7 @@ struct FakePlatform {
     bool bLibraryLoads = true;
     bool bHasFolderProc = true;
     int32_t hrFolder = 0;
-    std::map<int32_t, std::string> folders = {{0x23, "C:\\ProgramData"}};
+    std::map<int32_t, std::string> folders = {{CSIDL_COMMON_APPDATA, "C:\\ProgramData"}};
     std::vector<std::string> loadedLibraries;
     std::vector<int32_t> askedFolders;
     int nLibrariesOpen = 0;

@@ -63,7 +63,7 @@ protected:
 
 TEST_F(HistoryWriter, WorkedExample)
 {
-    EXPECT_TRUE(WriteHistoryRow(Example()));
+    EXPECT_EQ(WriteHistoryRow(Example()), kRowWritten);
     EXPECT_EQ(g_fake.History(),
               "2001-12-25,report.doc,Test.Virus,File; Macro,Cleaned,PC01,alice,C:\\Data\\,"
               "Cleaned,C:\\Data\\,Clean virus from file,Quarantine infected file,Manual scan\r\n");
@@ -74,7 +74,7 @@ TEST_F(HistoryWriter, OnlyVirusEventsOpenTheFile)
     for (int32_t nEvent : {0, 2, 3, 4, 10, 21, -5, 6}) {
         CLogEntry entry = Example();
         entry.m_nEvent = nEvent;
-        EXPECT_TRUE(WriteHistoryRow(entry));
+        EXPECT_EQ(WriteHistoryRow(entry), kRowWritten);
     }
     EXPECT_EQ(g_fake.nAppends, 0);
     EXPECT_TRUE(g_fake.files.empty());
@@ -176,12 +176,12 @@ TEST_F(HistoryWriter, FailedOrShortWritesLeaveOnlyWholeRows)
 {
     g_fake.failedAppendOpens.insert(1);
     g_fake.shortAppends.insert(2);
-    EXPECT_TRUE(WriteHistoryRow(Example()));
+    EXPECT_EQ(WriteHistoryRow(Example()), kRowWritten);
     std::string strRow = g_fake.History();
-    EXPECT_FALSE(WriteHistoryRow(Example()));  // the open fails
-    EXPECT_FALSE(WriteHistoryRow(Example()));  // half the row is written, then cut
+    EXPECT_EQ(WriteHistoryRow(Example()), kRowLost);  // the open fails
+    EXPECT_EQ(WriteHistoryRow(Example()), kRowLost);  // half the row is written, then cut
     EXPECT_EQ(g_fake.History(), strRow);
-    EXPECT_TRUE(WriteHistoryRow(Example()));
+    EXPECT_EQ(WriteHistoryRow(Example()), kRowWritten);
     EXPECT_EQ(g_fake.History(), strRow + strRow);
 }
 

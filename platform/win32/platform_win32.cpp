@@ -1,5 +1,5 @@
 // The platform on Windows: the Win32 API in its ANSI variants.
-#include <windows.h>
+#include "platform/win32/windows_headers.h"
 
 #include <cstring>
 
@@ -71,9 +71,17 @@ uint32_t LastError()
     return GetLastError();
 }
 
-bool IsLeadByte(unsigned char byChar)
+const LeadByteTable& LeadBytes()
 {
-    return IsDBCSLeadByte(byChar) != FALSE;
+    static const LeadByteTable table = [] {
+        LeadByteTable leadBytes{};
+        for (unsigned nByte = 0; nByte < 256; ++nByte) {
+            leadBytes.abLead[nByte] = IsDBCSLeadByte(static_cast<BYTE>(nByte)) != FALSE;
+            leadBytes.bAny = leadBytes.bAny || leadBytes.abLead[nByte];
+        }
+        return leadBytes;
+    }();
+    return table;
 }
 
 uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,

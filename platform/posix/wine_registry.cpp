@@ -5,29 +5,17 @@
 //   "Name"=dword:0000002a           a 32-bit number
 //   "Name"=hex(3):41,42,\           bytes of any type, continued on the next line
 //   @="text"                        the key's default value
+#include "platform/posix/wine_registry.h"
+
 #include <cstddef>
-#include <vector>
 
-#include "platform/posix/wine_prefix.h"
-
-namespace posix {
+#include "platform/codes.h"
 
 namespace {
 
 char Lower(char ch)
 {
     return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
-bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
-{
-    if (strLeft.size() != strRight.size())
-        return false;
-    for (std::size_t i = 0; i < strLeft.size(); ++i) {
-        if (Lower(strLeft[i]) != Lower(strRight[i]))
-            return false;
-    }
-    return true;
 }
 
 int HexDigit(char ch)
@@ -42,9 +30,9 @@ int HexDigit(char ch)
 
 // Reads escaped UTF-16 text up to the unescaped character chEnd, starting after the
 // opening delimiter at nPos. Returns the position after chEnd, or npos when the text
-// does not end.
+// does not end. (Wine writes characters beyond ASCII as \x escapes.)
 std::size_t ReadEscaped(std::string_view strLine, std::size_t nPos, char chEnd,
-                        std::vector<uint16_t>& awText)
+                        std::u16string& awText)
 {
     awText.clear();
     while (nPos < strLine.size()) {
@@ -56,7 +44,7 @@ std::size_t ReadEscaped(std::string_view strLine, std::size_t nPos, char chEnd,
             continue;
         }
         ch = strLine[nPos++];
-        uint16_t wChar;
+        char16_t wChar;
         switch (ch) {
         case 'a': wChar = '\a'; break;
         case 'b': wChar = '\b'; break;
@@ -72,17 +60,17 @@ std::size_t ReadEscaped(std::string_view strLine, std::size_t nPos, char chEnd,
                 int nDigit = HexDigit(strLine[nPos]);
                 if (nDigit < 0)
                     break;
-                wChar = static_cast<uint16_t>(wChar * 16 + nDigit);
+                wChar = static_cast<char16_t>(wChar * 16 + nDigit);
             }
             break;
         }
         default:
             if (ch >= '0' && ch <= '7') {
-                wChar = static_cast<uint16_t>(ch - '0');
+                wChar = static_cast<char16_t>(ch - '0');
                 for (int nDigits = 1; nDigits < 3 && nPos < strLine.size() &&
                                       strLine[nPos] >= '0' && strLine[nPos] <= '7';
                      ++nDigits, ++nPos)
-                    wChar = static_cast<uint16_t>(wChar * 8 + (strLine[nPos] - '0'));
+                    wChar = static_cast<char16_t>(wChar * 8 + (strLine[nPos] - '0'));
             } else {
                 wChar = static_cast<unsigned char>(ch);  // \\ \" \[ \] and any other
             }
@@ -93,24 +81,21 @@ std::size_t ReadEscaped(std::string_view strLine, std::size_t nPos, char chEnd,
     return std::string_view::npos;
 }
 
-// The ANSI bytes of UTF-16 text: characters beyond one byte become "?".
-void AppendAnsi(const uint16_t* pwText, std::size_t nCount, std::string& strData)
+// The UTF-16LE bytes of text.
+void AppendUtf16(const std::u16string& awText, std::string& strBytes)
 {
-    for (std::size_t i = 0; i < nCount; ++i)
-        strData += pwText[i] < 0x100 ? static_cast<char>(pwText[i]) : '?';
-}
-
-bool IsStringType(uint32_t dwType)
-{
-    return dwType == kRegSz || dwType == kRegExpandSz || dwType == kRegMultiSz;
+    for (char16_t wChar : awText) {
+        strBytes += static_cast<char>(wChar & 0xFF);
+        strBytes += static_cast<char>(wChar >> 8);
+    }
 }
 
 // Decodes the data after "=": false when it is malformed.
 bool DecodeData(std::string_view strData, std::string& strBytes, uint32_t& dwType)
 {
     strBytes.clear();
-    std::vector<uint16_t> awText;
-    dwType = kRegSz;
+    std::u16string awText;
+    dwType = REG_SZ;
     if (strData.substr(0, 4) == "str(") {
         std::size_t nClose = strData.find("):", 4);
         if (nClose == std::string_view::npos)
@@ -127,8 +112,8 @@ bool DecodeData(std::string_view strData, std::string& strBytes, uint32_t& dwTyp
     if (!strData.empty() && strData.front() == '"') {
         if (ReadEscaped(strData, 1, '"', awText) == std::string_view::npos)
             return false;
-        AppendAnsi(awText.data(), awText.size(), strBytes);
-        strBytes += '\0';
+        AppendUtf16(awText, strBytes);
+        strBytes.append(2, '\0');  // stored with its terminating zero
         return true;
     }
     if (strData.substr(0, 6) == "dword:") {
@@ -138,7 +123,7 @@ bool DecodeData(std::string_view strData, std::string& strBytes, uint32_t& dwTyp
             dwValue = dwValue * 16 + static_cast<uint32_t>(HexDigit(strData[i]));
         if (i == 6)
             return false;
-        dwType = 4;
+        dwType = REG_DWORD;
         for (int nByte = 0; nByte < 4; ++nByte)
             strBytes += static_cast<char>((dwValue >> (8 * nByte)) & 0xFF);
         return true;
@@ -148,7 +133,7 @@ bool DecodeData(std::string_view strData, std::string& strBytes, uint32_t& dwTyp
     std::size_t nColon = strData.find(':');
     if (nColon == std::string_view::npos)
         return false;
-    dwType = 3;
+    dwType = REG_BINARY;
     if (nColon > 3) {
         if (strData[3] != '(' || strData[nColon - 1] != ')')
             return false;
@@ -160,7 +145,6 @@ bool DecodeData(std::string_view strData, std::string& strBytes, uint32_t& dwTyp
             dwType = dwType * 16 + static_cast<uint32_t>(nDigit);
         }
     }
-    std::string strRaw;
     for (std::size_t i = nColon + 1; i < strData.size();) {
         char ch = strData[i];
         if (ch == ',' || ch == ' ' || ch == '\t' || ch == '\\' || ch == '\n' || ch == '\r') {
@@ -171,20 +155,10 @@ bool DecodeData(std::string_view strData, std::string& strBytes, uint32_t& dwTyp
         int nLow = i + 1 < strData.size() ? HexDigit(strData[i + 1]) : -1;
         if (nHigh < 0 || nLow < 0)
             return false;
-        strRaw += static_cast<char>(nHigh * 16 + nLow);
+        strBytes += static_cast<char>(nHigh * 16 + nLow);
         i += 2;
     }
-    if (!IsStringType(dwType)) {
-        strBytes = strRaw;
-        return true;
-    }
-    // Stored UTF-16 text, as it stands: no terminating zero is added.
-    std::vector<uint16_t> awRaw;
-    for (std::size_t i = 0; i + 1 < strRaw.size(); i += 2)
-        awRaw.push_back(static_cast<uint16_t>(static_cast<unsigned char>(strRaw[i]) |
-                                              static_cast<unsigned char>(strRaw[i + 1]) << 8));
-    AppendAnsi(awRaw.data(), awRaw.size(), strBytes);
-    return true;
+    return true;  // as stored: a string of hex bytes has no terminating zero added
 }
 
 // The next logical line: a physical line, joined with the following ones while it
@@ -216,11 +190,22 @@ std::string_view NextLine(std::string_view strFile, std::size_t& nPos, std::stri
 
 }  // namespace
 
-bool FindRegistryValue(std::string_view strFile, std::string_view strKey,
-                       std::string_view strValue, std::string& strData, uint32_t& dwType)
+bool EqualNoCase16(std::u16string_view strLeft, std::u16string_view strRight)
 {
-    std::vector<uint16_t> awName;
-    std::string strName;
+    if (strLeft.size() != strRight.size())
+        return false;
+    for (std::size_t i = 0; i < strLeft.size(); ++i) {
+        char16_t a = strLeft[i], b = strRight[i];
+        if (a != b && (a > 0x7F || b > 0x7F || Lower(static_cast<char>(a)) != Lower(static_cast<char>(b))))
+            return false;
+    }
+    return true;
+}
+
+bool FindWineRegistryValue(std::string_view strFile, std::u16string_view strKey,
+                           std::u16string_view strValue, REGVALUE& value)
+{
+    std::u16string awName;
     std::string strJoined;
     bool bInKey = false;
     for (std::size_t nPos = 0; nPos < strFile.size();) {
@@ -231,31 +216,25 @@ bool FindRegistryValue(std::string_view strFile, std::string_view strKey,
             if (bInKey)
                 return false;  // the key's section ended without the value
             std::size_t nEnd = ReadEscaped(strLine, 1, ']', awName);
-            strName.clear();
-            AppendAnsi(awName.data(), awName.size(), strName);
-            bInKey = nEnd != std::string_view::npos && EqualNoCase(strName, strKey);
+            bInKey = nEnd != std::string_view::npos && EqualNoCase16(awName, strKey);
             continue;
         }
         if (!bInKey)
             continue;
         std::size_t nEquals;
         if (strLine.front() == '@' && strLine.size() > 1 && strLine[1] == '=') {
-            strName.clear();
+            awName.clear();
             nEquals = 1;
         } else if (strLine.front() == '"') {
             nEquals = ReadEscaped(strLine, 1, '"', awName);
             if (nEquals == std::string_view::npos || nEquals >= strLine.size() ||
                 strLine[nEquals] != '=')
                 continue;
-            strName.clear();
-            AppendAnsi(awName.data(), awName.size(), strName);
         } else {
             continue;  // comments and time stamps
         }
-        if (EqualNoCase(strName, strValue))
-            return DecodeData(strLine.substr(nEquals + 1), strData, dwType);
+        if (EqualNoCase16(awName, strValue))
+            return DecodeData(strLine.substr(nEquals + 1), value.strBytes, value.dwType);
     }
     return false;
 }
-
-}  // namespace posix

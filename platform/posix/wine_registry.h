@@ -1,0 +1,21 @@
+// Reading a Wine registry file (system.reg, user.reg): its text in, one value out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A registry value as stored: its type and its bytes, strings in UTF-16LE.
+struct REGVALUE {
+    uint32_t dwType;
+    std::string strBytes;
+};
+
+// Finds a value in the text of a Wine registry file. The key is given relative to
+// the file's root with "\" between its parts; key and value names compare without
+// regard to the case of ASCII letters; the empty value name is the key's default.
+bool FindWineRegistryValue(std::string_view strFile, std::u16string_view strKey,
+                           std::u16string_view strValue, REGVALUE& value);
+
+// The case of ASCII letters aside, the same UTF-16 text.
+bool EqualNoCase16(std::u16string_view strLeft, std::u16string_view strRight);

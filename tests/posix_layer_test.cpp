@@ -1,0 +1,283 @@
+// The pure pieces of the POSIX layer (wildcards, search order, the Wine registry
+// reader) and its reading of a Wine prefix made here.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/codepage.h"
+#include "platform/posix/system.h"
+#include "platform/posix/wildcard.h"
+#include "platform/posix/wine_registry.h"
+
+namespace {
+
+std::u16string Widen(std::string_view strText)
+{
+    return std::u16string(strText.begin(), strText.end());
+}
+
+// The simplest correct matcher, to check the real one against.
+bool ReferenceMatch(const std::string& strPattern, const std::string& strName)
+{
+    if (strPattern.empty())
+        return strName.empty();
+    if (strPattern[0] == '*')
+        return ReferenceMatch(strPattern.substr(1), strName) ||
+               (!strName.empty() && ReferenceMatch(strPattern, strName.substr(1)));
+    if (strName.empty())
+        return false;
+    char a = static_cast<char>(std::toupper(static_cast<unsigned char>(strPattern[0])));
+    char b = static_cast<char>(std::toupper(static_cast<unsigned char>(strName[0])));
+    return (strPattern[0] == '?' || a == b) && ReferenceMatch(strPattern.substr(1), strName.substr(1));
+}
+
+TEST(Wildcard, WindowsLongNameRules)
+{
+    const struct {
+        const char* szPattern;
+        const char* szName;
+        bool bMatch;
+    } aCases[] = {
+        {"*.log", "a.log", true},    {"*.log", "A.LOG", true},  {"*.log", "a.logx", false},
+        {"*.log", ".log", true},     {"*.*", "noext", true},    {"*.*", ".", true},
+        {"*", "", true},             {"?.log", "ab.log", false}, {"?.log", "a.log", true},
+        {"a*b*c", "aXbYc", true},    {"a*b*c", "aXbY", false},  {"**", "x", true},
+        {"log?", "log", false},      {"*a", "bbba", true},      {"", "a", false},
+    };
+    for (const auto& test : aCases) {
+        EXPECT_EQ(MatchWildcard(Widen(test.szPattern), Widen(test.szName)), test.bMatch)
+            << test.szPattern << " " << test.szName;
+    }
+    const char* const aszParts[] = {"", "a", "A", "b", "*", "?", ".", "ab", "*a", "a?"};
+    for (const char* a : aszParts)
+        for (const char* b : aszParts)
+            for (const char* c : aszParts) {
+                std::string strPattern = std::string(a) + b + c;
+                for (const char* x : aszParts)
+                    for (const char* y : aszParts) {
+                        std::string strName = std::string(x) + y;
+                        if (strName.find_first_of("*?") != std::string::npos || strPattern == "*.*")
+                            continue;
+                        EXPECT_EQ(MatchWildcard(Widen(strPattern), Widen(strName)),
+                                  ReferenceMatch(strPattern, strName))
+                            << strPattern << " " << strName;
+                    }
+            }
+}
+
+TEST(Wildcard, NameOrderFollowsWine)
+{
+    std::vector<std::u16string> astrNames = {u"~.log", u"_x.log", u"[.log", u"Z.log", u"y.log",
+                                             u"B.log", u"A.LOG2", u"a.log", u"a b.log", u"\u65e5.log"};
+    std::sort(astrNames.begin(), astrNames.end(),
+              [](const std::u16string& a, const std::u16string& b) { return NameLess(a, b); });
+    EXPECT_EQ(astrNames, (std::vector<std::u16string>{u"a b.log", u"a.log", u"A.LOG2", u"B.log",
+                                                      u"y.log", u"Z.log", u"[.log", u"_x.log",
+                                                      u"~.log", u"\u65e5.log"}));
+}
+
+// The UTF-16LE bytes of ASCII text, as the registry stores a string.
+std::string Utf16Bytes(std::u16string_view strText)
+{
+    std::string strBytes;
+    for (char16_t wChar : strText) {
+        strBytes += static_cast<char>(wChar & 0xFF);
+        strBytes += static_cast<char>(wChar >> 8);
+    }
+    return strBytes;
+}
+
+TEST(WineRegistry, FindsValuesAsStored)
+{
+    const std::string strFile =
+        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+        "[Software\\\\Other] 1\n\"Home Directory\"=\"wrong\"\n\n"
+        "[Software\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1733650000\n"
+        "#time=1db4\n"
+        "\"Home Directory\"=\"C:\\\\Program Files\\\\Tarvel \\\"q\\\" \\xe9\\x4e2d\"\n"
+        "\"Dw\"=dword:0000002a\n"
+        "\"Bin\"=hex:41,42,\\\n  43\n"
+        "\"NoZero\"=hex(1):41,00,42,00\n"
+        "\"Expand\"=str(2):\"%x%\"\n"
+        "@=\"default\"\n"
+        "\n[Software\\\\Test\\[x\\]] 1\n\"V\"=\"in brackets\"\n"
+        "\n[Software\\\\\\x65e5\\x672c] 1\n\"\\x540d\"=\"named\"\n";
+    const std::u16string strProduct = u"Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion";
+    const struct {
+        const char* szCase;
+        std::u16string strKey;
+        std::u16string strValue;
+        bool bFound;
+        std::string strBytes;
+        uint32_t dwType;
+    } aCases[] = {
+        {"escaped string", strProduct, u"Home Directory", true,
+         Utf16Bytes(u"C:\\Program Files\\Tarvel \"q\" \u00e9\u4e2d") + std::string(2, '\0'), REG_SZ},
+        {"names in other case", u"SOFTWARE\\ordvane\\PELLMOOR\\scarnel6\\currentversion",
+         u"home directory", true,
+         Utf16Bytes(u"C:\\Program Files\\Tarvel \"q\" \u00e9\u4e2d") + std::string(2, '\0'), REG_SZ},
+        {"dword", strProduct, u"Dw", true, std::string("\x2a\0\0\0", 4), REG_DWORD},
+        {"hex continued", strProduct, u"Bin", true, "ABC", REG_BINARY},
+        {"string without zero", strProduct, u"NoZero", true, Utf16Bytes(u"AB"), REG_SZ},
+        {"expand string", strProduct, u"Expand", true, Utf16Bytes(u"%x%") + std::string(2, '\0'),
+         REG_EXPAND_SZ},
+        {"default value", strProduct, u"", true, Utf16Bytes(u"default") + std::string(2, '\0'), REG_SZ},
+        {"missing value", strProduct, u"Missing", false, "", 0},
+        {"parent key", u"Software\\Ordvane\\Pellmoor\\Scarnel6", u"Home Directory", false, "", 0},
+        {"escaped brackets", u"Software\\Test[x]", u"V", true,
+         Utf16Bytes(u"in brackets") + std::string(2, '\0'), REG_SZ},
+        {"names beyond ASCII", u"Software\\\u65e5\u672c", u"\u540d", true,
+         Utf16Bytes(u"named") + std::string(2, '\0'), REG_SZ},
+    };
+    for (const auto& test : aCases) {
+        REGVALUE value{};
+        const bool bFound = FindWineRegistryValue(strFile, test.strKey, test.strValue, value);
+        EXPECT_EQ(bFound, test.bFound) << test.szCase;
+        if (bFound) {
+            EXPECT_EQ(value.strBytes, test.strBytes) << test.szCase;
+            EXPECT_EQ(value.dwType, test.dwType) << test.szCase;
+        }
+    }
+}
+
+// A throwaway Wine prefix with drive C: and a product key.
+class Prefix : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char szTemplate[] = "/tmp/vh-prefix-XXXXXX";
+        m_strPrefix = mkdtemp(szTemplate);
+        ::mkdir((m_strPrefix + "/dosdevices").c_str(), 0755);
+        ::mkdir((m_strPrefix + "/drive_c").c_str(), 0755);
+        EXPECT_EQ(::symlink("../drive_c", (m_strPrefix + "/dosdevices/c:").c_str()), 0);
+        setenv("WINEPREFIX", m_strPrefix.c_str(), 1);
+        CSystem::Reopen();
+    }
+    void TearDown() override
+    {
+        std::string strCommand = "rm -rf '" + m_strPrefix + "'";
+        EXPECT_EQ(std::system(strCommand.c_str()), 0);
+    }
+    void Make(const std::string& strPath, const char* szContent = nullptr)
+    {
+        std::string strHost = m_strPrefix + "/drive_c/" + strPath;
+        if (szContent)
+            std::ofstream(strHost, std::ios::binary) << szContent;
+        else
+            ::mkdir(strHost.c_str(), 0755);
+    }
+    std::vector<std::string> List(const char* szPattern)
+    {
+        std::vector<std::string> astrNames;
+        plat::FindData data{};
+        plat::Search* pSearch = plat::FindFirst(szPattern, &data);
+        if (pSearch == nullptr)
+            return astrNames;
+        do
+            astrNames.push_back(std::string(data.cFileName) +
+                                (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "/" : ""));
+        while (plat::FindNext(pSearch, &data));
+        plat::CloseSearch(pSearch);
+        return astrNames;
+    }
+    std::string m_strPrefix;
+};
+
+TEST_F(Prefix, SearchInWineOrderWithCaseInsensitiveFolders)
+{
+    Make("Logs");
+    for (const char* szName : {"zeta.log", "Alpha.log", "mid.LOG", "b.logx", "c.txt"})
+        Make(std::string("Logs/") + szName, "x");
+    Make("Logs/dir.log");
+    EXPECT_EQ(List("C:\\LOGS\\*.log"),
+              (std::vector<std::string>{"Alpha.log", "dir.log/", "mid.LOG", "zeta.log"}));
+    EXPECT_EQ(List("c:/logs/*.*"), (std::vector<std::string>{"./", "../", "Alpha.log", "b.logx",
+                                                             "c.txt", "dir.log/", "mid.LOG",
+                                                             "zeta.log"}));
+    EXPECT_EQ(List("C:\\logs\\ZETA.LOG"), std::vector<std::string>{"zeta.log"});
+    EXPECT_TRUE(List("C:\\logs\\none*").empty());
+    EXPECT_TRUE(List("C:\\missing\\*.log").empty());
+    EXPECT_TRUE(List("C:\\logs\\").empty());
+    // The drive root has no "." and "..".
+    EXPECT_EQ(List("C:\\*.*"), std::vector<std::string>{"Logs/"});
+}
+
+TEST_F(Prefix, FilesOpenByTheirWindowsNames)
+{
+    Make("Data");
+    Make("Data/Report.TXT", "hello");
+    plat::File* pFile = plat::OpenForRead("C:\\data\\report.txt");
+    ASSERT_NE(pFile, nullptr);
+    char achBuffer[16];
+    EXPECT_EQ(plat::ReadBytes(pFile, achBuffer, sizeof(achBuffer)), 5);
+    EXPECT_EQ(plat::ReadBytes(pFile, achBuffer, sizeof(achBuffer)), 0);
+    plat::CloseFile(pFile);
+    EXPECT_EQ(plat::OpenForRead("C:\\data\\missing.txt"), nullptr);
+    EXPECT_EQ(plat::OpenForRead("C:\\data"), nullptr);  // a folder is no file
+
+    // Appending and cutting back.
+    plat::File* pOut = plat::OpenForAppend("C:\\DATA\\report.txt");
+    ASSERT_NE(pOut, nullptr);
+    EXPECT_EQ(plat::AppendFile(pOut, ",more", 5), 5);
+    EXPECT_EQ(plat::FileSize(pOut), 10);
+    EXPECT_TRUE(plat::TruncateFile(pOut, 7));
+    plat::CloseFile(pOut);
+    std::ifstream in(m_strPrefix + "/drive_c/Data/Report.TXT", std::ios::binary);
+    std::string strContent((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(strContent, "hello,m");
+    EXPECT_EQ(plat::CreateForWrite("C:\\Data"), nullptr);
+}
+
+TEST_F(Prefix, RegistryFromSystemReg)
+{
+    unsigned char abyData[256];
+    uint32_t nSize = sizeof(abyData);
+    const char* szKey = "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion";
+    EXPECT_NE(plat::QueryMachineValue(szKey, "Home Directory", abyData, &nSize), 0u);  // no file
+    std::ofstream(m_strPrefix + "/system.reg")
+        << "WINE REGISTRY Version 2\n\n[Software\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1\n"
+        << "\"Home Directory\"=\"" << std::string(255, 'h') << "\"\n\"Long\"=\""
+        << std::string(256, 'h') << "\"\n";
+    CSystem::Reopen();
+    nSize = sizeof(abyData);
+    EXPECT_EQ(plat::QueryMachineValue(szKey, "Home Directory", abyData, &nSize), 0u);
+    EXPECT_EQ(nSize, 256u);
+    EXPECT_EQ(abyData[255], 0);
+    nSize = sizeof(abyData);
+    EXPECT_EQ(plat::QueryMachineValue(szKey, "Long", abyData, &nSize), 234u);
+}
+
+TEST(PosixPlatform, WineAnswers)
+{
+    std::string strDate = "x";
+    plat::FormatShortDate(2001, 2, 29, 0, 0, 0, strDate);
+    EXPECT_EQ(strDate, "");
+
+    char szPath[260];
+    ASSERT_GT(plat::QuerySystemDirectory(szPath, sizeof(szPath)), 0u);
+    EXPECT_EQ(std::string(szPath), "C:\\windows\\system32");
+    uint32_t dwPlatform = 0, dwMajor = 0;
+    EXPECT_TRUE(plat::QueryVersion(&dwPlatform, &dwMajor));
+    EXPECT_EQ(dwPlatform, 2u);
+    EXPECT_EQ(dwMajor, 6u);
+    plat::Library* pLibrary = plat::OpenLibrary("C:\\windows\\system32\\SHFOLDER.DLL");
+    ASSERT_NE(pLibrary, nullptr);
+    EXPECT_EQ(plat::FindFolderPathProc(pLibrary, "Other"), nullptr);
+    plat::FolderProc* pProc = plat::FindFolderPathProc(pLibrary, "SHGetFolderPathA");
+    ASSERT_NE(pProc, nullptr);
+    EXPECT_EQ(plat::CallFolderPathProc(pProc, 0x23, szPath), 0);
+    EXPECT_EQ(std::string(szPath), "C:\\ProgramData");
+    EXPECT_EQ(plat::CallFolderPathProc(pProc, 0x801C, szPath), 0);
+    EXPECT_EQ(std::string(szPath).rfind("C:\\users\\", 0), 0u);
+    EXPECT_LT(plat::CallFolderPathProc(pProc, 0x05, szPath), 0);
+    plat::CloseLibrary(pLibrary);
+    EXPECT_EQ(plat::OpenLibrary("C:\\windows\\system32\\other.dll"), nullptr);
+    EXPECT_EQ(plat::LastError(), 126u);
+}
+
+}  // namespace
