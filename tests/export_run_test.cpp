@@ -155,6 +155,23 @@ TEST_F(ExportRun, LostRowsMakeTheRunIncomplete)
     EXPECT_EQ(Names(), (std::vector<std::string>{"A1", "A3"}));
 }
 
+TEST_F(ExportRun, DamagedRowEndsTheRun)
+{
+    // The second row is written in part and cannot be cut back: nothing is appended
+    // after it, in this log or the next, and the run says so.
+    AddLog("a.log", Virus("A1") + "\n" + Virus("A2") + "\n" + Virus("A3"));
+    AddLog("b.log", Virus("B1"));
+    g_fake.shortAppends.insert(1);
+    g_fake.nTruncateFailures = 2;
+    EXPECT_EQ(Run(), kExitRowDamaged);
+    EXPECT_EQ(g_fake.nAppends, 2);
+    const std::string& strFile = g_fake.History();
+    EXPECT_NE(strFile.find(",A2,"), std::string::npos);  // part of the row stays
+    EXPECT_EQ(strFile.find("A3"), std::string::npos);
+    EXPECT_EQ(strFile.find("B1"), std::string::npos);
+    EXPECT_NE(strFile.substr(strFile.size() - 2), "\r\n");
+}
+
 TEST_F(ExportRun, OverlongInputsTouchNothing)
 {
     g_fake.files["VirusHist.csv"].strContent = "old\r\n";

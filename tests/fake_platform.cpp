@@ -237,6 +237,10 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 
 bool TruncateFile(File* pFile, long long nSize)
 {
+    if (g_fake.nTruncateFailures > 0) {
+        --g_fake.nTruncateFailures;
+        return false;
+    }
     g_fake.files[pFile->strPath].strContent.resize(static_cast<std::size_t>(nSize));
     return true;
 }

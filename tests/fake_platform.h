@@ -58,6 +58,7 @@ struct FakePlatform {
     std::size_t nReadChunk = 1 << 16;
     std::set<int> failedAppendOpens;   // appends (counted from 0) whose open fails
     std::set<int> shortAppends;        // appends that write only half their data
+    int nTruncateFailures = 0;         // how many of the next cut-backs fail
     int nAppends = 0;
     int nFilesOpen = 0;
     std::vector<std::string> opened;   // every path opened, in order

@@ -1,6 +1,7 @@
 // The catalogue and the display texts of a log entry.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "export/catalogue.h"
@@ -182,6 +183,52 @@ TEST(Paths, SplitIntoFileNameAndLocation)
         EXPECT_EQ(strFileName, test.szFileName) << test.szPath;
         EXPECT_EQ(strLocation, test.szLocation) << test.szPath;
     }
+}
+
+TEST(Paths, TwoByteCharactersAreNoSeparators)
+{
+    // Trail bytes 0x5C ("\\") and 0x3E (">") of two-byte characters, in each double-byte
+    // code page's lead-byte range, and none in a single-byte one.
+    const struct {
+        const char* szCodePage;
+        std::set<unsigned char> leadBytes;
+        std::string strPath;
+        bool bContainer;
+        std::string strFileName;
+        std::string strLocation;
+    } aCases[] = {
+        // 932: "表" is 0x95 0x5C, "ソ" 0x83 0x5C.
+        {"932 file name", {0x95, 0x83}, "C:\\Data\\\x95\x5c.doc", false, "\x95\x5c.doc", "C:\\Data\\"},
+        {"932 folder", {0x95, 0x83}, "C:\\\x83\x5c\x83\x74\\a.doc", false, "a.doc", "C:\\\x83\x5c\x83\x74\\"},
+        {"932 member", {0x95, 0x83}, "C:\\box.zip>d\\\x95\x5c", true, "\x95\x5c", "C:\\box.zip>d\\"},
+        {"932 member without folder", {0x95, 0x83}, "C:\\box.zip>\x95\x5c", true, "\x95\x5c", "C:\\box.zip"},
+        {"932 > after a two-byte character", {0x95}, "C:\\\x95\x5c>a.doc", true, "a.doc", "C:\\\x95\x5c"},
+        {"932 trail byte >", {0x95}, "C:\\z.zip>\x95>.doc", true, "\x95>.doc", "C:\\z.zip"},
+        {"932 lead byte last", {0x95}, "C:\\Data\\a\x95", false, "a\x95", "C:\\Data\\"},
+        {"932 lead byte before the last backslash", {0x95}, "C:\\a\x95\\", false, "a\x95\\", "C:\\"},
+        // 936, 949 and 950: lead bytes 0x81 to 0xFE, trail bytes from 0x40 on.
+        {"936 file name", {0x81, 0xB1}, "C:\\\x81\x5c\\\xb1\x5c.txt", false, "\xb1\x5c.txt", "C:\\\x81\x5c\\"},
+        {"949 folder", {0x81, 0xC7}, "D:\\\xc7\x5c\\x.doc", false, "x.doc", "D:\\\xc7\x5c\\"},
+        {"950 file name", {0xA4, 0xB3}, "C:\\\xa4\x5c\xb3\x5c", false, "\xa4\x5c\xb3\x5c", "C:\\"},
+        {"950 member", {0xA4}, "C:\\m.zip>\xa4\x5c\\b.doc", true, "b.doc", "C:\\m.zip>\xa4\x5c\\"},
+        // 1252: no lead bytes, 0x95 is a character of its own.
+        {"1252", {}, "C:\\Data\\\x95\x5c.doc", false, ".doc", "C:\\Data\\\x95\x5c"},
+    };
+    for (const auto& test : aCases) {
+        g_fake = FakePlatform{};
+        g_fake.leadBytes = test.leadBytes;
+        CLogEntry entry;
+        entry.m_strPath = test.strPath;
+        entry.m_nContainerFlag = test.bContainer ? 1 : 0;
+        entry.m_nContainerLevel = test.bContainer ? 1 : 0;
+        std::string strFileName, strLocation;
+        entry.SplitPath(strFileName, strLocation);
+        EXPECT_EQ(strFileName, test.strFileName) << test.szCodePage;
+        EXPECT_EQ(strLocation, test.strLocation) << test.szCodePage;
+        EXPECT_EQ(entry.GetFileNameText(), test.strFileName) << test.szCodePage;
+        EXPECT_EQ(entry.GetLocationText(), test.strLocation) << test.szCodePage;
+    }
+    g_fake = FakePlatform{};
 }
 
 TEST(Paths, ContainerFormNeedsBothFields)

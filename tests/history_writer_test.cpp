@@ -185,6 +185,30 @@ TEST_F(HistoryWriter, FailedOrShortWritesLeaveOnlyWholeRows)
     EXPECT_EQ(g_fake.History(), strRow + strRow);
 }
 
+TEST_F(HistoryWriter, FailedCutBackIsTriedAgainThenReported)
+{
+    const struct {
+        const char* szCase;
+        int nTruncateFailures;
+        RowResult result;
+        bool bPartRemains;
+    } aCases[] = {
+        {"cut at once", 0, kRowLost, false},
+        {"cut on the second try", 1, kRowLost, false},
+        {"cut fails twice", 2, kRowDamaged, true},
+    };
+    for (const auto& test : aCases) {
+        g_fake = FakePlatform{};
+        EXPECT_EQ(WriteHistoryRow(Example()), kRowWritten) << test.szCase;
+        const std::string strRow = g_fake.History();
+        g_fake.shortAppends.insert(1);
+        g_fake.nTruncateFailures = test.nTruncateFailures;
+        EXPECT_EQ(WriteHistoryRow(Example()), test.result) << test.szCase;
+        EXPECT_EQ(g_fake.History() != strRow, test.bPartRemains) << test.szCase;
+        EXPECT_EQ(g_fake.History().substr(0, strRow.size()), strRow) << test.szCase;
+    }
+}
+
 TEST_F(HistoryWriter, EveryRowOpensAndClosesTheFile)
 {
     for (int i = 0; i < 3; ++i)

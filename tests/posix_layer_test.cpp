@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/date_picture.h"
 #include "platform/posix/system.h"
 #include "platform/posix/wildcard.h"
 #include "platform/posix/wine_registry.h"
@@ -278,6 +279,179 @@ TEST(PosixPlatform, WineAnswers)
     plat::CloseLibrary(pLibrary);
     EXPECT_EQ(plat::OpenLibrary("C:\\windows\\system32\\other.dll"), nullptr);
     EXPECT_EQ(plat::LastError(), 126u);
+}
+
+}  // namespace
+
+namespace {
+
+// The table of dates made by GetDateFormatW under Wine (tools/date_table.cpp) for
+// the short date pictures of Wine's locales and pictures with every element.
+std::vector<std::vector<std::string>> DatePictureTable()
+{
+    std::ifstream file(VH_SOURCE_DIR "/tests/data/date_pictures.tsv", std::ios::binary);
+    std::vector<std::vector<std::string>> aRows;
+    std::string strLine;
+    while (std::getline(file, strLine)) {
+        std::vector<std::string> astrFields(1);
+        for (char ch : strLine) {
+            if (ch == '\t')
+                astrFields.emplace_back();
+            else
+                astrFields.back() += ch;
+        }
+        astrFields.resize(3);
+        aRows.push_back(astrFields);
+    }
+    return aRows;
+}
+
+TEST(DatePicture, AsGetDateFormatUnderWine)
+{
+    const auto aRows = DatePictureTable();
+    ASSERT_GE(aRows.size(), 500u);
+    for (const auto& astrRow : aRows) {
+        const int nYear = std::stoi(astrRow[1].substr(0, 4));
+        const int nMonth = std::stoi(astrRow[1].substr(5, 2));
+        const int nDay = std::stoi(astrRow[1].substr(8, 2));
+        std::u16string strDate;
+        EXPECT_TRUE(FormatDatePicture(Utf8ToUtf16(astrRow[0]), nYear, nMonth, nDay, strDate))
+            << astrRow[0];
+        EXPECT_EQ(Utf16ToUtf8(strDate), astrRow[2]) << astrRow[0] << " " << astrRow[1];
+    }
+}
+
+TEST(DatePicture, NamesOfTheLocaleAreNotKept)
+{
+    for (const char16_t* szPicture : {u"ddd d", u"dddd", u"d MMM yyyy", u"MMMM", u"gg yyyy"}) {
+        std::u16string strDate = u"x";
+        EXPECT_FALSE(FormatDatePicture(szPicture, 2001, 1, 5, strDate));
+        EXPECT_EQ(strDate, u"");
+    }
+}
+
+TEST(CodePage, LeadBytesOfTheDoubleByteCodePages)
+{
+    const struct {
+        uint32_t nCodePage;
+        std::vector<std::pair<int, int>> aRanges;
+    } aCases[] = {
+        {932, {{0x81, 0x9F}, {0xE0, 0xFC}}},
+        {936, {{0x81, 0xFE}}},
+        {949, {{0x81, 0xFE}}},
+        {950, {{0x81, 0xFE}}},
+        {1252, {}},
+        {1251, {}},
+    };
+    for (const auto& test : aCases) {
+        const plat::LeadByteTable table = LeadBytesOf(test.nCodePage);
+        EXPECT_EQ(table.bAny, !test.aRanges.empty()) << test.nCodePage;
+        for (int nByte = 0; nByte < 256; ++nByte) {
+            bool bLead = false;
+            for (const auto& range : test.aRanges)
+                bLead = bLead || (nByte >= range.first && nByte <= range.second);
+            EXPECT_EQ(table.abLead[nByte], bLead) << test.nCodePage << " byte " << nByte;
+        }
+    }
+}
+
+TEST(CodePage, FromUtf16AsRegQueryValueExA)
+{
+    // Text with characters of several scripts: each code page keeps its own and has
+    // "?" for every UTF-16 unit of the others (a character beyond the BMP is two).
+    // The expected bytes are those WideCharToMultiByte gives under Wine.
+    const std::u16string strText = u"C:\\Tvel \u20ac\\\u8868\\\u30bd\\\ud55c\\\u0416\\\U0001F600";
+    const struct {
+        uint32_t nCodePage;
+        std::string strAnsi;
+    } aCases[] = {
+        {1252, "C:\\Tvel \x80\\?\\?\\?\\?\\??"},
+        {1251, "C:\\Tvel \x88\\?\\?\\?\\\xc6\\??"},
+        {932, "C:\\Tvel ?\\\x95\x5c\\\x83\x5c\\?\\\x84G\\??"},
+        {936, "C:\\Tvel \x80\\\xb1\xed\\\xa5\xbd\\?\\\xa7\xa8\\??"},
+        {949, "C:\\Tvel \xa2\xe6\\\xf8\xfa\\\xab\xbd\\\xc7\xd1\\\xac\xa8\\??"},
+        {950, "C:\\Tvel \xa3\xe1\\\xaa\xed\\?\\?\\?\\??"},
+    };
+    for (const auto& test : aCases) {
+        const CCodePage codePage(test.nCodePage);
+        EXPECT_EQ(codePage.FromUtf16(strText), test.strAnsi) << test.nCodePage;
+    }
+}
+
+TEST(CodePage, NamesOnDiskAndBack)
+{
+    const struct {
+        uint32_t nCodePage;
+        std::string strUtf8;
+        std::string strAnsi;
+        bool bRoundTrip;  // the name found again from its code-page form
+    } aCases[] = {
+        {932, "\xe8\xa1\xa8.log", "\x95\x5c.log", true},                      // 表
+        {932, "\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88", "\x83\x5c\x83\x74\x83\x67", true},  // ソフト
+        {1252, "T\xc3\xa4rvel \xe2\x82\xac", "T\xe4rvel \x80", true},          // Tärvel €
+        {1252, "\xe6\x97\xa5\xe6\x9c\xac.log", "??.log", false},               // 日本.log
+        {1251, "\xd0\x96\xd1\x83\xd1\x80\xd0\xbd\xd0\xb0\xd0\xbb", "\xc6\xf3\xf0\xed\xe0\xeb", true},
+        {949, "\xed\x95\x9c\xea\xb8\x80", "\xc7\xd1\xb1\xdb", true},           // 한글
+        {936, "\xe6\x97\xa5\xe5\xbf\x97", "\xc8\xd5\xd6\xbe", true},           // 日志
+        {950, "\xe6\x97\xa5\xe8\xaa\x8c", "\xa4\xe9\xbb\x78", true},           // 日誌
+        {1252, "bad\xff" "byte", "bad?byte", false},                           // not UTF-8
+    };
+    for (const auto& test : aCases) {
+        const CCodePage codePage(test.nCodePage);
+        const std::string strAnsi = codePage.FromUtf8(test.strUtf8);
+        EXPECT_EQ(strAnsi, test.strAnsi) << test.nCodePage << " " << test.strUtf8;
+        EXPECT_EQ(codePage.ToUtf8(strAnsi) == test.strUtf8, test.bRoundTrip)
+            << test.nCodePage << " " << test.strUtf8;
+    }
+}
+
+TEST(CodePage, UnknownCodePageIsWestern)
+{
+    const CCodePage codePage(12345);
+    EXPECT_EQ(codePage.Number(), 1252u);
+    EXPECT_EQ(codePage.FromUtf16(u"\u00e9"), "\xe9");
+    // A lead byte at the end of the text, and one before a byte that is no trail.
+    const CCodePage japanese(932);
+    EXPECT_EQ(japanese.ToUtf16("a\x95"), u"a?");
+    EXPECT_EQ(japanese.ToUtf16("\x95\x5c\x81"), u"\u8868?");
+}
+
+TEST(Registry, ValuesAsRegQueryValueExAGivesThem)
+{
+    const CCodePage codePage(932);
+    const std::string strHome = Utf16Bytes(u"C:\\\u30bd\u30d5\u30c8") + std::string(2, '\0');
+    const struct {
+        const char* szCase;
+        REGVALUE value;
+        uint32_t nCapacity;
+        uint32_t dwStatus;
+        std::string strData;
+    } aCases[] = {
+        {"string converted", {REG_SZ, strHome}, 256, ERROR_SUCCESS,
+         std::string("C:\\\x83\x5c\x83\x74\x83\x67") + '\0'},
+        {"expand string not expanded", {REG_EXPAND_SZ, Utf16Bytes(u"%x%") + std::string(2, '\0')},
+         256, ERROR_SUCCESS, std::string("%x%") + '\0'},
+        {"binary as stored", {REG_BINARY, "\x01\x02"}, 256, ERROR_SUCCESS, "\x01\x02"},
+        {"fits exactly", {REG_SZ, Utf16Bytes(u"abc") + std::string(2, '\0')}, 4, ERROR_SUCCESS,
+         std::string("abc") + '\0'},
+        {"one byte too many", {REG_SZ, Utf16Bytes(u"abcd") + std::string(2, '\0')}, 4,
+         ERROR_MORE_DATA, ""},
+        // The capacity counts the converted bytes: 3 characters, 7 bytes in 932.
+        {"converted size counts", {REG_SZ, strHome}, 8, ERROR_MORE_DATA, ""},
+    };
+    for (const auto& test : aCases) {
+        unsigned char abyData[256] = {};
+        uint32_t nSize = test.nCapacity;
+        EXPECT_EQ(CopyValueAnsi(test.value, codePage, abyData, &nSize), test.dwStatus) << test.szCase;
+        if (test.dwStatus == ERROR_SUCCESS) {
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(abyData), nSize), test.strData)
+                << test.szCase;
+        }
+    }
+    REGVALUE acp{REG_SZ, Utf16Bytes(u"932") + std::string(2, '\0')};
+    EXPECT_EQ(ParseCodePage(acp), 932u);
+    acp.dwType = REG_DWORD;
+    EXPECT_EQ(ParseCodePage(acp), 0u);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 // A registry value as stored: its type and its bytes, strings in UTF-16LE.
 struct REGVALUE {
-    uint32_t dwType;
+    uint32_t dwType = 0;
     std::string strBytes;
 };
 
