@@ -57,9 +57,9 @@ def read_history(cwd):
         return f.read()
 
 
-def parse_rows(test, data):
+def parse_rows(test, data, codec="latin-1"):
     """The rows of a history file, each checked to hold exactly 13 fields."""
-    text = data.decode("latin-1")
+    text = data.decode(codec)
     test.assertTrue(text == "" or text.endswith("\r\n"), text[-40:])
     # Read as a whole file: quoted fields may hold line ends.
     rows = list(csv.reader(text.splitlines(keepends=True)))

@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""Every code page and locale, end to end: for each locale a fresh Wine prefix made
+under it, with the product installed under names in its language and logs in its
+code page. The Windows build under Wine must give the right file name and location
+columns, and the Linux build on the same prefix must write the same file, byte for
+byte, with the locale in its environment and with none at all."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, parse_rows,
+                    read_history, SANITIZER_ENV)
+
+PRODUCT = os.path.join("drive_c", "ProgramData", "Corvessa", "Tarvel Corporate Edition")
+
+# locale: (Python codec of its ANSI code page, home directory, version folder, the
+# names of two logs, computer, user, virus, [(path, container, file name, location)],
+# a description with a comma). Paths hold characters whose second byte is 0x5C
+# where the code page has them (932: 表 能 ソ; 936: 乗 俓; 950: 許 功).
+LOCALES = {
+    "ja_JP": ("cp932", "C:\\ソフト\\表計算", "7.6 ソフト", ["ログ表.log", "予備.log"],
+              "サーバー", "山田", "ウイルス表",
+              [("C:\\データ\\表.doc", False, "表.doc", "C:\\データ\\"),
+               ("C:\\ソフト\\能力.xls", False, "能力.xls", "C:\\ソフト\\"),
+               ("C:\\メール\\箱.zip>文書\\表.doc", True, "表.doc", "C:\\メール\\箱.zip>文書\\"),
+               ("C:\\メール\\箱表.zip>能.doc", True, "能.doc", "C:\\メール\\箱表.zip"),
+               ("C:\\営業, 東京\\ソ表", False, "ソ表", "C:\\営業, 東京\\")],
+              "説明, カンマ"),
+    "zh_CN": ("gbk", "C:\\程序\\乗日志", "7.6 版本", ["日志乗.log", "备份.log"],
+              "服务器", "张三", "病毒乗",
+              [("C:\\数据\\乗.doc", False, "乗.doc", "C:\\数据\\"),
+               ("C:\\俓\\报告.xls", False, "报告.xls", "C:\\俓\\"),
+               ("C:\\邮件\\箱.zip>文档\\俓.doc", True, "俓.doc", "C:\\邮件\\箱.zip>文档\\"),
+               ("C:\\邮件\\箱俓.zip>乗.doc", True, "乗.doc", "C:\\邮件\\箱俓.zip"),
+               ("C:\\销售, 北京\\乗俓", False, "乗俓", "C:\\销售, 北京\\")],
+              "说明, 逗号"),
+    "zh_TW": ("cp950", "C:\\程式\\許功", "7.6 版本", ["日誌許.log", "備份.log"],
+              "伺服器", "陳大文", "病毒功",
+              [("C:\\資料\\許.doc", False, "許.doc", "C:\\資料\\"),
+               ("C:\\功能\\報告.xls", False, "報告.xls", "C:\\功能\\"),
+               ("C:\\郵件\\箱.zip>文件\\許.doc", True, "許.doc", "C:\\郵件\\箱.zip>文件\\"),
+               ("C:\\郵件\\箱功.zip>許.doc", True, "許.doc", "C:\\郵件\\箱功.zip"),
+               ("C:\\銷售, 台北\\許功", False, "許功", "C:\\銷售, 台北\\")],
+              "說明, 逗號"),
+    "ko_KR": ("cp949", "C:\\프로그램\\한글", "7.6 버전", ["로그.log", "백업.log"],
+              "서버", "김철수", "바이러스",
+              [("C:\\자료\\보고서.doc", False, "보고서.doc", "C:\\자료\\"),
+               ("C:\\메일\\상자.zip>문서\\표.doc", True, "표.doc", "C:\\메일\\상자.zip>문서\\"),
+               ("C:\\메일\\상자.zip>한.doc", True, "한.doc", "C:\\메일\\상자.zip"),
+               ("C:\\영업, 서울\\한글", False, "한글", "C:\\영업, 서울\\")],
+              "설명, 쉼표"),
+    "ru_RU": ("cp1251", "C:\\Программы\\Тарвел", "7.6 версия", ["журнал.log", "архив.log"],
+              "Сервер", "Иванов", "Вирус.Ж",
+              [("C:\\Данные\\отчёт.doc", False, "отчёт.doc", "C:\\Данные\\"),
+               ("C:\\Почта\\ящик.zip>документ.doc", True, "документ.doc", "C:\\Почта\\ящик.zip"),
+               ("C:\\Продажи, Москва\\Ж", False, "Ж", "C:\\Продажи, Москва\\")],
+              "описание, запятая"),
+    "de_DE": ("cp1252", "C:\\Programme\\Tärvel €", "7.6 Größe", ["Protokoll ä.log", "Übung.log"],
+              "Rechner", "Müller", "Virus.Ä",
+              [("C:\\Daten\\Bericht ä.doc", False, "Bericht ä.doc", "C:\\Daten\\"),
+               ("C:\\Post\\Kiste.zip>Dokument\\ß.doc", True, "ß.doc", "C:\\Post\\Kiste.zip>Dokument\\"),
+               ("C:\\Verkauf, Köln\\€", False, "€", "C:\\Verkauf, Köln\\")],
+              "Beschreibung, Komma"),
+    "en_US": ("cp1252", "C:\\Program Files\\Tarvel", "7.6", ["activity.log", "backup.log"],
+              "PC01", "alice", "Test.Virus",
+              [("C:\\Data\\report.doc", False, "report.doc", "C:\\Data\\"),
+               ("C:\\Mail\\box.zip>docs\\a.doc", True, "a.doc", "C:\\Mail\\box.zip>docs\\"),
+               ("C:\\Sales, Europe\\x.doc", False, "x.doc", "C:\\Sales, Europe\\")],
+              "text, with comma"),
+}
+
+
+def log_line(time, computer, user, virus, path, container, description):
+    """One virus event: a quoted path when it holds a comma, a quoted description."""
+    if "," in path:
+        path = '"%s"' % path
+    flag, level = ("1", "2") if container else ("0", "0")
+    return (f"{time},5,0,1,{computer},{user},{virus},{path},5,1,5,256,0,\"{description}\","
+            f",,,,,,,,,{flag},{level},,20011225.001,,,,,,\r\n")
+
+
+class Locales(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vh-locale-")
+        self.prefix = None
+
+    def tearDown(self):
+        if self.prefix:
+            subprocess.run(["wineserver", "-k"], env=self.env_for(None), check=False)
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def env_for(self, locale):
+        """The environment of a run: the prefix, and the locale or none at all."""
+        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", **SANITIZER_ENV)
+        if locale:
+            env["LC_ALL"] = locale + ".UTF-8"
+        return env
+
+    def install(self, locale):
+        """A prefix made under the locale, with the product installed in its language."""
+        codec, home, version, logs, computer, user, virus, paths, description = LOCALES[locale]
+        self.prefix = os.path.join(self.work, "prefix")
+        env = self.env_for(locale)
+        subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        subprocess.run(["wine", "reg", "add", KEY, "/v", "Home Directory", "/d", home, "/f"],
+                       env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env, check=True)
+        drive_c = os.path.join(self.prefix, "drive_c")
+        self.home_logs = os.path.join(drive_c, *home[3:].split("\\"), "logs")
+        self.version_folder = os.path.join(self.prefix, PRODUCT, version)
+        os.makedirs(self.home_logs)
+        os.makedirs(os.path.join(self.version_folder, "logs"))
+        os.makedirs(os.path.join(self.prefix, PRODUCT, "7.0", "logs"))
+        # Two logs: one with every path, dated 4 January 2001 (one-digit day and
+        # month), one with the first path again on 25 December 2001.
+        first = "".join(log_line("1F0004090000", computer, user, virus, path, container,
+                                 description) for path, container, _, _ in paths)
+        second = log_line("1F0B19090000", computer, user, virus, paths[0][0], paths[0][1],
+                          description)
+        for folder in (os.path.join(self.version_folder, "logs"), self.home_logs):
+            for name, text in zip(logs, (first, second)):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(text.encode(codec))
+
+    def run_export(self, platform, locale):
+        cwd = fresh_folder(os.path.join(self.work, "run-%s-%s" % (platform, locale or "none")))
+        done = subprocess.run(COMMANDS[platform], cwd=cwd, env=self.env_for(locale),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if platform == "linux":
+            check_no_sanitizer_report(self, done.stderr)
+        return done.returncode, read_history(cwd)
+
+    def check_locale(self, locale):
+        codec, _, _, logs, computer, user, virus, paths, description = LOCALES[locale]
+        self.install(locale)
+        for fallback in (False, True):
+            if fallback:
+                # No version folder above 7.499: the home directory's logs are read.
+                shutil.rmtree(self.version_folder)
+            with self.subTest(fallback=fallback):
+                status, windows = self.run_export("windows", locale)
+                self.assertEqual(status, 0)
+                # The Windows build's columns are the right ones.
+                # (The logs come in the search's order, which the names decide.)
+                rows = parse_rows(self, windows, codec)
+                expected = [(name, location, location) for _, _, name, location in paths]
+                expected.append(expected[0])
+                self.assertEqual(sorted((row[1], row[7], row[9]) for row in rows), sorted(expected))
+                for row in rows:
+                    self.assertEqual((row[2], row[5], row[6]), (virus, computer, user))
+                self.assertEqual(len(set(row[0] for row in rows)), 2)
+                # The Linux build writes the same bytes, whatever its own locale.
+                for linux_locale in (locale, None):
+                    status, linux = self.run_export("linux", linux_locale)
+                    self.assertEqual(status, 0, linux_locale)
+                    self.assertEqual(linux, windows, linux_locale)
+
+
+    def test_name_without_a_form_in_the_code_page(self):
+        # On a code page 1252 system the search gives "??.log" for 日本.log, which
+        # cannot be opened by that name: the run says so (exit 4), and every row of
+        # the other logs is there.
+        self.install("en_US")
+        logs = os.path.join(self.version_folder, "logs")
+        shutil.copy(os.path.join(logs, "activity.log"), os.path.join(logs, "日本.log"))
+        results = {}
+        for platform in ("windows", "linux"):
+            status, data = self.run_export(platform, "en_US")
+            self.assertEqual(status, 4, platform)
+            results[platform] = data
+            self.assertEqual(len(parse_rows(self, data)), len(LOCALES["en_US"][7]) + 1)
+        self.assertEqual(results["linux"], results["windows"])
+
+
+def add_locale_tests():
+    for locale in LOCALES:
+        setattr(Locales, "test_" + locale, lambda self, locale=locale: self.check_locale(locale))
+
+
+add_locale_tests()
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
