@@ -10,11 +10,14 @@
 namespace {
 
 const std::string kHome = "C:\\Program Files\\Tarvel";
+constexpr uint32_t kAnyFailure = 0xFFFFFFFF;
 const std::string kProduct = "C:\\ProgramData\\Corvessa\\Tarvel Corporate Edition";
 
 class DataFolder : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { FreshCase(); }
+    // A fresh platform and a filled buffer, for each case of a table.
+    void FreshCase()
     {
         g_fake = FakePlatform{};
         std::memset(m_szBuffer, 'X', sizeof(m_szBuffer));
@@ -65,32 +68,34 @@ TEST_F(DataFolder, HomeDirectoryLengths)
 {
     g_fake.dwPlatformId = 1;  // outside the NT family: the home directory alone
     const struct {
+        const char* szCase;
         std::string strValue;
         uint32_t dwStatus;
         std::string strFolder;
     } aCases[] = {
-        {std::string(255, 'h') + '\0', ERROR_SUCCESS, std::string(255, 'h')},
-        {std::string(256, 'h') + '\0', ERR_PRODUCT_NOT_INSTALLED, ""},
-        {std::string(1000, 'h') + '\0', ERR_PRODUCT_NOT_INSTALLED, ""},
+        {"255 and zero", std::string(255, 'h') + '\0', ERROR_SUCCESS, std::string(255, 'h')},
+        {"256 and zero", std::string(256, 'h') + '\0', ERR_PRODUCT_NOT_INSTALLED, ""},
+        {"1000 and zero", std::string(1000, 'h') + '\0', ERR_PRODUCT_NOT_INSTALLED, ""},
         // Stored without a terminating zero: terminated, or too long when it fills all.
-        {std::string(10, 'h'), ERROR_SUCCESS, std::string(10, 'h')},
-        {std::string(255, 'h'), ERROR_SUCCESS, std::string(255, 'h')},
-        {std::string(256, 'h'), ERR_PRODUCT_NOT_INSTALLED, ""},
-        {std::string(), ERROR_SUCCESS, ""},
-        {std::string("ab\0cd", 5), ERROR_SUCCESS, "ab"},
+        {"10 without zero", std::string(10, 'h'), ERROR_SUCCESS, std::string(10, 'h')},
+        {"255 without zero", std::string(255, 'h'), ERROR_SUCCESS, std::string(255, 'h')},
+        {"256 without zero", std::string(256, 'h'), ERR_PRODUCT_NOT_INSTALLED, ""},
+        {"empty", std::string(), ERROR_SUCCESS, ""},
+        {"zero inside", std::string("ab\0cd", 5), ERROR_SUCCESS, "ab"},
     };
     for (const auto& test : aCases) {
-        SetUp();
+        SCOPED_TRACE(test.szCase);
+        FreshCase();
         g_fake.dwPlatformId = 1;
         g_fake.homeValue = test.strValue;
-        EXPECT_EQ(Resolve(), test.dwStatus) << test.strValue.size();
+        EXPECT_EQ(Resolve(), test.dwStatus);
         if (test.dwStatus == ERROR_SUCCESS)
             EXPECT_EQ(m_szBuffer, test.strFolder);
         else
             EXPECT_TRUE(Untouched());
+        EXPECT_TRUE(g_fake.askedFolders.empty());
+        EXPECT_TRUE(g_fake.searched.empty());
     }
-    EXPECT_TRUE(g_fake.askedFolders.empty());
-    EXPECT_TRUE(g_fake.searched.empty());
 }
 
 TEST_F(DataFolder, HighestVersionFolder)
@@ -111,21 +116,23 @@ TEST_F(DataFolder, HighestVersionFolder)
 TEST_F(DataFolder, VersionRules)
 {
     const struct {
+        const char* szCase;
         std::vector<std::string> astrNames;
         std::string strChosen;  // empty: none qualifies
     } aCases[] = {
-        {{"7.0", "7.499"}, ""},
-        {{"7.5", "7.50"}, "7.5"},       // ties go to the first delivered
-        {{"7.50", "7.5"}, "7.50"},
-        {{"7.6", "8"}, "8"},
-        {{"7.5 beta", "7.4"}, "7.5 beta"},
-        {{"7.6.0.12", "7.59"}, "7.6.0.12"},
-        {{"beta", "x7.9"}, ""},
-        {{"10.0", "9.99"}, "10.0"},
-        {{std::string(50, '8')}, std::string(50, '8')},  // long names are taken whole
+        {"none above the threshold", {"7.0", "7.499"}, ""},
+        {"ties go to the first delivered", {"7.5", "7.50"}, "7.5"},
+        {"ties go to the first delivered, other order", {"7.50", "7.5"}, "7.50"},
+        {"a whole number", {"7.6", "8"}, "8"},
+        {"text after the number", {"7.5 beta", "7.4"}, "7.5 beta"},
+        {"a second point ends the number", {"7.6.0.12", "7.59"}, "7.6.0.12"},
+        {"no leading number", {"beta", "x7.9"}, ""},
+        {"compared as numbers", {"10.0", "9.99"}, "10.0"},
+        {"long names are taken whole", {std::string(50, '8')}, std::string(50, '8')},
     };
     for (const auto& test : aCases) {
-        SetUp();
+        SCOPED_TRACE(test.szCase);
+        FreshCase();
         for (const auto& strName : test.astrNames)
             AddVersion(strName);
         uint32_t dwStatus = Resolve();
@@ -145,7 +152,7 @@ TEST_F(DataFolder, VersionNameThatWouldNotFitIsSkipped)
     // most a path buffer holds; one of 15 would not fit.
     std::string strShell = "C:\\" + std::string(210 - 3, 's');
     std::string strProduct = strShell + "\\Corvessa\\Tarvel Corporate Edition";
-    g_fake.folders[0x23] = strShell;
+    g_fake.folders[CSIDL_COMMON_APPDATA] = strShell;
     AddVersion("8" + std::string(259 - strProduct.size() - 2, '0'), true, strProduct);  // fits
     AddVersion("9" + std::string(259 - strProduct.size() - 1, '0'), true, strProduct);  // one too many
     EXPECT_EQ(Resolve(), ERROR_SUCCESS);
@@ -155,7 +162,7 @@ TEST_F(DataFolder, VersionNameThatWouldNotFitIsSkipped)
 
 TEST_F(DataFolder, ShellPathTooLongFallsBackToHome)
 {
-    g_fake.folders[0x23] = "C:\\" + std::string(240, 's');
+    g_fake.folders[CSIDL_COMMON_APPDATA] = "C:\\" + std::string(240, 's');
     EXPECT_EQ(Resolve(), ERR_DATA_FOLDER_NOT_FOUND);
     EXPECT_EQ(std::string(m_szBuffer), kHome);
     EXPECT_TRUE(g_fake.searched.empty());
@@ -171,59 +178,57 @@ TEST_F(DataFolder, DriveRootPattern)
 
 TEST_F(DataFolder, PlatformFailures)
 {
-    {
-        SetUp();
-        g_fake.bSystemDirectoryFails = true;
-        g_fake.dwLastError = 1234;
-        EXPECT_EQ(Resolve(), 1234u);
-        EXPECT_TRUE(Untouched());
-    }
-    {
-        SetUp();
-        g_fake.bLibraryLoads = false;
-        g_fake.dwLastError = 126;
-        EXPECT_EQ(Resolve(), 126u);
-        EXPECT_TRUE(Untouched());
-    }
-    {
+    const struct {
+        const char* szCase;
+        void (*configure)();
+        uint32_t dwStatus;  // kAnyFailure: any status but success and not-found
+        bool bHomeInBuffer;
+    } aCases[] = {
+        {"system directory fails", [] { g_fake.bSystemDirectoryFails = true; g_fake.dwLastError = 1234; },
+         1234, false},
+        {"library does not load", [] { g_fake.bLibraryLoads = false; g_fake.dwLastError = 126; },
+         126, false},
         // A failure that leaves no error code still never reads as success.
-        SetUp();
-        g_fake.bLibraryLoads = false;
-        g_fake.dwLastError = 0;
-        uint32_t dwStatus = Resolve();
-        EXPECT_NE(dwStatus, ERROR_SUCCESS);
-        EXPECT_NE(dwStatus, ERR_DATA_FOLDER_NOT_FOUND);
-        EXPECT_TRUE(Untouched());
-    }
-    {
-        SetUp();
-        g_fake.bHasFolderProc = false;
-        EXPECT_EQ(Resolve(), ERR_DATA_FOLDER_NOT_FOUND);
-        EXPECT_EQ(std::string(m_szBuffer), kHome);
-    }
-    {
-        SetUp();
-        g_fake.hrFolder = static_cast<int32_t>(0x80004005);
-        AddVersion("7.6");
-        EXPECT_EQ(Resolve(), ERR_DATA_FOLDER_NOT_FOUND);
-        EXPECT_EQ(std::string(m_szBuffer), kHome);
-    }
-    {
-        SetUp();
-        g_fake.bVersionOk = false;  // no version: not NT, so the home directory
-        EXPECT_EQ(Resolve(), ERROR_SUCCESS);
-        EXPECT_EQ(std::string(m_szBuffer), kHome);
+        {"failure without an error code", [] { g_fake.bLibraryLoads = false; g_fake.dwLastError = 0; },
+         kAnyFailure, false},
+        {"library without the function", [] { g_fake.bHasFolderProc = false; },
+         ERR_DATA_FOLDER_NOT_FOUND, true},
+        {"shell query fails", [] {
+             g_fake.hrFolder = static_cast<int32_t>(0x80004005);
+             g_fake.AddEntry(kProduct + "\\*.*", "7.6", true);
+         },
+         ERR_DATA_FOLDER_NOT_FOUND, true},
+        // No version: not NT, so the home directory.
+        {"version query fails", [] { g_fake.bVersionOk = false; }, ERROR_SUCCESS, true},
+    };
+    for (const auto& test : aCases) {
+        SCOPED_TRACE(test.szCase);
+        FreshCase();
+        test.configure();
+        const uint32_t dwStatus = Resolve();
+        if (test.dwStatus == kAnyFailure) {
+            EXPECT_NE(dwStatus, ERROR_SUCCESS);
+            EXPECT_NE(dwStatus, ERR_DATA_FOLDER_NOT_FOUND);
+        } else {
+            EXPECT_EQ(dwStatus, test.dwStatus);
+        }
+        if (test.bHomeInBuffer)
+            EXPECT_EQ(std::string(m_szBuffer), kHome);
+        else
+            EXPECT_TRUE(Untouched());
+        EXPECT_EQ(g_fake.nLibrariesOpen, 0);
     }
 }
 
 TEST_F(DataFolder, ShellFolderOfEachKind)
 {
-    g_fake.folders[0x801C] = "C:\\Local";
-    g_fake.folders[0x1A] = "C:\\Roaming";
+    g_fake.folders[CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE] = "C:\\Local";
+    g_fake.folders[CSIDL_APPDATA] = "C:\\Roaming";
     EXPECT_EQ(Resolve(DATA_FOLDER_USER), ERR_DATA_FOLDER_NOT_FOUND);
     g_fake.dwMajorVersion = 4;
     EXPECT_EQ(Resolve(DATA_FOLDER_USER), ERR_DATA_FOLDER_NOT_FOUND);
-    EXPECT_EQ(g_fake.askedFolders, (std::vector<int32_t>{0x801C, 0x1A}));
+    EXPECT_EQ(g_fake.askedFolders,
+              (std::vector<int32_t>{CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, CSIDL_APPDATA}));
 }
 
 TEST_F(DataFolder, DefaultUserSubstitution)
@@ -242,15 +247,15 @@ TEST_F(DataFolder, DefaultUserSubstitution)
         {"NoUserName", "", true, strShell},
     };
     for (const auto& test : aCases) {
-        SetUp();
-        g_fake.folders[0x23] = strShell;
+        SCOPED_TRACE(test.szName);
+        FreshCase();
+        g_fake.folders[CSIDL_COMMON_APPDATA] = strShell;
         g_fake.strUserName = test.strUser;
         if (test.bOwnExists)
             g_fake.AddFolder(strOwn);
         AddVersion("7.6", true, test.strBase + "\\Corvessa\\Tarvel Corporate Edition");
-        EXPECT_EQ(Resolve(), ERROR_SUCCESS) << test.szName;
-        EXPECT_EQ(std::string(m_szBuffer), test.strBase + "\\Corvessa\\Tarvel Corporate Edition\\7.6")
-            << test.szName;
+        EXPECT_EQ(Resolve(), ERROR_SUCCESS);
+        EXPECT_EQ(std::string(m_szBuffer), test.strBase + "\\Corvessa\\Tarvel Corporate Edition\\7.6");
     }
 }
 

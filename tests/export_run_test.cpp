@@ -179,9 +179,11 @@ TEST_F(ExportRun, OverlongInputsTouchNothing)
     EXPECT_EQ(Run({std::string(259 - kLogs.size(), 'p')}), kExitPatternTooLong);
     EXPECT_EQ(g_fake.History(), "old\r\n");
     EXPECT_EQ(Run({std::string(258 - kLogs.size(), 'p')}), kExitSuccess);
+}
 
+TEST_F(ExportRun, HomeDirectoryWithoutRoomForLogsTouchesNothing)
+{
     // A home directory of 255 characters has no room for "\logs".
-    SetUp();
     g_fake.dwPlatformId = 1;
     g_fake.homeValue = std::string(255, 'h') + '\0';
     g_fake.files["VirusHist.csv"].strContent = "old\r\n";
