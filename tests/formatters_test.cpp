@@ -7,6 +7,7 @@
 #include "export/catalogue.h"
 #include "export/virus_type_flags.h"
 #include "logentry/log_entry.h"
+#include "resources/resource.h"
 #include "resources/string_table.h"
 #include "tests/fake_platform.h"
 
@@ -255,7 +256,7 @@ TEST(Paths, MailSystemBit)
     for (int32_t nTaken : {0, 2, 4, 5, 6}) {
         entry.m_nActionTaken = nTaken;
         strCurrent.clear();
-        entry.GetCurrentLocationText(strCurrent, 45, 4002);
+        entry.GetCurrentLocationText(strCurrent, IDS_QUARANTINE, IDS_DELETED);
         EXPECT_EQ(strCurrent, "Mail System") << nTaken;
     }
 }
@@ -285,7 +286,7 @@ TEST(Status, RulesInOrder)
         entry.m_strDescription = test.szDescription;
         std::string strStatus, strCurrent;
         entry.GetStatusText(strStatus);
-        entry.GetCurrentLocationText(strCurrent, 45, 4002);
+        entry.GetCurrentLocationText(strCurrent, IDS_QUARANTINE, IDS_DELETED);
         EXPECT_EQ(strStatus, test.szStatus) << test.nTaken;
         if (test.nFlag && test.nLevel)
             continue;  // container form: the location differs
