@@ -33,6 +33,8 @@ bool FitsInPath(const std::string& strPath)
 
 int ExportVirusHistory(int argc, char** argv)
 {
+    if (!plat::OpenSystem())
+        return kExitSystemUnreadable;
     const char* szPattern = argc == 2 ? argv[1] : kDefaultPattern;
     if (std::strlen(szPattern) >= plat::kMaxPath)
         return kExitPatternTooLong;

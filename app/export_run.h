@@ -17,6 +17,9 @@ enum ExitStatus {
     kExitPatternTooLong = 5,     // the pattern does not fit in a path; nothing touched
     kExitRowDamaged = 6,         // a row was written in part and could not be cut
                                  // back: the file ends in it; nothing after it written
+    kExitSystemUnreadable = 7,   // the system read from outside (a mounted drive's
+                                 // hives) cannot be read; said on standard error;
+                                 // nothing touched
 };
 
 // Runs the export with the program's arguments and returns its exit status.

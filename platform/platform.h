@@ -15,6 +15,13 @@ namespace plat {
 // Windows' MAX_PATH: a path buffer of 260 bytes holds at most 259 characters.
 constexpr std::size_t kMaxPath = 260;
 
+// --- The system ------------------------------------------------------------------
+
+// Opens the system the run reads: true on Windows, where it is the running one. The
+// POSIX layer reads another system; when that cannot be read it writes a line on
+// standard error naming the file and the reason, and returns false.
+bool OpenSystem();
+
 // --- User, version, system directory -------------------------------------------
 
 // GetUserNameA: fills szName (capacity *pnSize) with a zero-terminated logon name.

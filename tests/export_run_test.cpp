@@ -172,6 +172,16 @@ TEST_F(ExportRun, DamagedRowEndsTheRun)
     EXPECT_NE(strFile.substr(strFile.size() - 2), "\r\n");
 }
 
+TEST_F(ExportRun, UnreadableSystemTouchesNothing)
+{
+    g_fake.bSystemOpens = false;
+    g_fake.files["VirusHist.csv"].strContent = "old\r\n";
+    EXPECT_EQ(Run(), kExitSystemUnreadable);
+    EXPECT_EQ(g_fake.History(), "old\r\n");
+    EXPECT_EQ(g_fake.nRegistryQueries, 0);
+    EXPECT_TRUE(g_fake.messages.empty());  // the platform says why, not the run
+}
+
 TEST_F(ExportRun, OverlongInputsTouchNothing)
 {
     g_fake.files["VirusHist.csv"].strContent = "old\r\n";

@@ -57,6 +57,11 @@ File* OpenFake(const char* szPath, bool bAppend)
 
 }  // namespace
 
+bool OpenSystem()
+{
+    return g_fake.bSystemOpens;
+}
+
 bool QueryUserName(char* szName, uint32_t* pnSize)
 {
     if (!g_fake.bUserNameOk || g_fake.strUserName.size() + 1 > *pnSize)

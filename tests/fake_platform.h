@@ -19,6 +19,8 @@ struct FakeFile {
 };
 
 struct FakePlatform {
+    bool bSystemOpens = true;
+
     // User, version, system directory.
     bool bUserNameOk = true;
     std::string strUserName = "ops";

@@ -359,27 +359,29 @@ TEST(Registry, ValuesAsRegQueryValueExAGivesThem)
     const std::string strHome = Utf16Bytes(u"C:\\\u30bd\u30d5\u30c8") + std::string(2, '\0');
     const struct {
         const char* szCase;
-        REGVALUE value;
+        uint32_t dwType;
+        std::string strBytes;
         uint32_t nCapacity;
         uint32_t dwStatus;
         std::string strData;
     } aCases[] = {
-        {"string converted", {REG_SZ, strHome}, 256, ERROR_SUCCESS,
+        {"string converted", REG_SZ, strHome, 256, ERROR_SUCCESS,
          std::string("C:\\\x83\x5c\x83\x74\x83\x67") + '\0'},
-        {"expand string not expanded", {REG_EXPAND_SZ, Utf16Bytes(u"%x%") + std::string(2, '\0')},
+        {"expand string not expanded", REG_EXPAND_SZ, Utf16Bytes(u"%x%") + std::string(2, '\0'),
          256, ERROR_SUCCESS, std::string("%x%") + '\0'},
-        {"binary as stored", {REG_BINARY, "\x01\x02"}, 256, ERROR_SUCCESS, "\x01\x02"},
-        {"fits exactly", {REG_SZ, Utf16Bytes(u"abc") + std::string(2, '\0')}, 4, ERROR_SUCCESS,
+        {"binary as stored", REG_BINARY, "\x01\x02", 256, ERROR_SUCCESS, "\x01\x02"},
+        {"fits exactly", REG_SZ, Utf16Bytes(u"abc") + std::string(2, '\0'), 4, ERROR_SUCCESS,
          std::string("abc") + '\0'},
-        {"one byte too many", {REG_SZ, Utf16Bytes(u"abcd") + std::string(2, '\0')}, 4,
+        {"one byte too many", REG_SZ, Utf16Bytes(u"abcd") + std::string(2, '\0'), 4,
          ERROR_MORE_DATA, ""},
         // The capacity counts the converted bytes: 3 characters, 7 bytes in 932.
-        {"converted size counts", {REG_SZ, strHome}, 8, ERROR_MORE_DATA, ""},
+        {"converted size counts", REG_SZ, strHome, 8, ERROR_MORE_DATA, ""},
     };
     for (const auto& test : aCases) {
         unsigned char abyData[256] = {};
         uint32_t nSize = test.nCapacity;
-        EXPECT_EQ(CopyValueAnsi(test.value, codePage, abyData, &nSize), test.dwStatus) << test.szCase;
+        const REGVALUE value{test.dwType, test.strBytes};
+        EXPECT_EQ(CopyValueAnsi(value, codePage, abyData, &nSize), test.dwStatus) << test.szCase;
         if (test.dwStatus == ERROR_SUCCESS) {
             EXPECT_EQ(std::string(reinterpret_cast<char*>(abyData), nSize), test.strData)
                 << test.szCase;

@@ -1,4 +1,5 @@
-// Path mapping. A path is split at separators that are characters of their own (a
+// Path mapping. A path on a drive the system does not have maps to the empty path,
+// which nothing opens. A path is split at separators that are characters of their own (a
 // trail byte 0x5C of a two-byte character is none), and each name converted from
 // the code page to UTF-8; ASCII names are their own host names.
 #include "platform/posix/paths.h"
@@ -38,21 +39,23 @@ bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
 
 // The host folder a Windows path starts from, and the rest of the path: a drive
 // letter maps to its folder, a path from the root to drive C:; a relative path has
-// no root (it starts from the current directory).
-std::string_view SplitRoot(std::string_view strPath, std::string& strRoot)
+// no root (it starts from the current directory). False for a drive the system
+// does not have.
+bool SplitRoot(std::string_view& strPath, std::string& strRoot)
 {
     const CSystem& system = CSystem::Get();
     if (strPath.size() >= 2 && strPath[1] == ':' &&
         ((strPath[0] | 0x20) >= 'a' && (strPath[0] | 0x20) <= 'z')) {
         strRoot = system.DriveFolder(strPath[0]);
-        return strPath.substr(2);
+        strPath.remove_prefix(2);
+        return !strRoot.empty();
     }
     if (!strPath.empty() && IsSeparator(strPath[0])) {
         strRoot = system.DriveFolder('C');
-        return strPath;
+        return true;
     }
     strRoot.clear();
-    return strPath;
+    return true;
 }
 
 // The components of a path: split at separators that are characters of their own.
@@ -114,7 +117,9 @@ std::string SystemName(std::string_view strHostName)
 std::string HostPath(std::string_view strPath)
 {
     std::string strHost;
-    const std::string_view strRest = SplitRoot(strPath, strHost);
+    std::string_view strRest = strPath;
+    if (!SplitRoot(strRest, strHost))
+        return std::string();  // no such drive: a path nothing opens
     if (strHost.empty())
         strHost = ".";
     const std::size_t nRootLength = strHost.size();
@@ -141,7 +146,9 @@ std::string HostPath(std::string_view strPath)
 std::string DirectPath(std::string_view strPath)
 {
     std::string strHost;
-    const std::string_view strRest = SplitRoot(strPath, strHost);
+    std::string_view strRest = strPath;
+    if (!SplitRoot(strRest, strHost))
+        return std::string();
     if (strHost.empty() && strRest.empty())
         return "./";
     bool bFirst = strHost.empty();

@@ -1,7 +1,9 @@
 // The platform on POSIX: the Windows system of this run (system.h) seen as the
-// local machine. The user is the login name; the version is the NT family, major 6;
-// the system directory, the shell library and its folders are those Wine keeps; the
-// message box goes to standard error; the short date is the system's own picture.
+// local machine. Version, system directory and the all-users folder are the
+// system's; on a Wine prefix the user is the login name and the user folders are
+// Wine's, on a mounted drive no user is logged on. The shell library is part of the
+// layer; the message box goes to standard error; the short date is the system's
+// own picture.
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
@@ -23,8 +25,6 @@ struct Library {};
 struct FolderProc {};
 
 namespace {
-
-constexpr const char* kSystemDirectory = "C:\\windows\\system32";
 
 uint32_t g_dwLastError = 0;
 Library g_shellLibrary;
@@ -83,8 +83,21 @@ uint32_t LastError()
     return g_dwLastError;
 }
 
+bool OpenSystem()
+{
+    const CSystem& system = CSystem::Get();
+    if (system.Error().empty())
+        return true;
+    std::fprintf(stderr, "virushist: %s\n", system.Error().c_str());
+    return false;
+}
+
 bool QueryUserName(char* szName, uint32_t* pnSize)
 {
+    if (!CSystem::Get().HasLoggedOnUser()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
     const passwd* pUser = getpwuid(geteuid());
     const char* szLogin = pUser ? pUser->pw_name : std::getenv("USER");
     if (szLogin == nullptr) {
@@ -105,16 +118,17 @@ bool QueryUserName(char* szName, uint32_t* pnSize)
 bool QueryVersion(uint32_t* pdwPlatformId, uint32_t* pdwMajorVersion)
 {
     *pdwPlatformId = VER_PLATFORM_WIN32_NT;
-    *pdwMajorVersion = 6;
+    *pdwMajorVersion = CSystem::Get().MajorVersion();
     return true;
 }
 
 uint32_t QuerySystemDirectory(char* szPath, uint32_t nSize)
 {
-    uint32_t nLength = static_cast<uint32_t>(std::strlen(kSystemDirectory));
+    const std::string& strDirectory = CSystem::Get().SystemDirectory();
+    const uint32_t nLength = static_cast<uint32_t>(strDirectory.size());
     if (nLength + 1 > nSize)
         return nLength + 1;
-    std::memcpy(szPath, kSystemDirectory, nLength + 1);
+    std::memcpy(szPath, strDirectory.c_str(), nLength + 1);
     return nLength;
 }
 
@@ -159,7 +173,11 @@ int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
     uint32_t nSize = sizeof(szUser);
     std::string strPath;
     switch (nFolder & ~CSIDL_FLAG_CREATE) {
-    case CSIDL_COMMON_APPDATA: strPath = "C:\\ProgramData"; break;
+    case CSIDL_COMMON_APPDATA:
+        strPath = CSystem::Get().CommonAppData();
+        if (strPath.empty())
+            return E_INVALIDARG;
+        break;
     case CSIDL_APPDATA:
     case CSIDL_LOCAL_APPDATA:
         if (!QueryUserName(szUser, &nSize))

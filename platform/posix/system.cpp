@@ -1,6 +1,9 @@
-// Opening the system: the prefix's folder, its registry files, its code page and
-// its short date picture, each read once.
+// Opening the system: for a Wine prefix its registry files, for a mounted drive its
+// hives and the settings Windows keeps in them; each read once.
 #include "platform/posix/system.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,10 @@ namespace {
 constexpr uint32_t kDefaultCodePage = 1252;
 constexpr const char* kCodePageKey = "System\\CurrentControlSet\\Control\\Nls\\CodePage";
 constexpr const char* kInternationalKey = "Control Panel\\International";
+constexpr const char* kWindowsKey = "Microsoft\\Windows NT\\CurrentVersion";
+constexpr const char* kShellFoldersKey = "Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const char* kProfileListKey = "Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr std::size_t kMaxSettingLength = 259;  // a path, or a picture, in UTF-16 units
 
 std::string ReadWholeFile(const std::string& strPath)
 {
@@ -44,17 +51,42 @@ std::u16string AsUtf16(const std::string& strBytes)
     return strText;
 }
 
-std::string DefaultPrefix()
+// A stored string up to its terminating zero.
+std::u16string StoredString(const std::string& strBytes)
 {
-    if (const char* szPrefix = std::getenv("WINEPREFIX"); szPrefix && *szPrefix)
-        return szPrefix;
-    const char* szHome = std::getenv("HOME");
-    return std::string(szHome ? szHome : "") + "/.wine";
+    std::u16string strText = AsUtf16(strBytes);
+    strText.resize(std::char_traits<char16_t>::length(strText.c_str()));
+    return strText;
 }
 
-}  // namespace
+bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
+{
+    auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
+    if (strLeft.size() != strRight.size())
+        return false;
+    for (std::size_t i = 0; i < strLeft.size(); ++i)
+        if (lower(strLeft[i]) != lower(strRight[i]))
+            return false;
+    return true;
+}
 
-namespace {
+// Replaces %name% by its value in a path setting (case-insensitive names).
+std::u16string Expand(std::u16string strText, std::u16string_view strName, std::u16string_view strValue)
+{
+    for (std::size_t nPos = 0; nPos + strName.size() <= strText.size(); ++nPos) {
+        bool bMatch = true;
+        for (std::size_t i = 0; i < strName.size() && bMatch; ++i) {
+            char16_t a = strText[nPos + i], b = strName[i];
+            auto lower = [](char16_t ch) { return ch >= u'A' && ch <= u'Z' ? static_cast<char16_t>(ch + 32) : ch; };
+            bMatch = lower(a) == lower(b);
+        }
+        if (bMatch) {
+            strText.replace(nPos, strName.size(), strValue);
+            nPos += strValue.size() - 1;
+        }
+    }
+    return strText;
+}
 
 std::unique_ptr<CSystem>& CurrentSystem()
 {
@@ -62,57 +94,276 @@ std::unique_ptr<CSystem>& CurrentSystem()
     return pSystem;
 }
 
+std::unique_ptr<CSystem> FromEnvironment()
+{
+    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive)
+        return CSystem::OpenDrive(szDrive);
+    if (const char* szPrefix = std::getenv("WINEPREFIX"); szPrefix && *szPrefix)
+        return CSystem::OpenPrefix(szPrefix);
+    const char* szHome = std::getenv("HOME");
+    return CSystem::OpenPrefix(std::string(szHome ? szHome : "") + "/.wine");
+}
+
 }  // namespace
+
+std::string FindNoCase(const std::string& strRoot, std::string_view strRelative)
+{
+    std::string strHost = strRoot;
+    std::size_t nStart = 0;
+    while (nStart < strRelative.size()) {
+        std::size_t nEnd = strRelative.find('\\', nStart);
+        if (nEnd == std::string_view::npos)
+            nEnd = strRelative.size();
+        std::string strName(strRelative.substr(nStart, nEnd - nStart));
+        nStart = nEnd + 1;
+        if (DIR* pDir = opendir(strHost.c_str())) {
+            while (dirent* pEntry = readdir(pDir)) {
+                if (EqualNoCase(pEntry->d_name, strName)) {
+                    strName = pEntry->d_name;
+                    break;
+                }
+            }
+            closedir(pDir);
+        }
+        strHost += '/' + strName;
+    }
+    return strHost;
+}
 
 const CSystem& CSystem::Get()
 {
     std::unique_ptr<CSystem>& pSystem = CurrentSystem();
     if (!pSystem)
-        pSystem = std::make_unique<CSystem>(DefaultPrefix());
+        pSystem = FromEnvironment();
     return *pSystem;
 }
 
 void CSystem::Reopen()
 {
-    CurrentSystem() = std::make_unique<CSystem>(DefaultPrefix());
+    CurrentSystem() = FromEnvironment();
 }
 
-CSystem::CSystem(std::string strPrefix)
-    : m_strPrefix(std::move(strPrefix)),
-      m_strMachineRegistry(ReadWholeFile(m_strPrefix + "/system.reg"))
+std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
 {
+    std::unique_ptr<CSystem> pSystem(new CSystem);
+    pSystem->m_strRoot = strPrefix;
+    pSystem->m_strMachineRegistry = ReadWholeFile(strPrefix + "/system.reg");
     REGVALUE value;
     uint32_t nCodePage = 0;
-    if (FindMachineValue(kCodePageKey, "ACP", value))
+    if (FindWineRegistryValue(pSystem->m_strMachineRegistry, Widen(kCodePageKey), u"ACP", value))
         nCodePage = ParseCodePage(value);
-    m_pCodePage = std::make_unique<CCodePage>(nCodePage != 0 ? nCodePage : kDefaultCodePage);
-
-    const std::string strUser = ReadWholeFile(m_strPrefix + "/user.reg");
+    pSystem->m_pCodePage = std::make_unique<CCodePage>(nCodePage != 0 ? nCodePage : kDefaultCodePage);
+    const std::string strUser = ReadWholeFile(strPrefix + "/user.reg");
     if (FindWineRegistryValue(strUser, Widen(kInternationalKey), u"sShortDate", value) &&
-        IsStringType(value.dwType)) {
-        m_strDatePicture = AsUtf16(value.strBytes);
-        m_strDatePicture.resize(std::char_traits<char16_t>::length(m_strDatePicture.c_str()));
+        IsStringType(value.dwType))
+        pSystem->m_strDatePicture = StoredString(value.strBytes);
+    return pSystem;
+}
+
+std::unique_ptr<CSystem> CSystem::OpenDrive(const std::string& strDrive)
+{
+    std::unique_ptr<CSystem> pSystem(new CSystem);
+    pSystem->m_bDrive = true;
+    pSystem->m_strRoot = strDrive;
+    while (pSystem->m_strRoot.size() > 1 && pSystem->m_strRoot.back() == '/')
+        pSystem->m_strRoot.pop_back();
+    pSystem->m_strCommonAppData.clear();
+    pSystem->OpenDriveRegistry();
+    if (!pSystem->m_pCodePage)
+        pSystem->m_pCodePage = std::make_unique<CCodePage>(kDefaultCodePage);
+    return pSystem;
+}
+
+bool CSystem::ReadString(const CHive& hive, const std::string& strHive, std::string_view strKey,
+                         std::string_view strValue, std::u16string& strText, bool& bFound)
+{
+    REGVALUE value;
+    const CHive::Found found = hive.FindValue(strKey, strValue, value);
+    bFound = found == CHive::kFound;
+    const std::string strName = std::string(strKey) + "\\" + std::string(strValue);
+    if (found == CHive::kDamaged) {
+        m_strError = strHive + ": the hive is damaged at " + strName;
+        return false;
     }
+    if (!bFound)
+        return true;
+    if (value.dwType != REG_SZ && value.dwType != REG_EXPAND_SZ) {
+        m_strError = strHive + ": " + strName + " is not a string (type " +
+                     std::to_string(value.dwType) + ")";
+        return false;
+    }
+    strText = StoredString(value.strBytes);
+    if (strText.size() > kMaxSettingLength) {
+        m_strError = strHive + ": " + strName + " is too long (" + std::to_string(strText.size()) +
+                     " characters)";
+        return false;
+    }
+    return true;
+}
+
+void CSystem::OpenDriveRegistry()
+{
+    struct stat info;
+    if (stat(m_strRoot.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        m_strError = m_strRoot + ": the system drive is not a folder";
+        return;
+    }
+    const std::string strConfig = "Windows\\System32\\config\\";
+    const std::string strSystemPath = FindNoCase(m_strRoot, strConfig + "SYSTEM");
+    const std::string strSoftwarePath = FindNoCase(m_strRoot, strConfig + "SOFTWARE");
+    const std::string strDefaultPath = FindNoCase(m_strRoot, strConfig + "DEFAULT");
+    CHive defaultHive;
+    m_pSystemHive = std::make_unique<CHive>();
+    m_pSoftware = std::make_unique<CHive>();
+    std::string strWhy;
+    for (auto [pHive, pPath] : {std::pair{m_pSystemHive.get(), &strSystemPath},
+                                std::pair{m_pSoftware.get(), &strSoftwarePath},
+                                std::pair{&defaultHive, &strDefaultPath}}) {
+        if (!pHive->Open(*pPath, strWhy)) {
+            m_strError = *pPath + ": " + strWhy;
+            return;
+        }
+    }
+
+    // The control set Select\Current names, and the code page it keeps.
+    REGVALUE value;
+    const CHive::Found found = m_pSystemHive->FindValue("Select", "Current", value);
+    if (found != CHive::kFound || value.dwType != REG_DWORD || value.strBytes.size() != 4) {
+        m_strError = strSystemPath + ": Select\\Current is " +
+                     (found == CHive::kMissing ? "missing"
+                      : found == CHive::kDamaged ? "damaged"
+                                                 : "not a REG_DWORD");
+        return;
+    }
+    uint32_t nCurrent = 0;
+    std::memcpy(&nCurrent, value.strBytes.data(), 4);
+    char szControlSet[32];
+    std::snprintf(szControlSet, sizeof(szControlSet), "ControlSet%03u", nCurrent);
+    m_strControlSet = szControlSet;
+    std::u16string strText;
+    bool bFound = false;
+    if (!ReadString(*m_pSystemHive, strSystemPath, m_strControlSet + "\\Control\\Nls\\CodePage", "ACP",
+                    strText, bFound))
+        return;
+    REGVALUE acp{REG_SZ, std::string(reinterpret_cast<const char*>(strText.data()), strText.size() * 2)};
+    const uint32_t nCodePage = bFound ? ParseCodePage(acp) : 0;
+    if (nCodePage == 0) {
+        m_strError = strSystemPath + ": " + m_strControlSet + "\\Control\\Nls\\CodePage\\ACP " +
+                     (bFound ? "is not a code page" : "is missing");
+        return;
+    }
+    m_pCodePage = std::make_unique<CCodePage>(nCodePage);
+
+    // The version: CurrentMajorVersionNumber, or the leading number of CurrentVersion.
+    const CHive::Found major = m_pSoftware->FindValue(kWindowsKey, "CurrentMajorVersionNumber", value);
+    if (major == CHive::kFound) {
+        if (value.dwType != REG_DWORD || value.strBytes.size() != 4) {
+            m_strError = strSoftwarePath + ": " + kWindowsKey +
+                         "\\CurrentMajorVersionNumber is not a REG_DWORD";
+            return;
+        }
+        std::memcpy(&m_nMajorVersion, value.strBytes.data(), 4);
+    } else {
+        if (!ReadString(*m_pSoftware, strSoftwarePath, kWindowsKey, "CurrentVersion", strText, bFound))
+            return;
+        m_nMajorVersion = 0;
+        for (std::size_t i = 0; bFound && i < strText.size() && strText[i] >= u'0' && strText[i] <= u'9' &&
+                                m_nMajorVersion < 1000;
+             ++i)
+            m_nMajorVersion = m_nMajorVersion * 10 + static_cast<uint32_t>(strText[i] - u'0');
+        if (m_nMajorVersion == 0) {
+            m_strError = strSoftwarePath + ": " + kWindowsKey + " holds no Windows version";
+            return;
+        }
+    }
+
+    // The system directory, below SystemRoot.
+    std::u16string strSystemRoot;
+    if (!ReadString(*m_pSoftware, strSoftwarePath, kWindowsKey, "SystemRoot", strSystemRoot, bFound))
+        return;
+    if (!bFound) {
+        m_strError = strSoftwarePath + ": " + kWindowsKey + "\\SystemRoot is missing";
+        return;
+    }
+    m_strSystemDirectory = CodePage().FromUtf16(strSystemRoot + u"\\system32");
+
+    // The all-users application-data folder: Explorer's "Common AppData"; else the
+    // profile list's ProgramData (Vista on); else, as Windows XP keeps it, the
+    // profiles folder's All Users profile with "Application Data".
+    if (!ReadString(*m_pSoftware, strSoftwarePath, kShellFoldersKey, "Common AppData", strText, bFound))
+        return;
+    if (!bFound) {
+        if (!ReadString(*m_pSoftware, strSoftwarePath, kProfileListKey, "ProgramData", strText, bFound))
+            return;
+        std::u16string strProfiles, strAllUsers;
+        bool bProfiles = false, bAllUsers = false;
+        if (!bFound &&
+            (!ReadString(*m_pSoftware, strSoftwarePath, kProfileListKey, "ProfilesDirectory",
+                         strProfiles, bProfiles) ||
+             !ReadString(*m_pSoftware, strSoftwarePath, kProfileListKey, "AllUsersProfile",
+                         strAllUsers, bAllUsers)))
+            return;
+        if (!bFound && bProfiles && bAllUsers) {
+            strText = strProfiles + u"\\" + strAllUsers + u"\\Application Data";
+            bFound = true;
+        }
+    }
+    if (bFound) {
+        strText = Expand(Expand(strText, u"%SystemDrive%", u"C:"), u"%SystemRoot%", strSystemRoot);
+        m_strCommonAppData = CodePage().FromUtf16(strText);
+    }
+
+    // The short date picture of the default user's settings; none when missing.
+    if (!ReadString(defaultHive, strDefaultPath, kInternationalKey, "sShortDate", m_strDatePicture, bFound))
+        return;
 }
 
 std::string CSystem::DriveFolder(char chDrive) const
 {
     const char chLower = chDrive >= 'A' && chDrive <= 'Z' ? static_cast<char>(chDrive - 'A' + 'a') : chDrive;
-    return m_strPrefix + "/dosdevices/" + chLower + ":";
+    if (m_bDrive)
+        return chLower == 'c' ? m_strRoot : std::string();
+    return m_strRoot + "/dosdevices/" + chLower + ":";
 }
 
-bool CSystem::FindMachineValue(std::string_view strSubKey, std::string_view strValue,
-                               REGVALUE& value) const
+bool CSystem::FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,
+                             CHive::Found& found) const
 {
-    return FindWineRegistryValue(m_strMachineRegistry, Widen(strSubKey), Widen(strValue), value);
+    // HKLM\Software is the SOFTWARE hive, HKLM\System the SYSTEM hive, where
+    // CurrentControlSet is the control set Select names.
+    const std::size_t nSlash = strSubKey.find('\\');
+    const std::string_view strFirst = strSubKey.substr(0, nSlash);
+    std::string strRest(nSlash == std::string_view::npos ? std::string_view() : strSubKey.substr(nSlash + 1));
+    const CHive* pHive = nullptr;
+    if (EqualNoCase(strFirst, "Software")) {
+        pHive = m_pSoftware.get();
+    } else if (EqualNoCase(strFirst, "System")) {
+        pHive = m_pSystemHive.get();
+        const std::string_view strCurrent = "CurrentControlSet";
+        if (EqualNoCase(std::string_view(strRest).substr(0, strCurrent.size()), strCurrent) &&
+            (strRest.size() == strCurrent.size() || strRest[strCurrent.size()] == '\\'))
+            strRest.replace(0, strCurrent.size(), m_strControlSet);
+    }
+    if (pHive == nullptr)
+        return false;
+    // Names are UTF-8 for libhivex.
+    found = pHive->FindValue(CodePage().ToUtf8(strRest), CodePage().ToUtf8(strValue), value);
+    return true;
 }
 
 uint32_t CSystem::QueryMachineValue(std::string_view strSubKey, std::string_view strValue,
                                     unsigned char* pData, uint32_t* pnSize) const
 {
     REGVALUE value;
-    if (!FindMachineValue(strSubKey, strValue, value))
+    if (m_bDrive) {
+        CHive::Found found = CHive::kMissing;
+        if (!FindDriveValue(strSubKey, strValue, value, found) || found == CHive::kMissing)
+            return ERROR_FILE_NOT_FOUND;
+        if (found == CHive::kDamaged)
+            return ERROR_BADDB;
+    } else if (!FindWineRegistryValue(m_strMachineRegistry, Widen(strSubKey), Widen(strValue), value)) {
         return ERROR_FILE_NOT_FOUND;
+    }
     return CopyValueAnsi(value, CodePage(), pData, pnSize);
 }
 

@@ -1,6 +1,12 @@
-// The Windows system the POSIX layer reads, opened once per run: a Wine prefix
-// ($WINEPREFIX, else ~/.wine). It holds where the drives are, the registry, the
-// code page and the locale settings; everything else in the layer asks it.
+// The Windows system the POSIX layer reads, opened once per run. Two kinds:
+//  - a Windows system drive mounted on this host ($VIRUSHIST_SYSTEM_DRIVE, which
+//    wins): C:\ is that folder, the registry its own hives under
+//    Windows\System32\config, its settings as Windows keeps them there, no user
+//    logged on; nothing on it is ever written by this layer;
+//  - a Wine prefix ($WINEPREFIX, else ~/.wine): its drives under dosdevices, its
+//    text registry, the shell folders, version and user Wine reports.
+// It holds where the drives are, the registry sources, the code page and the locale
+// settings; everything else in the layer asks it.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +15,7 @@
 #include <string_view>
 
 #include "platform/posix/codepage.h"
+#include "platform/posix/hive_registry.h"
 #include "platform/posix/wine_registry.h"
 
 class CSystem {
@@ -18,10 +25,15 @@ public:
     // Opens the system again from the environment: for tests that make their own.
     static void Reopen();
 
-    // Opens the Wine prefix in the folder strPrefix.
-    explicit CSystem(std::string strPrefix);
+    static std::unique_ptr<CSystem> OpenPrefix(const std::string& strPrefix);
+    static std::unique_ptr<CSystem> OpenDrive(const std::string& strDrive);
 
-    // The host folder of a drive letter's root, without a final "/".
+    // Why the system cannot be read, naming the file and the reason; empty when it
+    // can.
+    const std::string& Error() const { return m_strError; }
+
+    // The host folder of a drive letter's root, without a final "/"; empty for a
+    // drive the system does not have.
     std::string DriveFolder(char chDrive) const;
 
     // A value of HKEY_LOCAL_MACHINE as RegQueryValueExA returns it (its status).
@@ -29,18 +41,38 @@ public:
                                unsigned char* pData, uint32_t* pnSize) const;
 
     const CCodePage& CodePage() const { return *m_pCodePage; }
-
     // The short date picture of the system's settings; empty when it has none.
     const std::u16string& ShortDatePicture() const { return m_strDatePicture; }
+    uint32_t MajorVersion() const { return m_nMajorVersion; }
+    // In the code page: the system directory, and the all-users application-data
+    // folder (empty when the system does not say).
+    const std::string& SystemDirectory() const { return m_strSystemDirectory; }
+    const std::string& CommonAppData() const { return m_strCommonAppData; }
+    // A Wine prefix runs as the login user; a mounted drive has no user logged on.
+    bool HasLoggedOnUser() const { return !m_bDrive; }
 
 private:
-    bool FindMachineValue(std::string_view strSubKey, std::string_view strValue,
-                          REGVALUE& value) const;
+    CSystem() = default;
+    void OpenDriveRegistry();
+    bool FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,
+                        CHive::Found& found) const;
+    // A setting of the drive's hives that must be a string (or a number), or
+    // absent: false, with the error set, when it is of another type.
+    bool ReadString(const CHive& hive, const std::string& strHive, std::string_view strKey,
+                    std::string_view strValue, std::u16string& strText, bool& bFound);
 
-    std::string m_strPrefix;
-    std::string m_strMachineRegistry;  // the text of system.reg; empty when missing
+    bool m_bDrive = false;
+    std::string m_strRoot;             // the prefix, or the drive's folder
+    std::string m_strMachineRegistry;  // a prefix's system.reg; empty when missing
+    std::unique_ptr<CHive> m_pSoftware;
+    std::unique_ptr<CHive> m_pSystemHive;
+    std::string m_strControlSet;       // of a drive: "ControlSet001", as Select says
+    std::string m_strError;
     std::unique_ptr<CCodePage> m_pCodePage;
     std::u16string m_strDatePicture;
+    uint32_t m_nMajorVersion = 6;
+    std::string m_strSystemDirectory = "C:\\windows\\system32";
+    std::string m_strCommonAppData = "C:\\ProgramData";
 };
 
 // A stored value as RegQueryValueExA returns it: strings (REG_SZ, REG_EXPAND_SZ,
@@ -52,3 +84,7 @@ uint32_t CopyValueAnsi(const REGVALUE& value, const CCodePage& codePage, unsigne
 
 // The code page of an "ACP" value: its decimal number, 0 when it holds none.
 uint32_t ParseCodePage(const REGVALUE& value);
+
+// The host path of a path below strRoot, each name found case-insensitively; the
+// path as written where a name is not there.
+std::string FindNoCase(const std::string& strRoot, std::string_view strRelative);

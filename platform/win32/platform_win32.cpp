@@ -38,6 +38,11 @@ File* OpenShared(const char* szPath, DWORD dwAccess, DWORD dwDisposition)
 
 }  // namespace
 
+bool OpenSystem()
+{
+    return true;
+}
+
 bool QueryUserName(char* szName, uint32_t* pnSize)
 {
     DWORD nSize = *pnSize;

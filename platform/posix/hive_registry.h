@@ -1,0 +1,30 @@
+// Reading a binary registry hive, as Windows keeps it under
+// Windows\System32\config, with libhivex: read only, the hive as last written.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/posix/wine_registry.h"
+
+struct hive_h;
+
+class CHive {
+public:
+    CHive() = default;
+    ~CHive();
+    CHive(const CHive&) = delete;
+    CHive& operator=(const CHive&) = delete;
+
+    // Opens the hive file; false with strError saying why (missing, empty,
+    // truncated, not a hive, or refused by libhivex).
+    bool Open(const std::string& strPath, std::string& strError);
+
+    enum Found { kFound, kMissing, kDamaged };
+    // A value below the hive's root: the key's parts joined by "\", names compared
+    // without regard to case at every level; the empty name is the key's default.
+    Found FindValue(std::string_view strKey, std::string_view strValue, REGVALUE& value) const;
+
+private:
+    hive_h* m_pHive = nullptr;
+};
