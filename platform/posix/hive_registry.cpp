@@ -99,7 +99,9 @@ CHive::Found CHive::FindValue(std::string_view strKey, std::string_view strValue
     char* pData = hivex_value_value(m_pHive, hValue, &type, &nLength);
     if (pData == nullptr)
         return kDamaged;
-    value.dwType = static_cast<uint32_t>(type);
+    // The type as stored, any 32-bit number: read as bytes, not as the enumeration.
+    static_assert(sizeof(type) == sizeof(value.dwType), "a hive type is 32 bits");
+    std::memcpy(&value.dwType, &type, sizeof(value.dwType));
     value.strBytes.assign(pData, nLength);
     std::free(pData);
     return kFound;

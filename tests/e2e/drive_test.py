@@ -1,0 +1,335 @@
+#!/usr/bin/python3
+"""A Windows system drive mounted on Linux, end to end: stand-ins for mounted system
+drives laid out as Windows 10 and as Windows XP, with hives the tests make
+(hives.py), each with the product installed. The Linux build reading the drive
+($VIRUSHIST_SYSTEM_DRIVE) must write the same bytes as the Windows build under
+Wine on a prefix that holds the same installation and the same settings; bad hives
+end the run before anything is touched, with a line on standard error.
+Run with Debian's /usr/bin/python3, which has python3-hivex."""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import hives
+from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, old_history,
+                    parse_rows, read_history, SANITIZER_ENV)
+from hives import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ
+
+PRODUCT_KEY = r"Ordvane\Pellmoor\Scarnel6\CurrentVersion"
+WINDOWS_KEY = r"Microsoft\Windows NT\CurrentVersion"
+SHELL_FOLDERS = r"Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
+PROFILE_LIST = r"Microsoft\Windows NT\CurrentVersion\ProfileList"
+WINE_SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+EXIT_SYSTEM_UNREADABLE = 7
+
+# Two systems: (locale, code page, Python codec, short date picture, home directory,
+# a path with the locale's characters for the logs).
+LOCALES = {
+    "en_US": ("1252", "cp1252", "dd.MM.yyyy", r"C:\Program Files\Tärvel", r"C:\Daten\Bericht ä.doc"),
+    "ja_JP": ("932", "cp932", "yyyy/MM/dd", r"C:\ソフト\表計算", r"C:\データ\表.doc"),
+}
+# The two layouts: where the all-users application-data folder is.
+LAYOUTS = {
+    "win10": r"C:\ProgramData",
+    "winxp": r"C:\Documents and Settings\All Users\Application Data",
+}
+
+
+def log_line(path, name):
+    return (f"1F0004090000,5,0,1,PC01,alice,{name},{path},5,1,5,256,0,\"d\","
+            ",,,,,,,,,0,0,,20011225.001,,,,,,\r\n")
+
+
+def host(root, windows_path):
+    """The host path of C:\\... below a drive's folder."""
+    return os.path.join(root, *windows_path[3:].split("\\"))
+
+
+class Drives(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vh-drive-")
+        self.prefix = None
+
+    def tearDown(self):
+        if self.prefix:
+            subprocess.run(["wineserver", "-k"], env=self.wine_env(), check=False)
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    # The stand-in drive.
+
+    def software(self, layout, locale, installed=True):
+        home = LOCALES[locale][3]
+        keys = {WINDOWS_KEY: {"SystemRoot": (REG_SZ, r"C:\Windows")}}
+        if layout == "win10":
+            keys[WINDOWS_KEY].update(CurrentMajorVersionNumber=(REG_DWORD, 10),
+                                     CurrentVersion=(REG_SZ, "6.3"))
+            keys[SHELL_FOLDERS] = {"Common AppData": (REG_SZ, LAYOUTS[layout])}
+            keys[PROFILE_LIST] = {"ProgramData": (REG_EXPAND_SZ, r"%SystemDrive%\ProgramData")}
+        else:
+            # Windows XP: no major version number, and the all-users folder from the
+            # profile list.
+            keys[WINDOWS_KEY]["CurrentVersion"] = (REG_SZ, "5.1")
+            keys[PROFILE_LIST] = {
+                "ProfilesDirectory": (REG_EXPAND_SZ, r"%SystemDrive%\Documents and Settings"),
+                "AllUsersProfile": (REG_SZ, "All Users")}
+        if installed:
+            keys[PRODUCT_KEY] = {"Home Directory": (REG_SZ, home)}
+        return keys
+
+    def make_drive(self, layout, locale, software=None, system=None, default=None):
+        codepage, _, picture, _, _ = LOCALES[locale]
+        drive = os.path.join(self.work, "drive-" + layout)
+        config = os.path.join(drive, "Windows", "System32", "config")
+        os.makedirs(config)
+        hives.make_hive(os.path.join(config, "SOFTWARE"),
+                        software if software is not None else self.software(layout, locale))
+        hives.make_hive(os.path.join(config, "SYSTEM"), system if system is not None else {
+            "Select": {"Current": (REG_DWORD, 2)},
+            r"ControlSet001\Control\Nls\CodePage": {"ACP": (REG_SZ, "437")},
+            r"ControlSet002\Control\Nls\CodePage": {"ACP": (REG_SZ, codepage)}})
+        hives.make_hive(os.path.join(config, "DEFAULT"), default if default is not None else {
+            r"Control Panel\International": {"sShortDate": (REG_SZ, picture)}})
+        return drive
+
+    def install(self, root, layout, locale, version=True):
+        """The product's folders and logs below a drive's folder (or drive_c)."""
+        codec, home, path = LOCALES[locale][1], LOCALES[locale][3], LOCALES[locale][4]
+        data = host(root, LAYOUTS[layout]) + "/Corvessa/Tarvel Corporate Edition"
+        os.makedirs(os.path.join(data, "7.0", "logs"), exist_ok=True)
+        folders = [os.path.join(host(root, home), "logs")]
+        if version:
+            folders.append(os.path.join(data, "7.6", "logs"))
+        for i, folder in enumerate(folders):
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "a.log"), "wb") as f:
+                f.write((log_line(path, "InVersion" if i else "InHome") +
+                         log_line(r"C:\Mail\box.zip>m.doc", "Second")).encode(codec))
+
+    # The Wine prefix that holds the same installation and settings.
+
+    def wine_env(self, locale=None):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+        env.update(WINEPREFIX=os.path.join(self.work, "prefix"), WINEDEBUG="-all", **SANITIZER_ENV)
+        if locale:
+            env["LC_ALL"] = locale + ".UTF-8"
+        return env
+
+    def make_prefix(self, layout, locale, version=True, installed=True):
+        self.prefix = os.path.join(self.work, "prefix")
+        env = self.wine_env(locale)
+        subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        def reg(key, name, data, kind="REG_SZ"):
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+                           env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if installed:
+            reg(KEY, "Home Directory", LOCALES[locale][3])
+        reg(r"HKCU\Control Panel\International", "sShortDate", LOCALES[locale][2])
+        reg(WINE_SHELL_FOLDERS, "Common AppData", LAYOUTS[layout], "REG_EXPAND_SZ")
+        subprocess.run(["wineserver", "-w"], env=env, check=True)
+        self.install(os.path.join(self.prefix, "drive_c"), layout, locale, version)
+        return env
+
+    def run_linux(self, drive, before=None, locale=None):
+        cwd = fresh_folder(os.path.join(self.work, "run-linux"))
+        if before:
+            before(cwd)
+        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+        env.update(VIRUSHIST_SYSTEM_DRIVE=drive, WINEPREFIX=os.path.join(self.work, "no-prefix"),
+                   **SANITIZER_ENV)
+        if locale:
+            env["LC_ALL"] = locale + ".UTF-8"
+        done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE)
+        check_no_sanitizer_report(self, done.stderr)
+        self.assertEqual(done.stdout, b"")
+        return done.returncode, read_history(cwd), done.stderr.decode("utf-8", "replace")
+
+    def run_windows(self, env, before=None):
+        cwd = fresh_folder(os.path.join(self.work, "run-windows"))
+        if before:
+            before(cwd)
+        done = subprocess.run(COMMANDS["windows"], cwd=cwd, env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE)
+        return done.returncode, read_history(cwd)
+
+    def check_same_as_wine(self, layout, locale, version=True, installed=True):
+        drive = self.make_drive(layout, locale, software=self.software(layout, locale, installed))
+        if installed:
+            self.install(drive, layout, locale, version)
+        env = self.make_prefix(layout, locale, version, installed)
+        windows = self.run_windows(env, old_history)
+        linux = self.run_linux(drive, old_history)
+        self.assertEqual(linux[:2], windows)
+        for own_locale in (locale, "en_US"):
+            self.assertEqual(self.run_linux(drive, old_history, own_locale)[:2], windows)
+        return windows
+
+    def test_windows_10_version_folder_both_locales(self):
+        for locale in LOCALES:
+            with self.subTest(locale=locale):
+                status, data = self.check_same_as_wine("win10", locale)
+                self.assertEqual(status, 0)
+                rows = parse_rows(self, data, LOCALES[locale][1])
+                self.assertEqual([row[2] for row in rows], ["InVersion", "Second"])
+                self.assertEqual(rows[0][0], "04.01.2001" if locale == "en_US" else "2001/01/04")
+                self.tearDown()
+                self.setUp()
+
+    def test_windows_xp_version_folder_both_locales(self):
+        for locale in LOCALES:
+            with self.subTest(locale=locale):
+                status, data = self.check_same_as_wine("winxp", locale)
+                self.assertEqual(status, 0)
+                rows = parse_rows(self, data, LOCALES[locale][1])
+                self.assertEqual([row[2] for row in rows], ["InVersion", "Second"])
+                self.tearDown()
+                self.setUp()
+
+    def test_home_directory_fallback(self):
+        status, data = self.check_same_as_wine("win10", "ja_JP", version=False)
+        self.assertEqual(status, 0)
+        self.assertEqual([row[2] for row in parse_rows(self, data, "cp932")], ["InHome", "Second"])
+
+    def test_not_installed(self):
+        status, data = self.check_same_as_wine("winxp", "en_US", installed=False)
+        self.assertEqual((status, data), (1, b"old\r\n"))
+
+    # Bad hives and settings: the file and the reason on standard error, exit 7,
+    # the history file untouched.
+
+    def check_unreadable(self, drive, *words):
+        status, data, stderr = self.run_linux(drive, old_history)
+        self.assertEqual((status, data), (EXIT_SYSTEM_UNREADABLE, b"old\r\n"), stderr)
+        self.assertEqual(stderr.count("\n"), 1, stderr)
+        for word in words:
+            self.assertIn(word, stderr)
+
+    def test_bad_hive_files(self):
+        def missing(path):
+            os.remove(path)
+        def empty(path):
+            open(path, "wb").close()
+        def truncated_in_a_bin(path):
+            os.truncate(path, os.path.getsize(path) - 1000)
+        def truncated_at_a_bin(path):
+            os.truncate(path, 8192)
+        def not_a_hive(path):
+            with open(path, "wb") as f:
+                f.write(bytes(random.Random(7).getrandbits(8) for _ in range(20000)))
+        def bad_checksum(path):
+            with open(path, "r+b") as f:
+                f.seek(0x30)
+                f.write(b"\x01")
+        cases = {missing: "missing", empty: "empty", truncated_in_a_bin: "",
+                 truncated_at_a_bin: "truncated", not_a_hive: "not a registry hive",
+                 bad_checksum: "libhivex"}
+        for hive in ("SOFTWARE", "SYSTEM", "DEFAULT"):
+            for damage, reason in cases.items():
+                with self.subTest(hive=hive, damage=damage.__name__):
+                    shutil.rmtree(os.path.join(self.work, "drive-win10"), ignore_errors=True)
+                    drive = self.make_drive("win10", "en_US", software=self.big_software(200)
+                                            if hive == "SOFTWARE" else None)
+                    path = os.path.join(drive, "Windows", "System32", "config", hive)
+                    damage(path)
+                    self.check_unreadable(drive, path, reason)
+
+    def big_software(self, keys):
+        """The usual SOFTWARE keys and many others, so that the hive has bins to cut."""
+        software = self.software("win10", "en_US")
+        for i in range(keys):
+            software[r"Vendor\Product%04d" % i] = {"Data": (REG_BINARY, b"x" * 200)}
+        return software
+
+    def test_settings_of_the_wrong_type(self):
+        software = self.software("win10", "en_US")
+        cases = {
+            "Select current a string": (None, {"Select": {"Current": (REG_SZ, "1")}}, None,
+                                        "Select\\Current"),
+            "Select missing": (None, {r"ControlSet001\Control\Nls\CodePage": {"ACP": (REG_SZ, "1252")}},
+                               None, "Select\\Current is missing"),
+            "code page a number": (None, {"Select": {"Current": (REG_DWORD, 1)},
+                                          r"ControlSet001\Control\Nls\CodePage": {"ACP": (REG_DWORD, 1252)}},
+                                   None, "ACP"),
+            "major version a string": (dict(software, **{WINDOWS_KEY: dict(
+                software[WINDOWS_KEY], CurrentMajorVersionNumber=(REG_SZ, "10"))}), None, None,
+                "CurrentMajorVersionNumber"),
+            "picture a number": (None, None, {r"Control Panel\International": {"sShortDate": (REG_DWORD, 1)}},
+                                 "sShortDate"),
+            "picture too long": (None, None, {r"Control Panel\International": {"sShortDate": (REG_SZ, "d" * 300)}},
+                                 "too long"),
+        }
+        for name, (soft, system, default, word) in cases.items():
+            with self.subTest(name):
+                shutil.rmtree(os.path.join(self.work, "drive-win10"), ignore_errors=True)
+                drive = self.make_drive("win10", "en_US", soft, system, default)
+                self.check_unreadable(drive, word)
+
+    def test_missing_settings_and_names_in_other_case(self):
+        # No "Common AppData": the profile list's ProgramData gives the folder. No
+        # short date picture: the C library's locale decides. Folders and hives named
+        # in other letter case than Windows writes them are found.
+        software = self.software("win10", "en_US")
+        del software[SHELL_FOLDERS]
+        drive = self.make_drive("win10", "en_US", software=software, default={})
+        self.install(drive, "win10", "en_US")
+        os.rename(os.path.join(drive, "Windows"), os.path.join(drive, "WINDOWS"))
+        config = os.path.join(drive, "WINDOWS", "System32", "config")
+        os.rename(config, os.path.join(drive, "WINDOWS", "System32", "Config"))
+        config = os.path.join(drive, "WINDOWS", "System32", "Config")
+        os.rename(os.path.join(config, "SOFTWARE"), os.path.join(config, "software"))
+        os.rename(os.path.join(drive, "ProgramData"), os.path.join(drive, "programdata"))
+        status, data, _ = self.run_linux(drive, locale="de_DE")
+        self.assertEqual(status, 0)
+        rows = parse_rows(self, data, "cp1252")
+        self.assertEqual([row[2] for row in rows], ["InVersion", "Second"])
+        self.assertEqual(rows[0][0], "04.01.2001")  # de_DE's own %d.%m.%Y
+
+    def test_other_drives_do_not_exist(self):
+        # A home directory on D: is not found: the logs are read from the version
+        # folder, and with none the run finds no logs.
+        software = self.software("win10", "en_US")
+        software[PRODUCT_KEY] = {"Home Directory": (REG_SZ, r"D:\Tarvel")}
+        drive = self.make_drive("win10", "en_US", software=software)
+        os.makedirs(os.path.join(drive, "Tarvel", "logs"))
+        with open(os.path.join(drive, "Tarvel", "logs", "a.log"), "wb") as f:
+            f.write(log_line(r"C:\x.doc", "OnC").encode())
+        status, data, _ = self.run_linux(drive)
+        self.assertEqual((status, data), (0, b""))
+
+    def test_large_hive(self):
+        # A SOFTWARE hive of over 100 MB with 300,000 keys: the folder is found.
+        drive = self.make_drive("win10", "en_US", software=self.big_software(0))
+        path = os.path.join(drive, "Windows", "System32", "config", "SOFTWARE")
+        make_large_software(path, self.software("win10", "en_US"))
+        self.assertGreater(os.path.getsize(path), 100_000_000)
+        self.install(drive, "win10", "en_US")
+        status, data, _ = self.run_linux(drive)
+        self.assertEqual(status, 0)
+        self.assertEqual(len(parse_rows(self, data)), 2)
+
+
+def make_large_software(path, keys, vendors=300, products=1000):
+    """A SOFTWARE hive with the given keys and vendors x products more, each key
+    with a 300-byte value."""
+    hives.make_hive(path, keys)
+    import hivex
+    h = hivex.Hivex(path, write=True)
+    root = h.root()
+    for vendor in range(vendors):
+        node = h.node_add_child(root, "Vendor%04d" % vendor)
+        for product in range(products):
+            child = h.node_add_child(node, "Product%04d" % product)
+            h.node_set_values(child, [{"key": "Data", "t": REG_BINARY, "value": b"x" * 300}])
+    h.commit(None)
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
