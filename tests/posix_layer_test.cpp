@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
+#include "platform/posix/paths.h"
 #include "platform/posix/system.h"
 #include "platform/posix/wildcard.h"
 #include "platform/posix/wine_registry.h"
@@ -164,28 +165,6 @@ protected:
         std::string strCommand = "rm -rf '" + m_strPrefix + "'";
         EXPECT_EQ(std::system(strCommand.c_str()), 0);
     }
-    void Make(const std::string& strPath, const char* szContent = nullptr)
-    {
-        std::string strHost = m_strPrefix + "/drive_c/" + strPath;
-        if (szContent)
-            std::ofstream(strHost, std::ios::binary) << szContent;
-        else
-            ::mkdir(strHost.c_str(), 0755);
-    }
-    std::vector<std::string> List(const char* szPattern)
-    {
-        std::vector<std::string> astrNames;
-        plat::FindData data{};
-        plat::Search* pSearch = plat::FindFirst(szPattern, &data);
-        if (pSearch == nullptr)
-            return astrNames;
-        do
-            astrNames.push_back(std::string(data.cFileName) +
-                                (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? "/" : ""));
-        while (plat::FindNext(pSearch, &data));
-        plat::CloseSearch(pSearch);
-        return astrNames;
-    }
     std::string m_strPrefix;
 };
 
@@ -206,6 +185,38 @@ TEST_F(Prefix, RegistryFromSystemReg)
     EXPECT_EQ(abyData[255], 0);
     nSize = sizeof(abyData);
     EXPECT_EQ(plat::QueryMachineValue(szKey, "Long", abyData, &nSize), 234u);
+}
+
+TEST_F(Prefix, PathsInTheSystemsCodePage)
+{
+    // A Japanese prefix: "ソフト" is 0x83 0x5C 0x83 0x74 0x83 0x67 in code page 932,
+    // its first trail byte a backslash; on disk the name is UTF-8.
+    std::ofstream(m_strPrefix + "/system.reg")
+        << "WINE REGISTRY Version 2\n\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\Codepage] 1\n"
+        << "\"ACP\"=\"932\"\n";
+    CSystem::Reopen();
+    ::mkdir((m_strPrefix + "/drive_c/\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88").c_str(), 0755);
+    const std::string strSoft = "\x83\x5c\x83\x74\x83\x67";
+    const std::string strHostSoft = "/dosdevices/c:/\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88";
+    EXPECT_EQ(CSystem::Get().CodePage().Number(), 932u);
+    EXPECT_EQ(HostPath("C:\\" + strSoft + "\\a.log"), m_strPrefix + strHostSoft + "/a.log");
+    EXPECT_EQ(DirectPath("C:\\" + strSoft + "\\a.log"), m_strPrefix + strHostSoft + "/a.log");
+    EXPECT_EQ(FindLastSeparator("C:\\" + strSoft), 2u);
+    EXPECT_EQ(SystemName("\xe3\x82\xbd.log"), "\x83\x5c.log");
+    EXPECT_EQ(HostName("\x83\x5c.log"), "\xe3\x82\xbd.log");
+}
+
+TEST(Drive, OnlyDriveCExists)
+{
+    char szTemplate[] = "/tmp/vh-drive-XXXXXX";
+    const std::string strDrive = mkdtemp(szTemplate);
+    const std::unique_ptr<CSystem> pSystem = CSystem::OpenDrive(strDrive + "/");
+    EXPECT_EQ(pSystem->DriveFolder('C'), strDrive);
+    EXPECT_EQ(pSystem->DriveFolder('c'), strDrive);
+    EXPECT_EQ(pSystem->DriveFolder('D'), "");
+    EXPECT_FALSE(pSystem->HasLoggedOnUser());
+    EXPECT_NE(pSystem->Error().find("missing"), std::string::npos) << pSystem->Error();  // no hives
+    ::rmdir(strDrive.c_str());
 }
 
 TEST_F(Prefix, WithoutAPictureTheLibraryLocaleDecides)

@@ -25,17 +25,6 @@ bool IsAscii(std::string_view strText)
                        [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
 }
 
-char Lower(char ch)
-{
-    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
-bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
-{
-    return strLeft.size() == strRight.size() &&
-           std::equal(strLeft.begin(), strLeft.end(), strRight.begin(),
-                      [](char a, char b) { return Lower(a) == Lower(b); });
-}
 
 // The host folder a Windows path starts from, and the rest of the path: a drive
 // letter maps to its folder, a path from the root to drive C:; a relative path has
@@ -95,6 +84,28 @@ std::string FindNameNoCase(const std::string& strDir, const std::string& strName
 
 }  // namespace
 
+bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
+{
+    auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
+    return strLeft.size() == strRight.size() &&
+           std::equal(strLeft.begin(), strLeft.end(), strRight.begin(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::string FindNoCase(const std::string& strRoot, std::string_view strRelative)
+{
+    std::string strHost = strRoot;
+    std::size_t nStart = 0;
+    while (nStart < strRelative.size()) {
+        std::size_t nEnd = strRelative.find('\\', nStart);
+        if (nEnd == std::string_view::npos)
+            nEnd = strRelative.size();
+        strHost += '/' + FindNameNoCase(strHost, std::string(strRelative.substr(nStart, nEnd - nStart)));
+        nStart = nEnd + 1;
+    }
+    return strHost;
+}
+
 std::size_t FindLastSeparator(std::string_view strPath)
 {
     const std::vector<std::string_view> astrParts = Components(strPath);
@@ -153,6 +164,8 @@ std::string DirectPath(std::string_view strPath)
         return "./";
     bool bFirst = strHost.empty();
     for (std::string_view strPart : Components(strRest)) {
+        if (strPart.empty())
+            continue;
         if (!bFirst)
             strHost += '/';
         strHost += HostName(strPart);

@@ -17,6 +17,13 @@ std::string DirectPath(std::string_view strPath);
 // The last separator ("\" or "/") of a path that is a character of its own, or npos.
 std::size_t FindLastSeparator(std::string_view strPath);
 
+// Names that are the same but for the case of ASCII letters.
+bool EqualNoCase(std::string_view strLeft, std::string_view strRight);
+
+// The host path of a relative Windows path ("a\\b") below the host folder strRoot,
+// each name found case-insensitively; a name that is not there is kept as written.
+std::string FindNoCase(const std::string& strRoot, std::string_view strRelative);
+
 // A name of the system's code page in UTF-8, and back.
 std::string HostName(std::string_view strName);
 std::string SystemName(std::string_view strHostName);

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/paths.h"
 #include "platform/posix/system.h"
 
 namespace plat {
@@ -30,16 +31,6 @@ uint32_t g_dwLastError = 0;
 Library g_shellLibrary;
 FolderProc g_folderPathProc;
 
-bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
-{
-    auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
-    if (strLeft.size() != strRight.size())
-        return false;
-    for (std::size_t i = 0; i < strLeft.size(); ++i)
-        if (lower(strLeft[i]) != lower(strRight[i]))
-            return false;
-    return true;
-}
 
 // Days in a month of the Gregorian calendar.
 int DaysInMonth(int nYear, int nMonth)

@@ -2,7 +2,6 @@
 // hives and the settings Windows keeps in them; each read once.
 #include "platform/posix/system.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <sstream>
 
 #include "platform/codes.h"
+#include "platform/posix/paths.h"
 
 namespace {
 
@@ -59,16 +59,6 @@ std::u16string StoredString(const std::string& strBytes)
     return strText;
 }
 
-bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
-{
-    auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
-    if (strLeft.size() != strRight.size())
-        return false;
-    for (std::size_t i = 0; i < strLeft.size(); ++i)
-        if (lower(strLeft[i]) != lower(strRight[i]))
-            return false;
-    return true;
-}
 
 // Replaces %name% by its value in a path setting (case-insensitive names).
 std::u16string Expand(std::u16string strText, std::u16string_view strName, std::u16string_view strValue)
@@ -106,29 +96,6 @@ std::unique_ptr<CSystem> FromEnvironment()
 
 }  // namespace
 
-std::string FindNoCase(const std::string& strRoot, std::string_view strRelative)
-{
-    std::string strHost = strRoot;
-    std::size_t nStart = 0;
-    while (nStart < strRelative.size()) {
-        std::size_t nEnd = strRelative.find('\\', nStart);
-        if (nEnd == std::string_view::npos)
-            nEnd = strRelative.size();
-        std::string strName(strRelative.substr(nStart, nEnd - nStart));
-        nStart = nEnd + 1;
-        if (DIR* pDir = opendir(strHost.c_str())) {
-            while (dirent* pEntry = readdir(pDir)) {
-                if (EqualNoCase(pEntry->d_name, strName)) {
-                    strName = pEntry->d_name;
-                    break;
-                }
-            }
-            closedir(pDir);
-        }
-        strHost += '/' + strName;
-    }
-    return strHost;
-}
 
 const CSystem& CSystem::Get()
 {

@@ -84,7 +84,3 @@ uint32_t CopyValueAnsi(const REGVALUE& value, const CCodePage& codePage, unsigne
 
 // The code page of an "ACP" value: its decimal number, 0 when it holds none.
 uint32_t ParseCodePage(const REGVALUE& value);
-
-// The host path of a path below strRoot, each name found case-insensitively; the
-// path as written where a name is not there.
-std::string FindNoCase(const std::string& strRoot, std::string_view strRelative);
