@@ -302,7 +302,7 @@ class Drives(unittest.TestCase):
         self.assertEqual((status, data), (0, b""))
 
     def test_large_hive(self):
-        # A SOFTWARE hive of over 100 MB with 300,000 keys: the folder is found.
+        # A SOFTWARE hive of over 100 MB with over 300,000 keys: the folder is found.
         drive = self.make_drive("win10", "en_US", software=self.big_software(0))
         path = os.path.join(drive, "Windows", "System32", "config", "SOFTWARE")
         make_large_software(path, self.software("win10", "en_US"))
@@ -313,20 +313,22 @@ class Drives(unittest.TestCase):
         self.assertEqual(len(parse_rows(self, data)), 2)
 
 
-def make_large_software(path, keys, vendors=300, products=1000):
-    """A SOFTWARE hive with the given keys and vendors x products more, each key
-    with a 300-byte value."""
+def make_large_software(path, keys, vendors=300, products=50, versions=20):
+    """A SOFTWARE hive with the given keys and vendors x products x versions more
+    (300,000), each with a 250-byte value: over 100 MB. (Few children a key: libhivex
+    leaves a key's old subkey list behind each time it grows.)"""
     hives.make_hive(path, keys)
     import hivex
     h = hivex.Hivex(path, write=True)
     root = h.root()
+    data = [{"key": "Data", "t": REG_BINARY, "value": b"x" * 250}]
     for vendor in range(vendors):
-        node = h.node_add_child(root, "Vendor%04d" % vendor)
+        vendor_node = h.node_add_child(root, "Vendor%04d" % vendor)
         for product in range(products):
-            child = h.node_add_child(node, "Product%04d" % product)
-            h.node_set_values(child, [{"key": "Data", "t": REG_BINARY, "value": b"x" * 300}])
+            product_node = h.node_add_child(vendor_node, "Product%03d" % product)
+            for version in range(versions):
+                h.node_set_values(h.node_add_child(product_node, "%d.0" % version), data)
     h.commit(None)
-
 
 if __name__ == "__main__":
     result = unittest.main(exit=False, verbosity=2).result
