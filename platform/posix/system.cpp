@@ -328,7 +328,8 @@ uint32_t CSystem::QueryMachineValue(std::string_view strSubKey, std::string_view
             return ERROR_FILE_NOT_FOUND;
         if (found == CHive::kDamaged)
             return ERROR_BADDB;
-    } else if (!FindWineRegistryValue(m_strMachineRegistry, Widen(strSubKey), Widen(strValue), value)) {
+    } else if (!FindWineRegistryValue(m_strMachineRegistry, CodePage().ToUtf16(strSubKey),
+                                      CodePage().ToUtf16(strValue), value)) {
         return ERROR_FILE_NOT_FOUND;
     }
     return CopyValueAnsi(value, CodePage(), pData, pnSize);
