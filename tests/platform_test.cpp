@@ -4,6 +4,9 @@
 // the Win32 layer. The prefix is made under en_US and holds the fixture below.
 // Where Wine and our POSIX layer differ, the case says so and why.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <string>
@@ -125,6 +128,32 @@ TEST(Files, CreateAppendAndCutBack)
     plat::CloseFile(pFile);
     EXPECT_EQ(ReadAll("C:\\vh-contract\\out\\new.txt"), "x");
 }
+
+#if !defined(_WIN32)
+// A short write: past the file size limit the POSIX layer writes what fits and
+// says how much. (Win32 layer: Wine ends the process on that limit's signal, and a
+// short write cannot be had otherwise; the run's handling of it is tested through
+// the fake platform.)
+TEST(Files, ShortWriteSaysHowMuch)
+{
+    const char* szPath = "C:\\vh-contract\\out\\short.txt";
+    plat::File* pFile = plat::CreateForWrite(szPath);
+    ASSERT_NE(pFile, nullptr);
+    rlimit previous;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limit = previous;
+    limit.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const long long nWritten = plat::AppendFile(pFile, "0123456789abcdef", 16);
+    const long long nNone = plat::AppendFile(pFile, "x", 1);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    EXPECT_EQ(nWritten, 10);
+    EXPECT_EQ(nNone, -1);
+    EXPECT_TRUE(plat::TruncateFile(pFile, 0));
+    plat::CloseFile(pFile);
+    EXPECT_EQ(ReadAll(szPath), "");
+}
+#endif
 
 TEST(Registry, ValueRules)
 {
