@@ -24,6 +24,16 @@ def prefix_env(prefix):
                 **SANITIZER_ENV)
 
 
+def locale_env(locale=None, **variables):
+    """This environment without any locale variable, with the sanitizer options, the
+    locale's LC_ALL when one is given, and the variables given."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
+    env.update(WINEDEBUG="-all", **SANITIZER_ENV, **variables)
+    if locale:
+        env["LC_ALL"] = locale + ".UTF-8"
+    return env
+
+
 def make_prefix(prefix, logs, env):
     subprocess.run([os.path.join(ROOT, "scripts", "make-prefix"), prefix],
                    env=dict(env, LOGS=logs), check=True)

@@ -15,8 +15,8 @@ import tempfile
 import unittest
 
 import hives
-from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, old_history,
-                    parse_rows, read_history, SANITIZER_ENV)
+from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, locale_env,
+                    old_history, parse_rows, read_history)
 from hives import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ
 
 PRODUCT_KEY = r"Ordvane\Pellmoor\Scarnel6\CurrentVersion"
@@ -112,11 +112,7 @@ class Drives(unittest.TestCase):
     # The Wine prefix that holds the same installation and settings.
 
     def wine_env(self, locale=None):
-        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
-        env.update(WINEPREFIX=os.path.join(self.work, "prefix"), WINEDEBUG="-all", **SANITIZER_ENV)
-        if locale:
-            env["LC_ALL"] = locale + ".UTF-8"
-        return env
+        return locale_env(locale, WINEPREFIX=os.path.join(self.work, "prefix"))
 
     def make_prefix(self, layout, locale, version=True, installed=True):
         self.prefix = os.path.join(self.work, "prefix")
@@ -138,11 +134,8 @@ class Drives(unittest.TestCase):
         cwd = fresh_folder(os.path.join(self.work, "run-linux"))
         if before:
             before(cwd)
-        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
-        env.update(VIRUSHIST_SYSTEM_DRIVE=drive, WINEPREFIX=os.path.join(self.work, "no-prefix"),
-                   **SANITIZER_ENV)
-        if locale:
-            env["LC_ALL"] = locale + ".UTF-8"
+        env = locale_env(locale, VIRUSHIST_SYSTEM_DRIVE=drive,
+                         WINEPREFIX=os.path.join(self.work, "no-prefix"))
         done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE)
         check_no_sanitizer_report(self, done.stderr)
@@ -169,26 +162,23 @@ class Drives(unittest.TestCase):
             self.assertEqual(self.run_linux(drive, old_history, own_locale)[:2], windows)
         return windows
 
-    def test_windows_10_version_folder_both_locales(self):
+    def check_layout(self, layout):
         for locale in LOCALES:
             with self.subTest(locale=locale):
-                status, data = self.check_same_as_wine("win10", locale)
+                status, data = self.check_same_as_wine(layout, locale)
                 self.assertEqual(status, 0)
                 rows = parse_rows(self, data, LOCALES[locale][1])
                 self.assertEqual([row[2] for row in rows], ["InVersion", "Second"])
+                # The drive's own picture: dd.MM.yyyy and yyyy/MM/dd.
                 self.assertEqual(rows[0][0], "04.01.2001" if locale == "en_US" else "2001/01/04")
-                self.tearDown()
-                self.setUp()
+            self.tearDown()
+            self.setUp()
+
+    def test_windows_10_version_folder_both_locales(self):
+        self.check_layout("win10")
 
     def test_windows_xp_version_folder_both_locales(self):
-        for locale in LOCALES:
-            with self.subTest(locale=locale):
-                status, data = self.check_same_as_wine("winxp", locale)
-                self.assertEqual(status, 0)
-                rows = parse_rows(self, data, LOCALES[locale][1])
-                self.assertEqual([row[2] for row in rows], ["InVersion", "Second"])
-                self.tearDown()
-                self.setUp()
+        self.check_layout("winxp")
 
     def test_home_directory_fallback(self):
         status, data = self.check_same_as_wine("win10", "ja_JP", version=False)

@@ -11,8 +11,8 @@ import sys
 import tempfile
 import unittest
 
-from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, parse_rows,
-                    read_history, SANITIZER_ENV)
+from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, locale_env,
+                    parse_rows, read_history)
 
 PRODUCT = os.path.join("drive_c", "ProgramData", "Corvessa", "Tarvel Corporate Edition")
 
@@ -94,11 +94,7 @@ class Locales(unittest.TestCase):
 
     def env_for(self, locale):
         """The environment of a run: the prefix, and the locale or none at all."""
-        env = {k: v for k, v in os.environ.items() if not k.startswith("LC_") and k != "LANG"}
-        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", **SANITIZER_ENV)
-        if locale:
-            env["LC_ALL"] = locale + ".UTF-8"
-        return env
+        return locale_env(locale, WINEPREFIX=self.prefix)
 
     def install(self, locale):
         """A prefix made under the locale, with the product installed in its language."""
