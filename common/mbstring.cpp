@@ -23,6 +23,19 @@ std::size_t WalkCharacters(std::string_view strText, std::size_t nFrom, Found fo
     return std::string_view::npos;
 }
 
+// The last character start whose byte matches, or npos.
+template <typename Match>
+std::size_t FindLast(std::string_view strText, Match match)
+{
+    std::size_t nLast = std::string_view::npos;
+    WalkCharacters(strText, 0, [&](std::size_t nPos) {
+        if (match(strText[nPos]))
+            nLast = nPos;
+        return false;
+    });
+    return nLast;
+}
+
 }  // namespace
 
 std::size_t MbsFind(std::string_view strText, std::string_view strFind)
@@ -45,24 +58,12 @@ std::size_t MbsFindLastChar(std::string_view strText, char ch)
 {
     if (!plat::LeadBytes().bAny)
         return strText.rfind(ch);
-    std::size_t nLast = std::string_view::npos;
-    WalkCharacters(strText, 0, [&](std::size_t nPos) {
-        if (strText[nPos] == ch)
-            nLast = nPos;
-        return false;
-    });
-    return nLast;
+    return FindLast(strText, [&](char chAt) { return chAt == ch; });
 }
 
 std::size_t MbsFindLastSeparator(std::string_view strText)
 {
     if (!plat::LeadBytes().bAny)
         return strText.find_last_of("\\/");
-    std::size_t nLast = std::string_view::npos;
-    WalkCharacters(strText, 0, [&](std::size_t nPos) {
-        if (strText[nPos] == '\\' || strText[nPos] == '/')
-            nLast = nPos;
-        return false;
-    });
-    return nLast;
+    return FindLast(strText, [](char chAt) { return chAt == '\\' || chAt == '/'; });
 }
