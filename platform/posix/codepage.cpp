@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <iterator>
 
 namespace {
@@ -51,18 +50,6 @@ std::string_view AsBytes(std::u16string_view strText)
     return std::string_view(reinterpret_cast<const char*>(strText.data()), strText.size() * 2);
 }
 
-std::u16string FromBytes(const std::string& strBytes)
-{
-    std::u16string strText(strBytes.size() / 2, u'\0');
-    std::memcpy(strText.data(), strBytes.data(), strText.size() * 2);
-    return strText;
-}
-
-iconv_t Open(const char* szTo, const char* szFrom)
-{
-    return iconv_open(szTo, szFrom);
-}
-
 // A UTF-16 unit that does not convert gives one "?"; a surrogate pair two.
 std::size_t NextUtf16Unit(const char*, std::size_t)
 {
@@ -75,6 +62,15 @@ std::size_t NextByte(const char*, std::size_t)
 }
 
 }  // namespace
+
+std::u16string Utf16FromBytes(std::string_view strBytes)
+{
+    std::u16string strText(strBytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < strText.size(); ++i)
+        strText[i] = static_cast<char16_t>(static_cast<unsigned char>(strBytes[2 * i]) |
+                                           static_cast<unsigned char>(strBytes[2 * i + 1]) << 8);
+    return strText;
+}
 
 plat::LeadByteTable LeadBytesOf(uint32_t nCodePage)
 {
@@ -105,8 +101,8 @@ plat::LeadByteTable LeadBytesOf(uint32_t nCodePage)
 CCodePage::CCodePage(uint32_t nCodePage) : m_nCodePage(nCodePage)
 {
     std::string strName = IconvName(nCodePage);
-    m_hFromUtf16 = Open(strName.c_str(), "UTF-16LE");
-    m_hToUtf16 = Open("UTF-16LE", strName.c_str());
+    m_hFromUtf16 = iconv_open(strName.c_str(), "UTF-16LE");
+    m_hToUtf16 = iconv_open("UTF-16LE", strName.c_str());
     if (m_hFromUtf16 == kNoConverter || m_hToUtf16 == kNoConverter) {
         if (m_hFromUtf16 != kNoConverter)
             iconv_close(m_hFromUtf16);
@@ -114,8 +110,8 @@ CCodePage::CCodePage(uint32_t nCodePage) : m_nCodePage(nCodePage)
             iconv_close(m_hToUtf16);
         m_nCodePage = kWesternCodePage;
         strName = IconvName(m_nCodePage);
-        m_hFromUtf16 = Open(strName.c_str(), "UTF-16LE");
-        m_hToUtf16 = Open("UTF-16LE", strName.c_str());
+        m_hFromUtf16 = iconv_open(strName.c_str(), "UTF-16LE");
+        m_hToUtf16 = iconv_open("UTF-16LE", strName.c_str());
     }
     m_leadBytes = LeadBytesOf(m_nCodePage);
 }
@@ -149,7 +145,7 @@ std::u16string CCodePage::ToUtf16(std::string_view strAnsi) const
             [&leadBytes](const char* p, std::size_t nLeft) -> std::size_t {
                 return leadBytes.abLead[static_cast<unsigned char>(*p)] && nLeft > 1 ? 2 : 1;
             });
-    return FromBytes(strBytes);
+    return Utf16FromBytes(strBytes);
 }
 
 std::string CCodePage::ToUtf8(std::string_view strAnsi) const
@@ -159,15 +155,15 @@ std::string CCodePage::ToUtf8(std::string_view strAnsi) const
 
 std::u16string Utf8ToUtf16(std::string_view strText)
 {
-    static const iconv_t hConverter = Open("UTF-16LE", "UTF-8");
+    static const iconv_t hConverter = iconv_open("UTF-16LE", "UTF-8");
     std::string strBytes;
     Convert(hConverter, strText.data(), strText.size(), strBytes, std::string_view("?\0", 2), NextByte);
-    return FromBytes(strBytes);
+    return Utf16FromBytes(strBytes);
 }
 
 std::string Utf16ToUtf8(std::u16string_view strText)
 {
-    static const iconv_t hConverter = Open("UTF-8", "UTF-16LE");
+    static const iconv_t hConverter = iconv_open("UTF-8", "UTF-16LE");
     std::string strUtf8;
     const std::string_view strBytes = AsBytes(strText);
     Convert(hConverter, strBytes.data(), strBytes.size(), strUtf8, "?", NextUtf16Unit);

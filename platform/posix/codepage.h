@@ -42,6 +42,10 @@ private:
 // pages 932, 936, 949, 950 and 1361 have them, all others none.
 plat::LeadByteTable LeadBytesOf(uint32_t nCodePage);
 
+// UTF-16 text from the bytes the registry stores it in (UTF-16LE); an odd last
+// byte is left out.
+std::u16string Utf16FromBytes(std::string_view strBytes);
+
 // UTF-8 and UTF-16 of each other (iconv); what is not UTF-8 or UTF-16 becomes "?".
 std::u16string Utf8ToUtf16(std::string_view strText);
 std::string Utf16ToUtf8(std::u16string_view strText);

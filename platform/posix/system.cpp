@@ -42,19 +42,22 @@ bool IsStringType(uint32_t dwType)
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
 }
 
-std::u16string AsUtf16(const std::string& strBytes)
+// The leading decimal number of a code page setting, 0 when it has none.
+uint32_t CodePageNumber(std::u16string_view strText)
 {
-    std::u16string strText(strBytes.size() / 2, u'\0');
-    for (std::size_t i = 0; i < strText.size(); ++i)
-        strText[i] = static_cast<char16_t>(static_cast<unsigned char>(strBytes[2 * i]) |
-                                           static_cast<unsigned char>(strBytes[2 * i + 1]) << 8);
-    return strText;
+    uint32_t nCodePage = 0;
+    for (char16_t wChar : strText) {
+        if (wChar < u'0' || wChar > u'9' || nCodePage > 100000)
+            break;
+        nCodePage = nCodePage * 10 + static_cast<uint32_t>(wChar - u'0');
+    }
+    return nCodePage;
 }
 
 // A stored string up to its terminating zero.
 std::u16string StoredString(const std::string& strBytes)
 {
-    std::u16string strText = AsUtf16(strBytes);
+    std::u16string strText = Utf16FromBytes(strBytes);
     strText.resize(std::char_traits<char16_t>::length(strText.c_str()));
     return strText;
 }
@@ -212,8 +215,7 @@ void CSystem::OpenDriveRegistry()
     if (!ReadString(*m_pSystemHive, strSystemPath, m_strControlSet + "\\Control\\Nls\\CodePage", "ACP",
                     strText, bFound))
         return;
-    REGVALUE acp{REG_SZ, std::string(reinterpret_cast<const char*>(strText.data()), strText.size() * 2)};
-    const uint32_t nCodePage = bFound ? ParseCodePage(acp) : 0;
+    const uint32_t nCodePage = bFound ? CodePageNumber(strText) : 0;
     if (nCodePage == 0) {
         m_strError = strSystemPath + ": " + m_strControlSet + "\\Control\\Nls\\CodePage\\ACP " +
                      (bFound ? "is not a code page" : "is missing");
@@ -339,7 +341,7 @@ uint32_t CopyValueAnsi(const REGVALUE& value, const CCodePage& codePage, unsigne
                        uint32_t* pnSize)
 {
     const std::string strData =
-        IsStringType(value.dwType) ? codePage.FromUtf16(AsUtf16(value.strBytes)) : value.strBytes;
+        IsStringType(value.dwType) ? codePage.FromUtf16(Utf16FromBytes(value.strBytes)) : value.strBytes;
     if (strData.size() > *pnSize) {
         *pnSize = static_cast<uint32_t>(strData.size());
         return ERROR_MORE_DATA;
@@ -351,13 +353,5 @@ uint32_t CopyValueAnsi(const REGVALUE& value, const CCodePage& codePage, unsigne
 
 uint32_t ParseCodePage(const REGVALUE& value)
 {
-    if (!IsStringType(value.dwType))
-        return 0;
-    uint32_t nCodePage = 0;
-    for (char16_t wChar : AsUtf16(value.strBytes)) {
-        if (wChar < u'0' || wChar > u'9' || nCodePage > 100000)
-            break;
-        nCodePage = nCodePage * 10 + static_cast<uint32_t>(wChar - u'0');
-    }
-    return nCodePage;
+    return IsStringType(value.dwType) ? CodePageNumber(Utf16FromBytes(value.strBytes)) : 0;
 }
