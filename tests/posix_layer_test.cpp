@@ -199,8 +199,8 @@ TEST_F(Prefix, PathsInTheSystemsCodePage)
     const std::string strSoft = "\x83\x5c\x83\x74\x83\x67";
     const std::string strHostSoft = "/dosdevices/c:/\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88";
     EXPECT_EQ(CSystem::Get().CodePage().Number(), 932u);
-    EXPECT_EQ(HostPath("C:\\" + strSoft + "\\a.log"), m_strPrefix + strHostSoft + "/a.log");
-    EXPECT_EQ(DirectPath("C:\\" + strSoft + "\\a.log"), m_strPrefix + strHostSoft + "/a.log");
+    EXPECT_EQ(ResolvePath("C:\\" + strSoft + "\\a.log").strPath, m_strPrefix + strHostSoft + "/a.log");
+    EXPECT_EQ(DirectPath("C:\\" + strSoft + "\\a.log").strPath, m_strPrefix + strHostSoft + "/a.log");
     EXPECT_EQ(FindLastSeparator("C:\\" + strSoft), 2u);
     EXPECT_EQ(SystemName("\xe3\x82\xbd.log"), "\x83\x5c.log");
     EXPECT_EQ(HostName("\x83\x5c.log"), "\xe3\x82\xbd.log");
@@ -211,9 +211,9 @@ TEST(Drive, OnlyDriveCExists)
     char szTemplate[] = "/tmp/vh-drive-XXXXXX";
     const std::string strDrive = mkdtemp(szTemplate);
     const std::unique_ptr<CSystem> pSystem = CSystem::OpenDrive(strDrive + "/");
-    EXPECT_EQ(pSystem->DriveFolder('C'), strDrive);
-    EXPECT_EQ(pSystem->DriveFolder('c'), strDrive);
-    EXPECT_EQ(pSystem->DriveFolder('D'), "");
+    EXPECT_EQ(pSystem->Drive('C').strPath, strDrive);
+    EXPECT_EQ(pSystem->Drive('c').strPath, strDrive);
+    EXPECT_EQ(pSystem->Drive('D').pVolume, nullptr);
     EXPECT_FALSE(pSystem->HasLoggedOnUser());
     EXPECT_NE(pSystem->Error().find("missing"), std::string::npos) << pSystem->Error();  // no hives
     ::rmdir(strDrive.c_str());

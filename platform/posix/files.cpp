@@ -1,6 +1,6 @@
-// Files and file search of the system: a File is a descriptor, a search the sorted
-// list of the names a folder holds, each converted to the system's code page.
-#include <dirent.h>
+// Files and file search of the system, on its volumes: a file read is a volume's
+// file, a file written a host descriptor; a search is the list of the names a
+// folder holds, in the volume's order, each converted to the system's code page.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/platform.h"
@@ -27,33 +28,51 @@ struct Search {
 
 namespace {
 
-// A File is the descriptor itself, as on Windows it is the handle: nothing to
-// allocate. Its value is the descriptor plus one, so that no file is null.
+// A file opened for writing is a host descriptor, as on Windows it is the handle:
+// nothing to allocate (the history file is opened once a row). Its value is the
+// descriptor shifted, with the lowest bit set, so that no file is null. A file opened
+// for reading is a volume's file, an object: its lowest bit is clear.
 File* AsFile(int nFd)
 {
-    return reinterpret_cast<File*>(static_cast<std::uintptr_t>(nFd) + 1);
+    return reinterpret_cast<File*>(static_cast<std::uintptr_t>(nFd) << 1 | 1);
+}
+
+File* AsFile(CVolumeFile* pFile)
+{
+    return reinterpret_cast<File*>(pFile);
+}
+
+bool IsDescriptor(File* pFile)
+{
+    return reinterpret_cast<std::uintptr_t>(pFile) & 1;
 }
 
 int AsDescriptor(File* pFile)
 {
-    return static_cast<int>(reinterpret_cast<std::uintptr_t>(pFile) - 1);
+    return static_cast<int>(reinterpret_cast<std::uintptr_t>(pFile) >> 1);
 }
 
-uint32_t ErrorOf(int nErrno)
+CVolumeFile* AsVolumeFile(File* pFile)
 {
-    switch (nErrno) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return ERROR_ACCESS_DENIED;
-    default: return ERROR_GEN_FAILURE;
-    }
+    return reinterpret_cast<CVolumeFile*>(pFile);
 }
 
-// Opens a file the way Windows would name it: first as written, then with its
-// components matched case-insensitively.
-File* OpenFile(const char* szPath, int nFlags)
+// A bare ASCII file name, such as the history file's, is its own host path.
+bool IsBareName(const char* szPath)
+{
+    return *szPath != '\0' && std::strpbrk(szPath, "\\/:") == nullptr &&
+           std::none_of(szPath, szPath + std::strlen(szPath),
+                        [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; });
+}
+
+bool IsNotFound(uint32_t dwError)
+{
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
+
+// Opens a file for writing the way Windows would name it: first as written, then
+// with its components matched case-insensitively. Only host folders are written.
+File* OpenForWriting(const char* szPath, int nFlags)
 {
     static const bool bNoSizeSignal = [] {
         // A write beyond the file size limit must fail, not end the process.
@@ -61,32 +80,24 @@ File* OpenFile(const char* szPath, int nFlags)
         return true;
     }();
     (void)bNoSizeSignal;
-    // A bare ASCII file name, such as the history file's, is its own host path.
-    const bool bBareName =
-        *szPath != '\0' && std::strpbrk(szPath, "\\/:") == nullptr &&
-        std::none_of(szPath, szPath + std::strlen(szPath),
-                     [](char ch) { return static_cast<unsigned char>(ch) >= 0x80; });
-    int nFd = open(bBareName ? szPath : DirectPath(szPath).c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC,
-                   0666);
-    if (nFd < 0 && errno == ENOENT)
-        nFd = open(HostPath(szPath).c_str(), nFlags | O_CLOEXEC, 0666);
-    if (nFd < 0) {
-        SetLastError(ErrorOf(errno));
-        return nullptr;
+    int nFd = -1;
+    if (IsBareName(szPath)) {
+        nFd = open(szPath, nFlags | O_CLOEXEC, 0666);
+    } else {
+        const VOLUMEPATH direct = DirectPath(szPath);
+        if (direct.pVolume != nullptr && !direct.pVolume->IsWritable()) {
+            SetLastError(ERROR_WRITE_PROTECT);
+            return nullptr;
+        }
+        nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC, 0666);
+        if (nFd < 0 && errno == ENOENT)
+            nFd = open(ResolvePath(szPath).strPath.c_str(), nFlags | O_CLOEXEC, 0666);
     }
-    // A folder opens for reading (not for writing: EISDIR), but is not a file.
-    struct stat info;
-    if ((nFlags & O_ACCMODE) == O_RDONLY && (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode))) {
-        close(nFd);
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (nFd < 0) {
+        SetLastError(ErrorFromErrno(errno));
         return nullptr;
     }
     return AsFile(nFd);
-}
-
-bool IsDots(std::u16string_view strName)
-{
-    return strName == u"." || strName == u"..";
 }
 
 }  // namespace
@@ -97,59 +108,46 @@ Search* FindFirst(const char* szPattern, FindData* pData)
     const std::string_view strPattern(szPattern);
     const std::size_t nSeparator = FindLastSeparator(strPattern);
     std::string_view strName = strPattern;
-    std::string strFolder;
+    VOLUMEPATH folder{&HostVolume(), "."};
     if (nSeparator != std::string_view::npos) {
         strName = strPattern.substr(nSeparator + 1);
-        strFolder = HostPath(strPattern.substr(0, nSeparator + 1));
+        folder = ResolvePath(strPattern.substr(0, nSeparator + 1));
     } else if (strPattern.size() >= 2 && strPattern[1] == ':') {
         strName = strPattern.substr(2);
-        strFolder = HostPath(strPattern.substr(0, 2));
-    } else {
-        strFolder = ".";
+        folder = ResolvePath(strPattern.substr(0, 2));
     }
-    DIR* pDir = strName.empty() ? nullptr : opendir(strFolder.c_str());
-    if (pDir == nullptr) {
+    std::vector<VOLUMEENTRY> aEntries;
+    if (strName.empty() || folder.pVolume == nullptr || !folder.pVolume->List(folder.strPath, aEntries)) {
         SetLastError(strName.empty() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return nullptr;
     }
-    // Names are matched and sorted as UTF-16, as Wine does, and delivered in the
-    // code page: a name without a form there has "?" in its place, as on Windows.
-    const std::u16string strNamePattern = codePage.ToUtf16(strName);
+    // A folder delivers "." and ".." first, but for a drive root, which has none on
+    // Windows; then its names in the volume's order. Names are matched as UTF-16,
+    // as Wine does, and delivered in the code page: a name without a form there has
+    // "?" in its place, as on Windows.
     const std::string_view strSearched = strPattern.substr(0, nSeparator + 1);
-    const bool bDriveRoot = strSearched.size() == 3 && strSearched[1] == ':';
-    std::vector<std::pair<std::u16string, FindData>> aFound;
-    while (dirent* pEntry = readdir(pDir)) {
-        std::u16string strEntry = Utf8ToUtf16(pEntry->d_name);
-        // A drive root has no "." and ".." entries on Windows.
-        if ((bDriveRoot && IsDots(strEntry)) || !MatchWildcard(strNamePattern, strEntry))
+    if (!(strSearched.size() == 3 && strSearched[1] == ':'))
+        aEntries.insert(aEntries.begin(), {VOLUMEENTRY{".", true}, VOLUMEENTRY{"..", true}});
+    const std::u16string strNamePattern = codePage.ToUtf16(strName);
+    auto pSearch = std::make_unique<Search>();
+    for (const VOLUMEENTRY& entry : aEntries) {
+        const std::u16string strEntry = Utf8ToUtf16(entry.strName);
+        if (!MatchWildcard(strNamePattern, strEntry))
             continue;
         const std::string strAnsi = codePage.FromUtf16(strEntry);
         if (strAnsi.size() >= kMaxPath)
             continue;
         FindData data{};
-        struct stat info;
-        const std::string strEntryPath = strFolder + '/' + pEntry->d_name;
-        const bool bFolder = stat(strEntryPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        data.dwFileAttributes = bFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        data.dwFileAttributes = entry.bFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
         std::memcpy(data.cFileName, strAnsi.data(), strAnsi.size());
-        aFound.emplace_back(std::move(strEntry), data);
+        pSearch->aEntries.push_back(data);
     }
-    closedir(pDir);
-    if (aFound.empty()) {
+    if (pSearch->aEntries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    // Wine delivers "." and ".." first, then the names in its sorted order.
-    std::sort(aFound.begin(), aFound.end(), [](const auto& a, const auto& b) {
-        if (IsDots(a.first) != IsDots(b.first))
-            return IsDots(a.first);
-        return NameLess(a.first, b.first);
-    });
-    auto* pSearch = new Search;
-    for (auto& found : aFound)
-        pSearch->aEntries.push_back(found.second);
     *pData = pSearch->aEntries[pSearch->nNext++];
-    return pSearch;
+    return pSearch.release();
 }
 
 bool FindNext(Search* pSearch, FindData* pData)
@@ -167,38 +165,54 @@ void CloseSearch(Search* pSearch)
 
 File* OpenForRead(const char* szPath)
 {
-    return OpenFile(szPath, O_RDONLY);
+    // As written first, then with its components matched case-insensitively.
+    uint32_t dwError = ERROR_PATH_NOT_FOUND;
+    std::unique_ptr<CVolumeFile> pFile;
+    if (IsBareName(szPath)) {
+        pFile = HostVolume().Open(szPath, &dwError);
+    } else {
+        const VOLUMEPATH direct = DirectPath(szPath);
+        if (direct.pVolume != nullptr)
+            pFile = direct.pVolume->Open(direct.strPath, &dwError);
+        if (pFile == nullptr && IsNotFound(dwError)) {
+            const VOLUMEPATH found = ResolvePath(szPath);
+            if (found.pVolume != nullptr)
+                pFile = found.pVolume->Open(found.strPath, &dwError);
+        }
+    }
+    if (pFile == nullptr) {
+        SetLastError(dwError);
+        return nullptr;
+    }
+    return AsFile(pFile.release());
 }
 
 long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize)
 {
-    for (;;) {
-        ssize_t nRead = read(AsDescriptor(pFile), pBuffer, nSize);
-        if (nRead >= 0)
-            return static_cast<long>(nRead);
-        if (errno != EINTR)
-            return -1;
-    }
+    return IsDescriptor(pFile) ? -1 : AsVolumeFile(pFile)->Read(pBuffer, nSize);
 }
 
 File* CreateForWrite(const char* szPath)
 {
-    return OpenFile(szPath, O_WRONLY | O_CREAT | O_TRUNC);
+    return OpenForWriting(szPath, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
 File* OpenForAppend(const char* szPath)
 {
-    return OpenFile(szPath, O_WRONLY | O_APPEND | O_CREAT);
+    return OpenForWriting(szPath, O_WRONLY | O_APPEND | O_CREAT);
 }
 
 long long FileSize(File* pFile)
 {
     struct stat info;
-    return fstat(AsDescriptor(pFile), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+    return IsDescriptor(pFile) && fstat(AsDescriptor(pFile), &info) == 0 ? static_cast<long long>(info.st_size)
+                                                                         : -1;
 }
 
 long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 {
+    if (!IsDescriptor(pFile))
+        return -1;
     std::size_t nDone = 0;
     while (nDone < nSize) {
         ssize_t nWritten = write(AsDescriptor(pFile), pData + nDone, nSize - nDone);
@@ -213,12 +227,15 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 
 bool TruncateFile(File* pFile, long long nSize)
 {
-    return ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0;
+    return IsDescriptor(pFile) && ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0;
 }
 
 void CloseFile(File* pFile)
 {
-    close(AsDescriptor(pFile));
+    if (IsDescriptor(pFile))
+        close(AsDescriptor(pFile));
+    else
+        delete AsVolumeFile(pFile);
 }
 
 }  // namespace plat

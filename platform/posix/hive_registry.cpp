@@ -5,17 +5,39 @@
 
 #include <hivex.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 namespace {
 
 constexpr std::size_t kBaseBlockSize = 4096;
 constexpr std::size_t kDataSizeOffset = 0x28;  // in the base block: the bins' size
+
+// Why the hive file of a descriptor cannot be opened, or empty when it can.
+std::string Check(int nFd)
+{
+    struct stat info;
+    if (fstat(nFd, &info) != 0)
+        return std::strerror(errno);
+    if (info.st_size == 0)
+        return "the registry hive is empty";
+    unsigned char abyBase[kBaseBlockSize] = {};
+    const ssize_t nRead = pread(nFd, abyBase, sizeof(abyBase), 0);
+    if (nRead >= 4 && std::memcmp(abyBase, "regf", 4) != 0)
+        return "not a registry hive";
+    const uint64_t nDataSize = abyBase[kDataSizeOffset] | abyBase[kDataSizeOffset + 1] << 8 |
+                               abyBase[kDataSizeOffset + 2] << 16 |
+                               static_cast<uint64_t>(abyBase[kDataSizeOffset + 3]) << 24;
+    const uint64_t nDeclared = kBaseBlockSize + nDataSize;
+    if (static_cast<uint64_t>(info.st_size) < nDeclared)
+        return "the registry hive is truncated (" + std::to_string(info.st_size) + " of " +
+               std::to_string(nDeclared) + " bytes)";
+    return std::string();
+}
 
 }  // namespace
 
@@ -25,47 +47,27 @@ CHive::~CHive()
         hivex_close(m_pHive);
 }
 
-bool CHive::Open(const std::string& strPath, std::string& strError)
+bool CHive::Open(const CVolume& volume, const std::string& strPath, std::string& strError)
 {
-    struct stat info;
-    if (stat(strPath.c_str(), &info) != 0) {
-        strError = errno == ENOENT ? "the registry hive is missing" : std::strerror(errno);
+    const int nFd = volume.OpenDescriptor(strPath, strError);
+    if (nFd < 0) {
+        strError = "the registry hive is " + strError;
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-        strError = "the registry hive is not a file";
-        return false;
-    }
-    if (info.st_size == 0) {
-        strError = "the registry hive is empty";
-        return false;
-    }
-    unsigned char abyBase[kBaseBlockSize] = {};
-    std::ifstream file(strPath, std::ios::binary);
-    file.read(reinterpret_cast<char*>(abyBase), sizeof(abyBase));
-    if (file.gcount() >= 4 && std::memcmp(abyBase, "regf", 4) != 0) {
-        strError = "not a registry hive";
-        return false;
-    }
-    const uint64_t nDataSize = abyBase[kDataSizeOffset] | abyBase[kDataSizeOffset + 1] << 8 |
-                               abyBase[kDataSizeOffset + 2] << 16 |
-                               static_cast<uint64_t>(abyBase[kDataSizeOffset + 3]) << 24;
-    const uint64_t nDeclared = kBaseBlockSize + nDataSize;
-    if (static_cast<uint64_t>(info.st_size) < nDeclared) {
-        strError = "the registry hive is truncated (" + std::to_string(info.st_size) + " of " +
-                   std::to_string(nDeclared) + " bytes)";
-        return false;
-    }
-    errno = 0;
-    m_pHive = hivex_open(strPath.c_str(), 0);
-    if (m_pHive == nullptr) {
+    strError = Check(nFd);
+    if (strError.empty()) {
+        // libhivex opens files by name: the descriptor's own name, so that a copy in
+        // memory needs no file on disk.
+        errno = 0;
+        m_pHive = hivex_open(("/proc/self/fd/" + std::to_string(nFd)).c_str(), 0);
         const int nError = errno;
-        strError = nError == ENOTSUP ? std::string("not a registry hive")
-                                     : "libhivex cannot open the registry hive (" +
-                                           std::string(std::strerror(nError)) + ")";
-        return false;
+        if (m_pHive == nullptr)
+            strError = nError == ENOTSUP ? std::string("not a registry hive")
+                                         : "libhivex cannot open the registry hive (" +
+                                               std::string(std::strerror(nError)) + ")";
     }
-    return true;
+    close(nFd);
+    return strError.empty();
 }
 
 CHive::Found CHive::FindValue(std::string_view strKey, std::string_view strValue,

@@ -1,11 +1,13 @@
 // Reading a binary registry hive, as Windows keeps it under
-// Windows\System32\config, with libhivex: read only, the hive as last written.
+// Windows\System32\config, with libhivex: read only, the hive as last written,
+// from a host folder or a disk image alike.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "platform/posix/wine_registry.h"
+#include "platform/posix/registry_value.h"
+#include "platform/posix/volume.h"
 
 struct hive_h;
 
@@ -16,9 +18,9 @@ public:
     CHive(const CHive&) = delete;
     CHive& operator=(const CHive&) = delete;
 
-    // Opens the hive file; false with strError saying why (missing, empty,
-    // truncated, not a hive, or refused by libhivex).
-    bool Open(const std::string& strPath, std::string& strError);
+    // Opens the hive file of a volume; false with strError saying why (missing,
+    // empty, truncated, not a hive, or refused by libhivex).
+    bool Open(const CVolume& volume, const std::string& strPath, std::string& strError);
 
     enum Found { kFound, kMissing, kDamaged };
     // A value below the hive's root: the key's parts joined by "\", names compared

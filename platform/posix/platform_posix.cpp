@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,18 @@ void FormatLibraryDate(int nYear, int nMonth, int nDay, std::string& strText)
 void SetLastError(uint32_t dwError)
 {
     g_dwLastError = dwError;
+}
+
+uint32_t ErrorFromErrno(int nErrno)
+{
+    switch (nErrno) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    default: return ERROR_GEN_FAILURE;
+    }
 }
 
 uint32_t LastError()

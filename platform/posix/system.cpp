@@ -4,13 +4,13 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "platform/codes.h"
-#include "platform/posix/paths.h"
 
 namespace {
 
@@ -89,8 +89,10 @@ std::unique_ptr<CSystem>& CurrentSystem()
 
 std::unique_ptr<CSystem> FromEnvironment()
 {
-    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive)
-        return CSystem::OpenDrive(szDrive);
+    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive) {
+        const char* szVolume = std::getenv("VIRUSHIST_SYSTEM_VOLUME");
+        return CSystem::OpenDrive(szDrive, szVolume ? szVolume : "");
+    }
     if (const char* szPrefix = std::getenv("WINEPREFIX"); szPrefix && *szPrefix)
         return CSystem::OpenPrefix(szPrefix);
     const char* szHome = std::getenv("HOME");
@@ -130,7 +132,7 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
     return pSystem;
 }
 
-std::unique_ptr<CSystem> CSystem::OpenDrive(const std::string& strDrive)
+std::unique_ptr<CSystem> CSystem::OpenDrive(const std::string& strDrive, const std::string& strVolume)
 {
     std::unique_ptr<CSystem> pSystem(new CSystem);
     pSystem->m_bDrive = true;
@@ -138,7 +140,7 @@ std::unique_ptr<CSystem> CSystem::OpenDrive(const std::string& strDrive)
     while (pSystem->m_strRoot.size() > 1 && pSystem->m_strRoot.back() == '/')
         pSystem->m_strRoot.pop_back();
     pSystem->m_strCommonAppData.clear();
-    pSystem->OpenDriveRegistry();
+    pSystem->OpenDriveRegistry(strVolume);
     if (!pSystem->m_pCodePage)
         pSystem->m_pCodePage = std::make_unique<CCodePage>(kDefaultCodePage);
     return pSystem;
@@ -171,26 +173,37 @@ bool CSystem::ReadString(const CHive& hive, const std::string& strHive, std::str
     return true;
 }
 
-void CSystem::OpenDriveRegistry()
+void CSystem::OpenDriveRegistry(const std::string& strVolume)
 {
+    // A folder is the drive itself; any other file is a disk image.
     struct stat info;
-    if (stat(m_strRoot.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        m_strError = m_strRoot + ": the system drive is not a folder";
+    if (stat(m_strRoot.c_str(), &info) != 0) {
+        m_strError = m_strRoot + ": " + std::strerror(errno);
         return;
     }
+    if (!S_ISDIR(info.st_mode)) {
+        m_pImage = OpenImageVolume(m_strRoot, strVolume, m_strError);
+        if (!m_pImage)
+            return;
+        m_pVolume = m_pImage.get();
+        m_strRoot.clear();
+    }
     const std::string strConfig = "Windows\\System32\\config\\";
-    const std::string strSystemPath = FindNoCase(m_strRoot, strConfig + "SYSTEM");
-    const std::string strSoftwarePath = FindNoCase(m_strRoot, strConfig + "SOFTWARE");
-    const std::string strDefaultPath = FindNoCase(m_strRoot, strConfig + "DEFAULT");
+    // Each hive's place, and its name in messages.
+    const std::string astrPlaces[] = {FindNoCase(*m_pVolume, m_strRoot, strConfig + "SYSTEM"),
+                                      FindNoCase(*m_pVolume, m_strRoot, strConfig + "SOFTWARE"),
+                                      FindNoCase(*m_pVolume, m_strRoot, strConfig + "DEFAULT")};
+    const std::string strSystemPath = m_pVolume->DisplayName(astrPlaces[0]);
+    const std::string strSoftwarePath = m_pVolume->DisplayName(astrPlaces[1]);
+    const std::string strDefaultPath = m_pVolume->DisplayName(astrPlaces[2]);
     CHive defaultHive;
     m_pSystemHive = std::make_unique<CHive>();
     m_pSoftware = std::make_unique<CHive>();
     std::string strWhy;
-    for (auto [pHive, pPath] : {std::pair{m_pSystemHive.get(), &strSystemPath},
-                                std::pair{m_pSoftware.get(), &strSoftwarePath},
-                                std::pair{&defaultHive, &strDefaultPath}}) {
-        if (!pHive->Open(*pPath, strWhy)) {
-            m_strError = *pPath + ": " + strWhy;
+    for (auto [pHive, nHive] : {std::pair{m_pSystemHive.get(), 0}, std::pair{m_pSoftware.get(), 1},
+                                std::pair{&defaultHive, 2}}) {
+        if (!pHive->Open(*m_pVolume, astrPlaces[nHive], strWhy)) {
+            m_strError = m_pVolume->DisplayName(astrPlaces[nHive]) + ": " + strWhy;
             return;
         }
     }
@@ -287,12 +300,12 @@ void CSystem::OpenDriveRegistry()
         return;
 }
 
-std::string CSystem::DriveFolder(char chDrive) const
+VOLUMEPATH CSystem::Drive(char chDrive) const
 {
     const char chLower = chDrive >= 'A' && chDrive <= 'Z' ? static_cast<char>(chDrive - 'A' + 'a') : chDrive;
     if (m_bDrive)
-        return chLower == 'c' ? m_strRoot : std::string();
-    return m_strRoot + "/dosdevices/" + chLower + ":";
+        return chLower == 'c' ? VOLUMEPATH{m_pVolume, m_strRoot} : VOLUMEPATH{};
+    return VOLUMEPATH{m_pVolume, m_strRoot + "/dosdevices/" + chLower + ":"};
 }
 
 bool CSystem::FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,

@@ -1,11 +1,13 @@
-// The Windows system the POSIX layer reads, opened once per run. Two kinds:
-//  - a Windows system drive mounted on this host ($VIRUSHIST_SYSTEM_DRIVE, which
-//    wins): C:\ is that folder, the registry its own hives under
-//    Windows\System32\config, its settings as Windows keeps them there, no user
-//    logged on; nothing on it is ever written by this layer;
+// The Windows system the POSIX layer reads, opened once per run. Three kinds:
+//  - a Windows system drive mounted on this host, or a disk image read without
+//    mounting it ($VIRUSHIST_SYSTEM_DRIVE, which wins, names the folder or the image
+//    file; $VIRUSHIST_SYSTEM_VOLUME the image's Windows volume by its start sector
+//    where it has more than one): C:\ is that folder or volume, the registry its
+//    own hives under Windows\System32\config, its settings as Windows keeps them
+//    there, no user logged on; nothing on it is ever written by this layer;
 //  - a Wine prefix ($WINEPREFIX, else ~/.wine): its drives under dosdevices, its
 //    text registry, the shell folders, version and user Wine reports.
-// It holds where the drives are, the registry sources, the code page and the locale
+// It holds where the drives are (their volumes), the registry sources, the code page and the locale
 // settings; everything else in the layer asks it.
 #pragma once
 
@@ -16,6 +18,7 @@
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive_registry.h"
+#include "platform/posix/volume.h"
 #include "platform/posix/wine_registry.h"
 
 class CSystem {
@@ -26,15 +29,17 @@ public:
     static void Reopen();
 
     static std::unique_ptr<CSystem> OpenPrefix(const std::string& strPrefix);
-    static std::unique_ptr<CSystem> OpenDrive(const std::string& strDrive);
+    // A folder or an image file; strVolume the image's Windows volume by its start
+    // sector, or empty.
+    static std::unique_ptr<CSystem> OpenDrive(const std::string& strDrive, const std::string& strVolume = "");
 
     // Why the system cannot be read, naming the file and the reason; empty when it
     // can.
     const std::string& Error() const { return m_strError; }
 
-    // The host folder of a drive letter's root, without a final "/"; empty for a
-    // drive the system does not have.
-    std::string DriveFolder(char chDrive) const;
+    // The volume and root folder (without a final "/") of a drive letter; no volume
+    // for a drive the system does not have.
+    VOLUMEPATH Drive(char chDrive) const;
 
     // A value of HKEY_LOCAL_MACHINE as RegQueryValueExA returns it (its status).
     uint32_t QueryMachineValue(std::string_view strSubKey, std::string_view strValue,
@@ -53,7 +58,7 @@ public:
 
 private:
     CSystem() = default;
-    void OpenDriveRegistry();
+    void OpenDriveRegistry(const std::string& strVolume);
     bool FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,
                         CHive::Found& found) const;
     // A setting of the drive's hives that must be a string (or a number), or
@@ -62,7 +67,9 @@ private:
                     std::string_view strValue, std::u16string& strText, bool& bFound);
 
     bool m_bDrive = false;
-    std::string m_strRoot;             // the prefix, or the drive's folder
+    std::string m_strRoot;             // the prefix, or the drive's root on its volume
+    const CVolume* m_pVolume = &HostVolume();
+    std::unique_ptr<CVolume> m_pImage;  // a disk image's Windows volume
     std::string m_strMachineRegistry;  // a prefix's system.reg; empty when missing
     std::unique_ptr<CHive> m_pSoftware;
     std::unique_ptr<CHive> m_pSystemHive;

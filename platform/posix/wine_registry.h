@@ -5,11 +5,7 @@
 #include <string>
 #include <string_view>
 
-// A registry value as stored: its type and its bytes, strings in UTF-16LE.
-struct REGVALUE {
-    uint32_t dwType = 0;
-    std::string strBytes;
-};
+#include "platform/posix/registry_value.h"
 
 // Finds a value in the text of a Wine registry file. The key is given relative to
 // the file's root with "\" between its parts; key and value names compare without

@@ -49,6 +49,61 @@ def host(root, windows_path):
     return os.path.join(root, *windows_path[3:].split("\\"))
 
 
+# The stand-in drive.
+
+
+def software_keys(layout, locale, installed=True):
+    home = LOCALES[locale][3]
+    keys = {WINDOWS_KEY: {"SystemRoot": (REG_SZ, r"C:\Windows")}}
+    if layout == "win10":
+        keys[WINDOWS_KEY].update(CurrentMajorVersionNumber=(REG_DWORD, 10),
+                                 CurrentVersion=(REG_SZ, "6.3"))
+        keys[SHELL_FOLDERS] = {"Common AppData": (REG_SZ, LAYOUTS[layout])}
+        keys[PROFILE_LIST] = {"ProgramData": (REG_EXPAND_SZ, r"%SystemDrive%\ProgramData")}
+    else:
+        # Windows XP: no major version number, and the all-users folder from the
+        # profile list.
+        keys[WINDOWS_KEY]["CurrentVersion"] = (REG_SZ, "5.1")
+        keys[PROFILE_LIST] = {
+            "ProfilesDirectory": (REG_EXPAND_SZ, r"%SystemDrive%\Documents and Settings"),
+            "AllUsersProfile": (REG_SZ, "All Users")}
+    if installed:
+        keys[PRODUCT_KEY] = {"Home Directory": (REG_SZ, home)}
+    return keys
+
+
+def make_drive(work, layout, locale, software=None, system=None, default=None):
+    """A stand-in drive folder in work with the three hives."""
+    codepage, _, picture, _, _ = LOCALES[locale]
+    drive = os.path.join(work, "drive-" + layout)
+    config = os.path.join(drive, "Windows", "System32", "config")
+    os.makedirs(config)
+    hives.make_hive(os.path.join(config, "SOFTWARE"),
+                    software if software is not None else software_keys(layout, locale))
+    hives.make_hive(os.path.join(config, "SYSTEM"), system if system is not None else {
+        "Select": {"Current": (REG_DWORD, 2)},
+        r"ControlSet001\Control\Nls\CodePage": {"ACP": (REG_SZ, "437")},
+        r"ControlSet002\Control\Nls\CodePage": {"ACP": (REG_SZ, codepage)}})
+    hives.make_hive(os.path.join(config, "DEFAULT"), default if default is not None else {
+        r"Control Panel\International": {"sShortDate": (REG_SZ, picture)}})
+    return drive
+
+
+def install(root, layout, locale, version=True):
+    """The product's folders and logs below a drive's folder (or drive_c)."""
+    codec, home, path = LOCALES[locale][1], LOCALES[locale][3], LOCALES[locale][4]
+    data = host(root, LAYOUTS[layout]) + "/Corvessa/Tarvel Corporate Edition"
+    os.makedirs(os.path.join(data, "7.0", "logs"), exist_ok=True)
+    folders = [os.path.join(host(root, home), "logs")]
+    if version:
+        folders.append(os.path.join(data, "7.6", "logs"))
+    for i, folder in enumerate(folders):
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "a.log"), "wb") as f:
+            f.write((log_line(path, "InVersion" if i else "InHome") +
+                     log_line(r"C:\Mail\box.zip>m.doc", "Second")).encode(codec))
+
+
 class Drives(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="vh-drive-")
@@ -58,56 +113,6 @@ class Drives(unittest.TestCase):
         if self.prefix:
             subprocess.run(["wineserver", "-k"], env=self.wine_env(), check=False)
         shutil.rmtree(self.work, ignore_errors=True)
-
-    # The stand-in drive.
-
-    def software(self, layout, locale, installed=True):
-        home = LOCALES[locale][3]
-        keys = {WINDOWS_KEY: {"SystemRoot": (REG_SZ, r"C:\Windows")}}
-        if layout == "win10":
-            keys[WINDOWS_KEY].update(CurrentMajorVersionNumber=(REG_DWORD, 10),
-                                     CurrentVersion=(REG_SZ, "6.3"))
-            keys[SHELL_FOLDERS] = {"Common AppData": (REG_SZ, LAYOUTS[layout])}
-            keys[PROFILE_LIST] = {"ProgramData": (REG_EXPAND_SZ, r"%SystemDrive%\ProgramData")}
-        else:
-            # Windows XP: no major version number, and the all-users folder from the
-            # profile list.
-            keys[WINDOWS_KEY]["CurrentVersion"] = (REG_SZ, "5.1")
-            keys[PROFILE_LIST] = {
-                "ProfilesDirectory": (REG_EXPAND_SZ, r"%SystemDrive%\Documents and Settings"),
-                "AllUsersProfile": (REG_SZ, "All Users")}
-        if installed:
-            keys[PRODUCT_KEY] = {"Home Directory": (REG_SZ, home)}
-        return keys
-
-    def make_drive(self, layout, locale, software=None, system=None, default=None):
-        codepage, _, picture, _, _ = LOCALES[locale]
-        drive = os.path.join(self.work, "drive-" + layout)
-        config = os.path.join(drive, "Windows", "System32", "config")
-        os.makedirs(config)
-        hives.make_hive(os.path.join(config, "SOFTWARE"),
-                        software if software is not None else self.software(layout, locale))
-        hives.make_hive(os.path.join(config, "SYSTEM"), system if system is not None else {
-            "Select": {"Current": (REG_DWORD, 2)},
-            r"ControlSet001\Control\Nls\CodePage": {"ACP": (REG_SZ, "437")},
-            r"ControlSet002\Control\Nls\CodePage": {"ACP": (REG_SZ, codepage)}})
-        hives.make_hive(os.path.join(config, "DEFAULT"), default if default is not None else {
-            r"Control Panel\International": {"sShortDate": (REG_SZ, picture)}})
-        return drive
-
-    def install(self, root, layout, locale, version=True):
-        """The product's folders and logs below a drive's folder (or drive_c)."""
-        codec, home, path = LOCALES[locale][1], LOCALES[locale][3], LOCALES[locale][4]
-        data = host(root, LAYOUTS[layout]) + "/Corvessa/Tarvel Corporate Edition"
-        os.makedirs(os.path.join(data, "7.0", "logs"), exist_ok=True)
-        folders = [os.path.join(host(root, home), "logs")]
-        if version:
-            folders.append(os.path.join(data, "7.6", "logs"))
-        for i, folder in enumerate(folders):
-            os.makedirs(folder, exist_ok=True)
-            with open(os.path.join(folder, "a.log"), "wb") as f:
-                f.write((log_line(path, "InVersion" if i else "InHome") +
-                         log_line(r"C:\Mail\box.zip>m.doc", "Second")).encode(codec))
 
     # The Wine prefix that holds the same installation and settings.
 
@@ -127,7 +132,7 @@ class Drives(unittest.TestCase):
         reg(r"HKCU\Control Panel\International", "sShortDate", LOCALES[locale][2])
         reg(WINE_SHELL_FOLDERS, "Common AppData", LAYOUTS[layout], "REG_EXPAND_SZ")
         subprocess.run(["wineserver", "-w"], env=env, check=True)
-        self.install(os.path.join(self.prefix, "drive_c"), layout, locale, version)
+        install(os.path.join(self.prefix, "drive_c"), layout, locale, version)
         return env
 
     def run_linux(self, drive, before=None, locale=None):
@@ -151,9 +156,9 @@ class Drives(unittest.TestCase):
         return done.returncode, read_history(cwd)
 
     def check_same_as_wine(self, layout, locale, version=True, installed=True):
-        drive = self.make_drive(layout, locale, software=self.software(layout, locale, installed))
+        drive = make_drive(self.work, layout, locale, software=software_keys(layout, locale, installed))
         if installed:
-            self.install(drive, layout, locale, version)
+            install(drive, layout, locale, version)
         env = self.make_prefix(layout, locale, version, installed)
         windows = self.run_windows(env, old_history)
         linux = self.run_linux(drive, old_history)
@@ -222,7 +227,7 @@ class Drives(unittest.TestCase):
             for damage, reason in cases.items():
                 with self.subTest(hive=hive, damage=damage.__name__):
                     shutil.rmtree(os.path.join(self.work, "drive-win10"), ignore_errors=True)
-                    drive = self.make_drive("win10", "en_US", software=self.big_software(200)
+                    drive = make_drive(self.work, "win10", "en_US", software=self.big_software(200)
                                             if hive == "SOFTWARE" else None)
                     path = os.path.join(drive, "Windows", "System32", "config", hive)
                     damage(path)
@@ -230,13 +235,13 @@ class Drives(unittest.TestCase):
 
     def big_software(self, keys):
         """The usual SOFTWARE keys and many others, so that the hive has bins to cut."""
-        software = self.software("win10", "en_US")
+        software = software_keys("win10", "en_US")
         for i in range(keys):
             software[r"Vendor\Product%04d" % i] = {"Data": (REG_BINARY, b"x" * 200)}
         return software
 
     def test_settings_of_the_wrong_type(self):
-        software = self.software("win10", "en_US")
+        software = software_keys("win10", "en_US")
         cases = {
             "Select current a string": (None, {"Select": {"Current": (REG_SZ, "1")}}, None,
                                         "Select\\Current"),
@@ -256,17 +261,17 @@ class Drives(unittest.TestCase):
         for name, (soft, system, default, word) in cases.items():
             with self.subTest(name):
                 shutil.rmtree(os.path.join(self.work, "drive-win10"), ignore_errors=True)
-                drive = self.make_drive("win10", "en_US", soft, system, default)
+                drive = make_drive(self.work, "win10", "en_US", soft, system, default)
                 self.check_unreadable(drive, word)
 
     def test_missing_settings_and_names_in_other_case(self):
         # No "Common AppData": the profile list's ProgramData gives the folder. No
         # short date picture: the C library's locale decides. Folders and hives named
         # in other letter case than Windows writes them are found.
-        software = self.software("win10", "en_US")
+        software = software_keys("win10", "en_US")
         del software[SHELL_FOLDERS]
-        drive = self.make_drive("win10", "en_US", software=software, default={})
-        self.install(drive, "win10", "en_US")
+        drive = make_drive(self.work, "win10", "en_US", software=software, default={})
+        install(drive, "win10", "en_US")
         os.rename(os.path.join(drive, "Windows"), os.path.join(drive, "WINDOWS"))
         config = os.path.join(drive, "WINDOWS", "System32", "config")
         os.rename(config, os.path.join(drive, "WINDOWS", "System32", "Config"))
@@ -282,9 +287,9 @@ class Drives(unittest.TestCase):
     def test_other_drives_do_not_exist(self):
         # A home directory on D: is not found: the logs are read from the version
         # folder, and with none the run finds no logs.
-        software = self.software("win10", "en_US")
+        software = software_keys("win10", "en_US")
         software[PRODUCT_KEY] = {"Home Directory": (REG_SZ, r"D:\Tarvel")}
-        drive = self.make_drive("win10", "en_US", software=software)
+        drive = make_drive(self.work, "win10", "en_US", software=software)
         os.makedirs(os.path.join(drive, "Tarvel", "logs"))
         with open(os.path.join(drive, "Tarvel", "logs", "a.log"), "wb") as f:
             f.write(log_line(r"C:\x.doc", "OnC").encode())
@@ -293,11 +298,11 @@ class Drives(unittest.TestCase):
 
     def test_large_hive(self):
         # A SOFTWARE hive of over 100 MB with over 300,000 keys: the folder is found.
-        drive = self.make_drive("win10", "en_US", software=self.big_software(0))
+        drive = make_drive(self.work, "win10", "en_US", software=self.big_software(0))
         path = os.path.join(drive, "Windows", "System32", "config", "SOFTWARE")
-        make_large_software(path, self.software("win10", "en_US"))
+        make_large_software(path, software_keys("win10", "en_US"))
         self.assertGreater(os.path.getsize(path), 100_000_000)
-        self.install(drive, "win10", "en_US")
+        install(drive, "win10", "en_US")
         status, data, _ = self.run_linux(drive)
         self.assertEqual(status, 0)
         self.assertEqual(len(parse_rows(self, data)), 2)

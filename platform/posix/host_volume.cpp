@@ -1,0 +1,158 @@
+// The folders of this host as a volume: a Wine prefix's drives, a mounted system
+// drive, the current directory. A search delivers names sorted as Wine sorts them.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/codes.h"
+#include "platform/posix/codepage.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/volume.h"
+#include "platform/posix/wildcard.h"
+
+namespace {
+
+class CHostFile : public CVolumeFile {
+public:
+    explicit CHostFile(int nFd) : m_nFd(nFd) {}
+    ~CHostFile() override { close(m_nFd); }
+
+    long Read(char* pBuffer, std::size_t nSize) override
+    {
+        for (;;) {
+            const ssize_t nRead = read(m_nFd, pBuffer, nSize);
+            if (nRead >= 0)
+                return static_cast<long>(nRead);
+            if (errno != EINTR)
+                return -1;
+        }
+    }
+
+private:
+    int m_nFd;
+};
+
+class CHostVolume : public CVolume {
+public:
+    bool List(const std::string& strFolder, std::vector<VOLUMEENTRY>& aEntries) const override
+    {
+        DIR* pDir = opendir(strFolder.empty() ? "." : strFolder.c_str());
+        if (pDir == nullptr)
+            return false;
+        std::vector<std::pair<std::u16string, VOLUMEENTRY>> aFound;
+        while (dirent* pEntry = readdir(pDir)) {
+            if (std::strcmp(pEntry->d_name, ".") == 0 || std::strcmp(pEntry->d_name, "..") == 0)
+                continue;
+            VOLUMEENTRY entry;
+            entry.strName = pEntry->d_name;
+            struct stat info;
+            const std::string strPath = (strFolder.empty() ? "." : strFolder) + '/' + entry.strName;
+            entry.bFolder = stat(strPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+            aFound.emplace_back(Utf8ToUtf16(entry.strName), std::move(entry));
+        }
+        closedir(pDir);
+        std::sort(aFound.begin(), aFound.end(),
+                  [](const auto& a, const auto& b) { return NameLess(a.first, b.first); });
+        aEntries.clear();
+        for (auto& found : aFound)
+            aEntries.push_back(std::move(found.second));
+        return true;
+    }
+
+    bool Exists(const std::string& strPath) const override
+    {
+        struct stat info;
+        return lstat(strPath.c_str(), &info) == 0;
+    }
+
+    std::unique_ptr<CVolumeFile> Open(const std::string& strPath, uint32_t* pdwError) const override
+    {
+        const int nFd = OpenFolderless(strPath, pdwError);
+        return nFd < 0 ? nullptr : std::make_unique<CHostFile>(nFd);
+    }
+
+    int OpenDescriptor(const std::string& strPath, std::string& strError) const override
+    {
+        uint32_t dwError = 0;
+        const int nFd = OpenFolderless(strPath, &dwError);
+        if (nFd < 0)
+            strError = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND
+                           ? "missing"
+                       : errno == EISDIR ? "not a file"
+                                         : "unreadable (" + std::string(std::strerror(errno)) + ")";
+        return nFd;
+    }
+
+    bool IsWritable() const override { return true; }
+
+    std::string DisplayName(const std::string& strPath) const override { return strPath; }
+
+private:
+    // A file opened for reading; a folder opens on Linux, but is no file.
+    static int OpenFolderless(const std::string& strPath, uint32_t* pdwError)
+    {
+        const int nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (nFd < 0) {
+            *pdwError = plat::ErrorFromErrno(errno);
+            return -1;
+        }
+        struct stat info;
+        if (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode)) {
+            close(nFd);
+            errno = EISDIR;
+            *pdwError = ERROR_ACCESS_DENIED;
+            return -1;
+        }
+        return nFd;
+    }
+};
+
+// The name in a folder that equals strName but for letter case, or strName itself
+// when there is none.
+std::string FindNameNoCase(const CVolume& volume, const std::string& strFolder, const std::string& strName)
+{
+    std::vector<VOLUMEENTRY> aEntries;
+    if (volume.List(strFolder, aEntries))
+        for (const VOLUMEENTRY& entry : aEntries)
+            if (EqualNoCase(entry.strName, strName))
+                return entry.strName;
+    return strName;
+}
+
+}  // namespace
+
+const CVolume& HostVolume()
+{
+    static const CHostVolume volume;
+    return volume;
+}
+
+bool EqualNoCase(std::string_view strLeft, std::string_view strRight)
+{
+    auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
+    return strLeft.size() == strRight.size() &&
+           std::equal(strLeft.begin(), strLeft.end(), strRight.begin(),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+std::string FindNoCase(const CVolume& volume, const std::string& strRoot, std::string_view strRelative)
+{
+    std::string strPath = strRoot;
+    std::size_t nStart = 0;
+    while (nStart < strRelative.size()) {
+        std::size_t nEnd = strRelative.find('\\', nStart);
+        if (nEnd == std::string_view::npos)
+            nEnd = strRelative.size();
+        const std::string strName(strRelative.substr(nStart, nEnd - nStart));
+        const std::string strExact = strPath + '/' + strName;
+        strPath = volume.Exists(strExact) ? strExact
+                                          : strPath + '/' + FindNameNoCase(volume, strPath, strName);
+        nStart = nEnd + 1;
+    }
+    return strPath;
+}

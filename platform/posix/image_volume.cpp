@@ -1,0 +1,428 @@
+// The Windows volume of a disk image, read with The Sleuth Kit and never mounted:
+// the image (libtsk opens raw, split raw, E01, VMDK, VHD, VHDX and AFF), its
+// partition table (MBR, GPT) or none, and the NTFS or FAT file system that holds
+// Windows. Opened read only; nothing is written. Only allocated entries exist; each
+// file is listed once, under its long name; a folder is delivered as Windows
+// delivers it: NTFS in the order of its name index, FAT in directory order.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <tsk/libtsk.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <unordered_set>
+
+#include "platform/codes.h"
+#include "platform/posix/codepage.h"
+#include "platform/posix/volume.h"
+
+namespace {
+
+// NTFS keeps its own files ($MFT, $Extend, ...) in the first 24 records; Windows
+// lists none of them.
+constexpr TSK_INUM_T kFirstUserRecord = 24;
+constexpr TSK_INUM_T kUpCaseRecord = 10;
+// File attributes of NTFS's standard information that mean the data stream does not
+// hold the file as it reads on Windows: encrypted (EFS) or behind a reparse point
+// (WOF and CompactOS compression, among others).
+constexpr uint32_t kAttributeReparsePoint = 0x400;
+constexpr uint32_t kAttributeEncrypted = 0x4000;
+constexpr std::size_t kAttributesOffset = 32;
+// Folders kept listed: the walk to each file lists its folders again.
+constexpr std::size_t kMaxCachedEntries = 100000;
+constexpr std::size_t kCopyChunk = 1 << 20;
+
+// What libtsk says went wrong, on one line; its error state is cleared.
+std::string LibraryError()
+{
+    const char* szError = tsk_error_get();
+    std::string strError = szError != nullptr ? szError : "unknown error";
+    tsk_error_reset();
+    std::replace(strError.begin(), strError.end(), '\n', ' ');
+    while (!strError.empty() && strError.back() == ' ')
+        strError.pop_back();
+    return strError;
+}
+
+struct IMAGEENTRY {
+    VOLUMEENTRY entry;
+    TSK_INUM_T nAddress = 0;
+};
+
+// A file of the image: its default data stream, read through libtsk, which
+// decompresses LZNT1 and gives sparse runs as zeros.
+class CImageFile : public CVolumeFile {
+public:
+    explicit CImageFile(TSK_FS_FILE* pFile) : m_pFile(pFile) {}
+    ~CImageFile() override { tsk_fs_file_close(m_pFile); }
+
+    long Read(char* pBuffer, std::size_t nSize) override
+    {
+        const TSK_OFF_T nFileSize = m_pFile->meta->size;
+        if (m_nOffset >= nFileSize)
+            return 0;
+        nSize = static_cast<std::size_t>(std::min<TSK_OFF_T>(static_cast<TSK_OFF_T>(nSize), nFileSize - m_nOffset));
+        const ssize_t nRead = tsk_fs_file_read(m_pFile, m_nOffset, pBuffer, nSize, TSK_FS_FILE_READ_FLAG_NONE);
+        if (nRead <= 0) {
+            tsk_error_reset();
+            return -1;
+        }
+        m_nOffset += nRead;
+        return static_cast<long>(nRead);
+    }
+
+private:
+    TSK_FS_FILE* m_pFile;
+    TSK_OFF_T m_nOffset = 0;
+};
+
+class CImageVolume : public CVolume {
+public:
+    CImageVolume(std::string strImage, TSK_IMG_INFO* pImage, TSK_FS_INFO* pFileSystem)
+        : m_strImage(std::move(strImage)), m_pImage(pImage), m_pFileSystem(pFileSystem)
+    {
+        if (TSK_FS_TYPE_ISNTFS(m_pFileSystem->ftype))
+            ReadUpCase();
+    }
+    ~CImageVolume() override
+    {
+        tsk_fs_close(m_pFileSystem);
+        if (m_bOwnsImage)
+            tsk_img_close(m_pImage);
+    }
+    CImageVolume(const CImageVolume&) = delete;
+    CImageVolume& operator=(const CImageVolume&) = delete;
+
+    // The chosen volume closes the image with its file system.
+    void OwnImage() { m_bOwnsImage = true; }
+
+    bool List(const std::string& strFolder, std::vector<VOLUMEENTRY>& aEntries) const override
+    {
+        const std::vector<IMAGEENTRY>* pListing = Listing(strFolder);
+        if (pListing == nullptr)
+            return false;
+        aEntries.clear();
+        for (const IMAGEENTRY& entry : *pListing)
+            aEntries.push_back(entry.entry);
+        return true;
+    }
+
+    bool Exists(const std::string& strPath) const override
+    {
+        IMAGEENTRY entry;
+        return Find(strPath, entry);
+    }
+
+    std::unique_ptr<CVolumeFile> Open(const std::string& strPath, uint32_t* pdwError) const override
+    {
+        IMAGEENTRY entry;
+        if (!Find(strPath, entry)) {
+            *pdwError = ERROR_FILE_NOT_FOUND;
+            return nullptr;
+        }
+        if (entry.entry.bFolder) {
+            *pdwError = ERROR_ACCESS_DENIED;
+            return nullptr;
+        }
+        TSK_FS_FILE* pFile = tsk_fs_file_open_meta(m_pFileSystem, nullptr, entry.nAddress);
+        if (pFile == nullptr || pFile->meta == nullptr || pFile->meta->type != TSK_FS_META_TYPE_REG ||
+            !ReadsRight(pFile)) {
+            tsk_error_reset();
+            if (pFile != nullptr)
+                tsk_fs_file_close(pFile);
+            *pdwError = ERROR_ACCESS_DENIED;
+            return nullptr;
+        }
+        return std::make_unique<CImageFile>(pFile);
+    }
+
+    int OpenDescriptor(const std::string& strPath, std::string& strError) const override
+    {
+        uint32_t dwError = 0;
+        const std::unique_ptr<CVolumeFile> pFile = Open(strPath, &dwError);
+        if (pFile == nullptr) {
+            strError = dwError == ERROR_FILE_NOT_FOUND ? "missing" : "not a file libtsk can read";
+            return -1;
+        }
+        const int nFd = memfd_create("virushist-hive", MFD_CLOEXEC);
+        if (nFd < 0) {
+            strError = "unreadable (" + std::string(std::strerror(errno)) + ")";
+            return -1;
+        }
+        std::vector<char> achChunk(kCopyChunk);
+        long nRead;
+        while ((nRead = pFile->Read(achChunk.data(), achChunk.size())) > 0) {
+            if (write(nFd, achChunk.data(), static_cast<std::size_t>(nRead)) != nRead) {
+                strError = "unreadable (" + std::string(std::strerror(errno)) + ")";
+                close(nFd);
+                return -1;
+            }
+        }
+        if (nRead < 0) {
+            strError = "unreadable in the image";
+            close(nFd);
+            return -1;
+        }
+        return nFd;
+    }
+
+    bool IsWritable() const override { return false; }
+
+    std::string DisplayName(const std::string& strPath) const override { return m_strImage + ":" + strPath; }
+
+private:
+    // The entries of a folder, kept; null when the path is no folder.
+    const std::vector<IMAGEENTRY>* Listing(const std::string& strFolder) const
+    {
+        const std::string strKey = strFolder == "/" ? std::string() : strFolder;
+        if (auto found = m_listings.find(strKey); found != m_listings.end())
+            return &found->second;
+        TSK_INUM_T nAddress = m_pFileSystem->root_inum;
+        if (!strKey.empty()) {
+            IMAGEENTRY entry;
+            if (!Find(strKey, entry) || !entry.entry.bFolder)
+                return nullptr;
+            nAddress = entry.nAddress;
+        }
+        TSK_FS_DIR* pDir = tsk_fs_dir_open_meta(m_pFileSystem, nAddress);
+        if (pDir == nullptr) {
+            tsk_error_reset();
+            return nullptr;
+        }
+        std::vector<IMAGEENTRY> aEntries;
+        std::unordered_set<TSK_INUM_T> aSeen;
+        const bool bNtfs = TSK_FS_TYPE_ISNTFS(m_pFileSystem->ftype);
+        for (std::size_t i = 0, nCount = tsk_fs_dir_getsize(pDir); i < nCount; ++i) {
+            const TSK_FS_NAME* pName = tsk_fs_dir_get_name(pDir, i);
+            if (pName == nullptr || pName->name == nullptr || !(pName->flags & TSK_FS_NAME_FLAG_ALLOC) ||
+                pName->type == TSK_FS_NAME_TYPE_VIRT || pName->type == TSK_FS_NAME_TYPE_VIRT_DIR ||
+                std::strcmp(pName->name, ".") == 0 || std::strcmp(pName->name, "..") == 0 ||
+                (bNtfs && pName->meta_addr < kFirstUserRecord))
+                continue;
+            // The name index holds a file's DOS name beside its long one: one entry a
+            // file, the first name libtsk gives, which is the long one.
+            if (bNtfs && !aSeen.insert(pName->meta_addr).second)
+                continue;
+            IMAGEENTRY entry;
+            entry.entry.strName = pName->name;
+            entry.entry.bFolder = pName->type == TSK_FS_NAME_TYPE_DIR;
+            entry.nAddress = pName->meta_addr;
+            aEntries.push_back(std::move(entry));
+        }
+        tsk_fs_dir_close(pDir);
+        if (bNtfs)
+            SortAsIndexed(aEntries);
+        m_nCachedEntries += aEntries.size();
+        if (m_nCachedEntries > kMaxCachedEntries) {
+            m_listings.clear();
+            m_nCachedEntries = aEntries.size();
+        }
+        return &(m_listings[strKey] = std::move(aEntries));
+    }
+
+    // The entry a path names, each name matched as it stands.
+    bool Find(const std::string& strPath, IMAGEENTRY& entry) const
+    {
+        const std::size_t nSlash = strPath.rfind('/');
+        if (nSlash == std::string::npos)
+            return false;
+        const std::string strName = strPath.substr(nSlash + 1);
+        const std::vector<IMAGEENTRY>* pParent = Listing(strPath.substr(0, nSlash));
+        if (pParent == nullptr)
+            return false;
+        for (const IMAGEENTRY& candidate : *pParent)
+            if (candidate.entry.strName == strName) {
+                entry = candidate;
+                return true;
+            }
+        return false;
+    }
+
+    // An NTFS folder's name index is ordered by the names upper-cased with the
+    // volume's own $UpCase table, compared as UTF-16 units.
+    void SortAsIndexed(std::vector<IMAGEENTRY>& aEntries) const
+    {
+        std::vector<std::pair<std::u16string, IMAGEENTRY>> aKeyed;
+        for (IMAGEENTRY& entry : aEntries) {
+            std::u16string strKey = Utf8ToUtf16(entry.entry.strName);
+            for (char16_t& wChar : strKey)
+                wChar = m_awUpCase.empty() ? (wChar >= u'a' && wChar <= u'z' ? wChar - 32 : wChar)
+                                           : m_awUpCase[wChar];
+            aKeyed.emplace_back(std::move(strKey), std::move(entry));
+        }
+        std::stable_sort(aKeyed.begin(), aKeyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        aEntries.clear();
+        for (auto& keyed : aKeyed)
+            aEntries.push_back(std::move(keyed.second));
+    }
+
+    void ReadUpCase()
+    {
+        TSK_FS_FILE* pFile = tsk_fs_file_open_meta(m_pFileSystem, nullptr, kUpCaseRecord);
+        if (pFile == nullptr) {
+            tsk_error_reset();
+            return;
+        }
+        std::string strTable(0x20000, '\0');
+        if (tsk_fs_file_read(pFile, 0, strTable.data(), strTable.size(), TSK_FS_FILE_READ_FLAG_NONE) ==
+            static_cast<ssize_t>(strTable.size())) {
+            const std::u16string strUpCase = Utf16FromBytes(strTable);
+            m_awUpCase.assign(strUpCase.begin(), strUpCase.end());
+        }
+        tsk_error_reset();
+        tsk_fs_file_close(pFile);
+    }
+
+    // Whether the default data stream holds the file as Windows reads it: not where
+    // NTFS keeps it encrypted or behind a reparse point (WOF, CompactOS).
+    static bool ReadsRight(TSK_FS_FILE* pFile)
+    {
+        for (int i = 0, nCount = tsk_fs_file_attr_getsize(pFile); i < nCount; ++i) {
+            const TSK_FS_ATTR* pAttr = tsk_fs_file_attr_get_idx(pFile, i);
+            if (pAttr == nullptr)
+                continue;
+            if (pAttr->type == TSK_FS_ATTR_TYPE_NTFS_REPARSE || pAttr->type == TSK_FS_ATTR_TYPE_NTFS_LOG ||
+                (pAttr->flags & TSK_FS_ATTR_ENC))
+                return false;
+            if (pAttr->type == TSK_FS_ATTR_TYPE_NTFS_SI && (pAttr->flags & TSK_FS_ATTR_RES) &&
+                pAttr->rd.buf != nullptr && pAttr->size >= static_cast<TSK_OFF_T>(kAttributesOffset + 4)) {
+                const uint8_t* pFlags = pAttr->rd.buf + kAttributesOffset;
+                const uint32_t dwAttributes = pFlags[0] | pFlags[1] << 8 | pFlags[2] << 16 |
+                                              static_cast<uint32_t>(pFlags[3]) << 24;
+                if (dwAttributes & (kAttributeReparsePoint | kAttributeEncrypted))
+                    return false;
+            }
+        }
+        tsk_error_reset();
+        return true;
+    }
+
+    std::string m_strImage;
+    TSK_IMG_INFO* m_pImage;
+    TSK_FS_INFO* m_pFileSystem;
+    bool m_bOwnsImage = false;
+    std::vector<char16_t> m_awUpCase;
+    mutable std::map<std::string, std::vector<IMAGEENTRY>> m_listings;
+    mutable std::size_t m_nCachedEntries = 0;
+};
+
+struct CANDIDATE {
+    uint64_t nSector;
+    std::unique_ptr<CImageVolume> pVolume;
+};
+
+// The volume at a byte offset, when it is NTFS or FAT and holds Windows.
+std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
+{
+    TSK_FS_INFO* pFileSystem = tsk_fs_open_img(pImage, nOffset, TSK_FS_TYPE_DETECT);
+    if (pFileSystem == nullptr) {
+        tsk_error_reset();
+        return nullptr;
+    }
+    if (!TSK_FS_TYPE_ISNTFS(pFileSystem->ftype) && !TSK_FS_TYPE_ISFAT(pFileSystem->ftype)) {
+        tsk_fs_close(pFileSystem);
+        return nullptr;
+    }
+    auto pVolume = std::make_unique<CImageVolume>(strImage, pImage, pFileSystem);
+    if (!pVolume->Exists(FindNoCase(*pVolume, "", "Windows\\System32\\config\\SOFTWARE")))
+        return nullptr;
+    return pVolume;
+}
+
+// Whether the volume at a byte offset is encrypted with BitLocker (its boot sector's
+// signature).
+bool IsBitLocker(TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
+{
+    char achBoot[11] = {};
+    const bool bRead = tsk_img_read(pImage, nOffset, achBoot, sizeof(achBoot)) == sizeof(achBoot);
+    tsk_error_reset();
+    return bRead && std::memcmp(achBoot + 3, "-FVE-FS-", 8) == 0;
+}
+
+// What a file that opens as no image at all is, by its first bytes.
+std::string KnownFormat(TSK_IMG_INFO* pImage)
+{
+    char achMagic[4] = {};
+    const bool bRead = tsk_img_read(pImage, 0, achMagic, sizeof(achMagic)) == sizeof(achMagic);
+    tsk_error_reset();
+    return bRead && std::memcmp(achMagic, "QFI\xfb", 4) == 0 ? "a QCOW image, which libtsk cannot read" : "";
+}
+
+std::string JoinSectors(const std::vector<uint64_t>& anSectors)
+{
+    std::string strList;
+    for (std::size_t i = 0; i < anSectors.size(); ++i)
+        strList += (i == 0 ? "" : i + 1 == anSectors.size() ? " and " : ", ") + std::to_string(anSectors[i]);
+    return strList;
+}
+
+}  // namespace
+
+std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
+                                         std::string& strError)
+{
+    TSK_IMG_INFO* pImage = tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
+    if (pImage == nullptr) {
+        strError = strImage + ": not a disk image libtsk can open (" + LibraryError() + ")";
+        return nullptr;
+    }
+    // The volumes: each allocated partition of the partition table, or the image
+    // itself when it has none.
+    std::vector<uint64_t> anStarts;
+    unsigned nSectorSize = pImage->sector_size;
+    if (TSK_VS_INFO* pTable = tsk_vs_open(pImage, 0, TSK_VS_TYPE_DETECT)) {
+        nSectorSize = pTable->block_size;
+        for (TSK_PNUM_T i = 0; i < pTable->part_count; ++i) {
+            const TSK_VS_PART_INFO* pPart = tsk_vs_part_get(pTable, i);
+            if (pPart != nullptr && (pPart->flags & TSK_VS_PART_FLAG_ALLOC))
+                anStarts.push_back(pPart->start);
+        }
+        tsk_vs_close(pTable);
+    } else {
+        tsk_error_reset();
+        anStarts.push_back(0);
+    }
+    std::vector<CANDIDATE> aCandidates;
+    std::vector<uint64_t> anBitLocker;
+    for (uint64_t nStart : anStarts) {
+        if ((!strSector.empty() && std::to_string(nStart) != strSector) ||
+            nStart > static_cast<uint64_t>(std::numeric_limits<TSK_OFF_T>::max()) / nSectorSize)
+            continue;
+        const TSK_OFF_T nOffset = static_cast<TSK_OFF_T>(nStart * nSectorSize);
+        if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset))
+            aCandidates.push_back({nStart, std::move(pVolume)});
+        else if (IsBitLocker(pImage, nOffset))
+            anBitLocker.push_back(nStart);
+    }
+    if (aCandidates.size() == 1) {
+        aCandidates[0].pVolume->OwnImage();
+        return std::move(aCandidates[0].pVolume);
+    }
+    if (aCandidates.empty()) {
+        const std::string strKnown = KnownFormat(pImage);
+        strError = strImage + ": " +
+                   (!strKnown.empty() ? strKnown
+                    : !strSector.empty()
+                        ? "no Windows volume starts at sector " + std::string(strSector) +
+                              " (VIRUSHIST_SYSTEM_VOLUME)"
+                        : "no NTFS or FAT volume holds Windows\\System32\\config\\SOFTWARE");
+        if (!anBitLocker.empty())
+            strError += "; BitLocker-encrypted volume at sector " + JoinSectors(anBitLocker) +
+                        ", which libtsk cannot read";
+    } else {
+        std::vector<uint64_t> anSectors;
+        for (const CANDIDATE& candidate : aCandidates)
+            anSectors.push_back(candidate.nSector);
+        strError = strImage + ": " + std::to_string(aCandidates.size()) +
+                   " Windows volumes, starting at sectors " + JoinSectors(anSectors) +
+                   "; name one with VIRUSHIST_SYSTEM_VOLUME=<start sector>";
+    }
+    aCandidates.clear();
+    tsk_img_close(pImage);
+    return nullptr;
+}

@@ -1,0 +1,75 @@
+// Where a drive's files live: a folder of this host, or the file system of a disk
+// image read without mounting it. Files, file search and the registry hives reach
+// them through this one small interface (list a folder, open a file, read it), so
+// the rest of the layer does not know which it has. Paths are names in UTF-8
+// joined by "/"; a host volume's paths are the host's own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CVolume;
+
+struct VOLUMEENTRY {
+    std::string strName;  // UTF-8
+    bool bFolder = false;
+};
+
+// A place on a volume; a null volume for a drive the system does not have.
+struct VOLUMEPATH {
+    const CVolume* pVolume = nullptr;
+    std::string strPath;
+};
+
+// An open file, read from its start to its end.
+class CVolumeFile {
+public:
+    virtual ~CVolumeFile() = default;
+    // Up to nSize bytes: the count read, 0 at the end, -1 when the file cannot be
+    // read (a read that failed, or data that cannot be read right).
+    virtual long Read(char* pBuffer, std::size_t nSize) = 0;
+};
+
+class CVolume {
+public:
+    virtual ~CVolume() = default;
+
+    // The names a folder holds, without "." and "..", in the order a search
+    // delivers them there; false when the path is no folder.
+    virtual bool List(const std::string& strFolder, std::vector<VOLUMEENTRY>& aEntries) const = 0;
+    // Whether the path names an entry.
+    virtual bool Exists(const std::string& strPath) const = 0;
+    // Opens a file for reading; null with *pdwError set (a Windows error code).
+    virtual std::unique_ptr<CVolumeFile> Open(const std::string& strPath, uint32_t* pdwError) const = 0;
+    // A readable descriptor of a whole file, for a library that opens files by name
+    // (libhivex, through /proc/self/fd): the file itself, or a copy in memory that
+    // leaves nothing behind; -1 with strError saying what the file is ("missing",
+    // "not a file", "unreadable ...").
+    virtual int OpenDescriptor(const std::string& strPath, std::string& strError) const = 0;
+    // Whether files may be created and written here: host folders only.
+    virtual bool IsWritable() const = 0;
+    // A path as a message names it.
+    virtual std::string DisplayName(const std::string& strPath) const = 0;
+};
+
+// The folders of this host; the paths are host paths, relative ones relative to
+// the current directory. A search delivers names in Wine's order.
+const CVolume& HostVolume();
+
+// Opens the Windows volume of a disk image (raw or split raw, E01, VMDK, VHD, VHDX,
+// AFF; a whole disk with an MBR or GPT partition table, or a single volume; NTFS or
+// FAT): the one volume holding Windows\System32\config\SOFTWARE, or the one that
+// starts at strSector when that is not empty. Null with strError, one line naming
+// the image, when there is no such single volume or the image cannot be read.
+std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
+                                         std::string& strError);
+
+// Names that are the same but for the case of ASCII letters.
+bool EqualNoCase(std::string_view strLeft, std::string_view strRight);
+
+// The path of a relative Windows path ("a\\b") below the folder strRoot of a volume,
+// each name found case-insensitively; a name that is not there is kept as written.
+std::string FindNoCase(const CVolume& volume, const std::string& strRoot, std::string_view strRelative);
