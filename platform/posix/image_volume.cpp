@@ -394,10 +394,10 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
             nStart > static_cast<uint64_t>(std::numeric_limits<TSK_OFF_T>::max()) / nSectorSize)
             continue;
         const TSK_OFF_T nOffset = static_cast<TSK_OFF_T>(nStart * nSectorSize);
-        if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset))
-            aCandidates.push_back({nStart, std::move(pVolume)});
-        else if (IsBitLocker(pImage, nOffset))
+        if (IsBitLocker(pImage, nOffset))
             anBitLocker.push_back(nStart);
+        else if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset))
+            aCandidates.push_back({nStart, std::move(pVolume)});
     }
     if (aCandidates.size() == 1) {
         aCandidates[0].pVolume->OwnImage();

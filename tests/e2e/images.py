@@ -137,3 +137,36 @@ def convert(raw, fmt, target_base):
     subprocess.run(["qemu-img", "convert", "-f", "raw", "-O", qemu_format, raw,
                     target_base + extension], check=True)
     return target_base + extension
+
+
+def ntfs_record(volume, name):
+    """The MFT record number of the file name (a path below the root) of an NTFS volume."""
+    listing = subprocess.run(["fls", "-r", "-p", volume], check=True, capture_output=True).stdout
+    for line in listing.decode("utf-8").splitlines():
+        kind, _, rest = line.partition(" ")
+        address, _, path = rest.partition(":\t")
+        if path == name and not address.startswith("*"):
+            return int(address.split("-")[0])
+    raise KeyError(name)
+
+
+def set_ntfs_attributes(volume, name, flags):
+    """Sets file attribute bits (0x4000 encrypted, say) in the standard information of
+    a file of an NTFS volume, written into its MFT record in place (ntfs-3g sets
+    neither encryption nor most other bits)."""
+    record = ntfs_record(volume, name)
+    with open(volume, "r+b") as f:
+        boot = f.read(SECTOR)
+        cluster = int.from_bytes(boot[11:13], "little") * boot[13]
+        mft = int.from_bytes(boot[48:56], "little") * cluster
+        size_code = int.from_bytes(boot[64:65], "little", signed=True)
+        record_size = size_code * cluster if size_code > 0 else 1 << -size_code
+        base = mft + record * record_size
+        f.seek(base)
+        data = f.read(record_size)
+        attribute = int.from_bytes(data[0x14:0x16], "little")
+        assert int.from_bytes(data[attribute:attribute + 4], "little") == 0x10
+        content = attribute + int.from_bytes(data[attribute + 0x14:attribute + 0x16], "little")
+        old = int.from_bytes(data[content + 32:content + 36], "little")
+        f.seek(base + content + 32)
+        f.write((old | flags).to_bytes(4, "little"))

@@ -1,0 +1,295 @@
+#!/usr/bin/python3
+"""Disk images read directly, end to end, with no mount: images the tests make
+(images.py) from the mounted-drive suite's stand-in drives, in three layouts (a
+Windows 10 GPT disk, a Windows XP MBR disk with FAT32, a bare NTFS volume) and five
+formats (raw, E01, VMDK, VHD, VHDX). An image must give the bytes its folder gives;
+damaged and hostile images end the run with exit 7, one line on standard error and
+the history file untouched. Run as root (ntfs-3g mounts) with Debian's
+/usr/bin/python3, which has python3-hivex."""
+import hashlib
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import drive_test
+import images
+from common import (COMMANDS, LINUX_BUILD, check_no_sanitizer_report, fresh_folder, locale_env,
+                    old_history, parse_rows, read_history)
+
+FORMATS = ("raw", "e01", "vmdk", "vhd", "vhdx")
+EXIT_SYSTEM_UNREADABLE = 7
+EXIT_INCOMPLETE = 4
+
+
+def line(name, event=5):
+    return drive_test.log_line(r"C:\x.doc", name).replace(",5,0,1,", f",{event},0,1,", 1).encode()
+
+
+def logs_folder(drive):
+    return os.path.join(drive_test.host(drive, drive_test.LAYOUTS["win10"]),
+                        "Corvessa", "Tarvel Corporate Edition", "7.6", "logs")
+
+
+class Images(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vh-image-")
+        os.chmod(cls.work, 0o755)
+        # The layouts: (stand-in layout, locale, how the disk is made from the folder).
+        layouts = {"win10-gpt": ("win10", "en_US", cls.win10_disk),
+                   "winxp-mbr": ("winxp", "en_US", cls.winxp_disk),
+                   "bare-ntfs": ("win10", "ja_JP", cls.bare_volume)}
+        cls.folders, cls.images = {}, {}
+        for name, (layout, locale, make) in layouts.items():
+            folder = drive_test.make_drive(os.path.join(cls.work, name), layout, locale)
+            drive_test.install(folder, layout, locale)
+            cls.folders[name] = folder
+            raw = make(os.path.join(cls.work, name), folder)
+            for fmt in FORMATS:
+                cls.images[name, fmt] = images.convert(raw, fmt, os.path.join(cls.work, name, "disk"))
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @staticmethod
+    def win10_disk(work, folder):
+        """EFI (FAT32), MSR, the Windows volume and a recovery volume (NTFS), GPT."""
+        efi = images.fat32_volume(os.path.join(work, "efi.vol"), 40)
+        windows = images.ntfs_volume(os.path.join(work, "windows.vol"), 24, folder)
+        recovery = images.ntfs_volume(os.path.join(work, "recovery.vol"), 8, label="Recovery")
+        disk = os.path.join(work, "disk.img")
+        images.gpt_disk(disk, [(40, "ef00", efi), (16, "0c01", None), (24, "0700", windows),
+                               (8, "2700", recovery)])
+        return disk
+
+    @staticmethod
+    def winxp_disk(work, folder):
+        """One FAT32 system volume from sector 63, MBR."""
+        system = images.fat32_volume(os.path.join(work, "system.vol"), 40, folder)
+        disk = os.path.join(work, "disk.img")
+        images.mbr_disk(disk, [(40, "c", system)])
+        return disk
+
+    @staticmethod
+    def bare_volume(work, folder):
+        return images.ntfs_volume(os.path.join(work, "disk.img"), 16, folder)
+
+    def run_linux(self, drive, *args, volume=None, user=None):
+        cwd = fresh_folder(tempfile.mkdtemp(prefix="run-", dir=self.work))
+        old_history(cwd)
+        env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=drive,
+                         WINEPREFIX=os.path.join(self.work, "no-prefix"))
+        if volume is not None:
+            env["VIRUSHIST_SYSTEM_VOLUME"] = str(volume)
+        command = COMMANDS["linux"] + list(args)
+        if user:
+            # An unprivileged user, as responders run it on evidence.
+            for path in (cwd, os.path.join(cwd, "VirusHist.csv")):
+                os.chown(path, 65534, 65534)
+            command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
+        done = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        check_no_sanitizer_report(self, done.stderr)
+        self.assertEqual(done.stdout, b"")
+        return done.returncode, read_history(cwd), done.stderr.decode("utf-8", "replace")
+
+    def check_unreadable(self, image, *words, volume=None):
+        status, data, stderr = self.run_linux(image, volume=volume)
+        self.assertEqual((status, data), (EXIT_SYSTEM_UNREADABLE, b"old\r\n"), stderr)
+        self.assertEqual(stderr.count("\n"), 1, stderr)
+        self.assertIn(image, stderr)
+        for word in words:
+            self.assertIn(word, stderr)
+
+    def test_each_layout_and_format_gives_its_folders_bytes(self):
+        for name, folder in self.folders.items():
+            expected = self.run_linux(folder)
+            self.assertEqual(expected[0], 0, expected[2])
+            codec = "cp932" if name == "bare-ntfs" else "cp1252"
+            self.assertEqual([row[2] for row in parse_rows(self, expected[1], codec)],
+                             ["InVersion", "Second"])
+            for fmt in FORMATS:
+                with self.subTest(layout=name, format=fmt):
+                    image = self.images[name, fmt]
+                    before = hashlib.sha256(open(image, "rb").read()).digest()
+                    self.assertEqual(self.run_linux(image, user="nobody")[:2], expected[:2])
+                    self.assertEqual(hashlib.sha256(open(image, "rb").read()).digest(), before)
+
+    def test_split_raw(self):
+        raw = self.images["winxp-mbr", "raw"]
+        split = os.path.join(self.work, "split")
+        os.makedirs(split, exist_ok=True)
+        subprocess.run(["split", "-b", "16M", "-d", "-a", "3", "--numeric-suffixes=1", raw,
+                        os.path.join(split, "disk.")], check=True)
+        self.assertTrue(os.path.exists(os.path.join(split, "disk.003")))
+        self.assertEqual(self.run_linux(os.path.join(split, "disk.001"))[:2],
+                         self.run_linux(self.folders["winxp-mbr"])[:2])
+
+    def test_ntfs_allocated_compressed_and_unreadable_files(self):
+        # In the logs folder: a compressed log, a deleted one, one behind a WOF
+        # reparse point and one encrypted (EFS): the two last read as logs that
+        # cannot be read (exit 4), never as rows.
+        work = fresh_folder(os.path.join(self.work, "ntfs-files"))
+        volume = images.ntfs_volume(os.path.join(work, "volume.img"), 16, self.folders["bare-ntfs"])
+        with images.mounted_ntfs(volume) as mount:
+            logs = logs_folder(mount)
+            subprocess.run(["setfattr", "-h", "-v", "0x00000810", "-n", "system.ntfs_attrib_be", logs],
+                           check=True)
+            with open(os.path.join(logs, "b.log"), "wb") as f:
+                f.write(line("Other", 3) * 5000 + line("Compressed"))
+            for name in ("c.log", "wof.bad", "efs.bad"):
+                with open(os.path.join(logs, name), "wb") as f:
+                    f.write(line("Deleted") if name == "c.log" else line("Garbage") * 20)
+            os.remove(os.path.join(logs, "c.log"))
+            # A WOF reparse point: version 1, provider 2 (a file), file version 1, LZX.
+            subprocess.run(["setfattr", "-h", "-n", "system.ntfs_reparse_data", "-v",
+                            "0x170000800c000000010000000200000001000000",
+                            os.path.join(logs, "wof.bad")], check=True)
+            attributes = subprocess.run(["getfattr", "-h", "-e", "hex", "-n", "system.ntfs_attrib_be",
+                                         os.path.join(logs, "b.log")], capture_output=True).stdout
+            self.assertIn(b"=0x00000820", attributes)  # compressed
+        inside = "/".join(logs_folder("/")[1:].split(os.sep))
+        images.set_ntfs_attributes(volume, inside + "/efs.bad", 0x4000)
+        status, data, stderr = self.run_linux(volume)
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual([row[2] for row in parse_rows(self, data, "cp932")],
+                         ["InVersion", "Second", "Compressed"])
+        for pattern in ("wof.bad", "efs.bad"):
+            with self.subTest(pattern):
+                self.assertEqual(self.run_linux(volume, pattern)[:2], (EXIT_INCOMPLETE, b""))
+
+    def test_fat_directory_order_and_deleted_entries(self):
+        # FAT delivers a folder in directory order: a log written after a.log comes
+        # after it, whatever its name; a deleted log is no log.
+        work = fresh_folder(os.path.join(self.work, "fat-order"))
+        volume = images.fat32_volume(os.path.join(work, "volume.img"), 40, self.folders["winxp-mbr"])
+        logs = "/".join(logs_folder("/")[1:].split(os.sep)).replace(
+            "ProgramData", "Documents and Settings/All Users/Application Data")
+        for name, row in (("gone.log", "Deleted"), ("0.log", "Zero")):
+            source = os.path.join(work, name)
+            with open(source, "wb") as f:
+                f.write(line(row))
+            subprocess.run(["mcopy", "-i", volume, source, "::/" + logs + "/" + name], check=True,
+                           env=images.MTOOLS_ENV)
+        subprocess.run(["mdel", "-i", volume, "::/" + logs + "/gone.log"], check=True, env=images.MTOOLS_ENV)
+        status, data, stderr = self.run_linux(volume)
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual([row[2] for row in parse_rows(self, data)], ["InVersion", "Second", "Zero"])
+
+    def test_two_windows_volumes_and_choosing_one(self):
+        work = fresh_folder(os.path.join(self.work, "dual"))
+        first = images.ntfs_volume(os.path.join(work, "first.vol"), 16, self.folders["bare-ntfs"])
+        second = images.ntfs_volume(os.path.join(work, "second.vol"), 24, self.folders["win10-gpt"])
+        disk = os.path.join(work, "dual.img")
+        starts = images.gpt_disk(disk, [(16, "0700", first), (24, "0700", second)])
+        self.check_unreadable(disk, "2 Windows volumes", f"{starts[0]} and {starts[1]}",
+                              "VIRUSHIST_SYSTEM_VOLUME")
+        for start, name in zip(starts, ("bare-ntfs", "win10-gpt")):
+            with self.subTest(start=start):
+                self.assertEqual(self.run_linux(disk, volume=start)[:2], self.run_linux(self.folders[name])[:2])
+        self.check_unreadable(disk, "no Windows volume starts at sector 1", volume=1)
+
+    def test_damaged_and_foreign_images(self):
+        work = fresh_folder(os.path.join(self.work, "damaged"))
+        raw = self.images["win10-gpt", "raw"]
+
+        def copy(name, size=None):
+            path = os.path.join(work, name)
+            shutil.copyfile(self.images["bare-ntfs", "raw"] if size is None else raw, path)
+            if size is not None:
+                os.truncate(path, size)
+            return path
+
+        def empty():
+            return copy("empty.img", 0)
+
+        def garbage():
+            path = os.path.join(work, "garbage.img")
+            with open(path, "wb") as f:
+                f.write(bytes(random.Random(3).getrandbits(8) for _ in range(1 << 20)))
+            return path
+
+        def truncated():
+            return copy("truncated.img", 3 * images.MIB)
+
+        def past_the_end():
+            # One NTFS partition from sector 2048, 200 MiB long, in a 4 MiB image.
+            path = os.path.join(work, "past.img")
+            images.sparse_file(path, 4 * images.MIB)
+            with open(path, "r+b") as f:
+                f.seek(446)
+                f.write(bytes([0, 0, 0, 0, 7, 0, 0, 0]) + (2048).to_bytes(4, "little") +
+                        (409600).to_bytes(4, "little"))
+                f.seek(510)
+                f.write(b"\x55\xaa")
+            return path
+
+        def no_file_system():
+            path = copy("zeroed.img")
+            with open(path, "r+b") as f:
+                f.write(bytes(images.SECTOR))
+            return path
+
+        def e01_missing_segment():
+            base = os.path.join(work, "segments")
+            subprocess.run(["ewfacquire", "-u", "-q", "-t", base, "-f", "encase6", "-c", "none",
+                            "-S", str(images.MIB), self.images["bare-ntfs", "raw"]], check=True,
+                           **images.QUIET)
+            os.remove(base + ".E03")
+            return base + ".E01"
+
+        def qcow2():
+            return images.convert(self.images["bare-ntfs", "raw"], "qcow2", os.path.join(work, "disk"))
+
+        def bitlocker():
+            # An encrypted volume: the BitLocker boot sector's signature, then noise.
+            path = os.path.join(work, "bitlocker.img")
+            noise = random.Random(5)
+            with open(path, "wb") as f:
+                f.write(b"\xeb\x58\x90-FVE-FS-" + bytes(499) + b"\x55\xaa")
+                f.write(bytes(noise.getrandbits(8) for _ in range(1 << 20)))
+            return path
+
+        def a_device():
+            return "/dev/null"
+
+        cases = {empty: "", garbage: "no NTFS or FAT volume", truncated: "no NTFS or FAT volume",
+                 past_the_end: "no NTFS or FAT volume", no_file_system: "no NTFS or FAT volume",
+                 e01_missing_segment: "", qcow2: "QCOW", bitlocker: "BitLocker", a_device: ""}
+        for make, words in cases.items():
+            with self.subTest(make.__name__):
+                self.check_unreadable(make(), words)
+
+    def test_many_images_with_gnu_parallel(self):
+        # The README's command, over three images of different formats and layouts.
+        work = fresh_folder(os.path.join(self.work, "many"))
+        evidence = fresh_folder(os.path.join(work, "evidence"))
+        chosen = {"pc1.E01": ("win10-gpt", "e01"), "pc2.vmdk": ("winxp-mbr", "vmdk"),
+                  "pc3.img": ("bare-ntfs", "raw")}
+        for name, (layout, fmt) in chosen.items():
+            # A VMDK names its own extent file: each image is made under its name.
+            if fmt == "raw":
+                shutil.copyfile(self.images[layout, "raw"], os.path.join(evidence, name))
+            else:
+                images.convert(self.images[layout, "raw"], fmt, os.path.join(evidence, name.rsplit(".", 1)[0]))
+        env = locale_env(None, PATH=LINUX_BUILD + os.pathsep + os.environ["PATH"])
+        command = ("parallel --will-cite 'mkdir -p out/{/.} && cd out/{/.} && "
+                   "VIRUSHIST_SYSTEM_DRIVE={} virushist; echo \"{/}: exit $?\"' ::: \"$PWD\"/evidence/*")
+        done = subprocess.run(["bash", "-c", command], cwd=work, env=env, capture_output=True)
+        self.assertEqual(sorted(done.stdout.decode().splitlines()),
+                         ["pc1.E01: exit 0", "pc2.vmdk: exit 0", "pc3.img: exit 0"], done.stderr)
+        for name, (layout, _) in chosen.items():
+            with self.subTest(name):
+                self.assertEqual(read_history(os.path.join(work, "out", name.rsplit(".", 1)[0])),
+                                 self.run_linux(self.folders[layout])[1])
+
+
+if __name__ == "__main__":
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
