@@ -1,0 +1,44 @@
+// Fuzz target: arbitrary bytes as a disk image (a raw volume, or a disk with a
+// partition table), read as a run reads one: the Windows volume found, the hive
+// handed to libhivex, the logs folder searched and each file in it read.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/posix/hive_registry.h"
+#include "platform/posix/volume.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
+{
+    const int nFd = memfd_create("vh-fuzz-image", MFD_CLOEXEC);
+    if (nFd < 0 || write(nFd, pData, nSize) != static_cast<ssize_t>(nSize)) {
+        if (nFd >= 0)
+            close(nFd);
+        return 0;
+    }
+    std::string strError;
+    const std::unique_ptr<CVolume> pVolume =
+        OpenImageVolume("/proc/self/fd/" + std::to_string(nFd), "", strError);
+    if (pVolume) {
+        CHive hive;
+        hive.Open(*pVolume, FindNoCase(*pVolume, "", "Windows\\System32\\config\\SOFTWARE"), strError);
+        const std::string strLogs =
+            FindNoCase(*pVolume, "", "ProgramData\\Corvessa\\Tarvel Corporate Edition\\7.6\\logs");
+        std::vector<VOLUMEENTRY> aEntries;
+        if (pVolume->List(strLogs, aEntries)) {
+            char achBuffer[4096];
+            for (const VOLUMEENTRY& entry : aEntries) {
+                uint32_t dwError = 0;
+                if (auto pFile = pVolume->Open(strLogs + "/" + entry.strName, &dwError))
+                    while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
+                    }
+            }
+        }
+    }
+    close(nFd);
+    return 0;
+}
