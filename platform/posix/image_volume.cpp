@@ -4,6 +4,7 @@
 // Windows. Opened read only; nothing is written. Only allocated entries exist; each
 // file is listed once, under its long name; a folder is delivered as Windows
 // delivers it: NTFS in the order of its name index, FAT in directory order.
+#include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -22,6 +23,74 @@
 
 namespace {
 
+// libtsk is loaded when an image is opened, not when the program starts: it brings
+// some forty libraries with it (libewf, libvmdk, libvhdi, afflib and what afflib
+// links), which would triple the memory of every run that reads no image.
+struct TSKLIBRARY {
+    decltype(&::tsk_error_get) tsk_error_get;
+    decltype(&::tsk_error_reset) tsk_error_reset;
+    decltype(&::tsk_fs_close) tsk_fs_close;
+    decltype(&::tsk_fs_dir_close) tsk_fs_dir_close;
+    decltype(&::tsk_fs_dir_get_name) tsk_fs_dir_get_name;
+    decltype(&::tsk_fs_dir_getsize) tsk_fs_dir_getsize;
+    decltype(&::tsk_fs_dir_open_meta) tsk_fs_dir_open_meta;
+    decltype(&::tsk_fs_file_attr_get_idx) tsk_fs_file_attr_get_idx;
+    decltype(&::tsk_fs_file_attr_getsize) tsk_fs_file_attr_getsize;
+    decltype(&::tsk_fs_file_close) tsk_fs_file_close;
+    decltype(&::tsk_fs_file_open_meta) tsk_fs_file_open_meta;
+    decltype(&::tsk_fs_file_read) tsk_fs_file_read;
+    decltype(&::tsk_fs_open_img) tsk_fs_open_img;
+    decltype(&::tsk_img_close) tsk_img_close;
+    decltype(&::tsk_img_open_utf8_sing) tsk_img_open_utf8_sing;
+    decltype(&::tsk_img_read) tsk_img_read;
+    decltype(&::tsk_vs_close) tsk_vs_close;
+    decltype(&::tsk_vs_open) tsk_vs_open;
+    decltype(&::tsk_vs_part_get) tsk_vs_part_get;
+};
+
+TSKLIBRARY g_tsk;
+
+const TSKLIBRARY& Tsk()
+{
+    return g_tsk;
+}
+
+// Loads libtsk and its functions once; false with strError when it cannot.
+bool LoadTsk(std::string& strError)
+{
+    static const std::string strLoadError = [] {
+        void* pLibrary = dlopen(VH_TSK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (pLibrary == nullptr)
+            return std::string("The Sleuth Kit's library cannot be loaded (") + dlerror() + ")";
+#define LOAD(name)                                                                 \
+    if ((g_tsk.name = reinterpret_cast<decltype(g_tsk.name)>(dlsym(pLibrary, #name))) == nullptr) \
+        return std::string(VH_TSK_LIBRARY " has no " #name);
+        LOAD(tsk_error_get);
+        LOAD(tsk_error_reset);
+        LOAD(tsk_fs_close);
+        LOAD(tsk_fs_dir_close);
+        LOAD(tsk_fs_dir_get_name);
+        LOAD(tsk_fs_dir_getsize);
+        LOAD(tsk_fs_dir_open_meta);
+        LOAD(tsk_fs_file_attr_get_idx);
+        LOAD(tsk_fs_file_attr_getsize);
+        LOAD(tsk_fs_file_close);
+        LOAD(tsk_fs_file_open_meta);
+        LOAD(tsk_fs_file_read);
+        LOAD(tsk_fs_open_img);
+        LOAD(tsk_img_close);
+        LOAD(tsk_img_open_utf8_sing);
+        LOAD(tsk_img_read);
+        LOAD(tsk_vs_close);
+        LOAD(tsk_vs_open);
+        LOAD(tsk_vs_part_get);
+#undef LOAD
+        return std::string();
+    }();
+    strError = strLoadError;
+    return strLoadError.empty();
+}
+
 // NTFS keeps its own files ($MFT, $Extend, ...) in the first 24 records; Windows
 // lists none of them.
 constexpr TSK_INUM_T kFirstUserRecord = 24;
@@ -39,9 +108,9 @@ constexpr std::size_t kCopyChunk = 1 << 20;
 // What libtsk says went wrong, on one line; its error state is cleared.
 std::string LibraryError()
 {
-    const char* szError = tsk_error_get();
+    const char* szError = Tsk().tsk_error_get();
     std::string strError = szError != nullptr ? szError : "unknown error";
-    tsk_error_reset();
+    Tsk().tsk_error_reset();
     std::replace(strError.begin(), strError.end(), '\n', ' ');
     while (!strError.empty() && strError.back() == ' ')
         strError.pop_back();
@@ -58,7 +127,7 @@ struct IMAGEENTRY {
 class CImageFile : public CVolumeFile {
 public:
     explicit CImageFile(TSK_FS_FILE* pFile) : m_pFile(pFile) {}
-    ~CImageFile() override { tsk_fs_file_close(m_pFile); }
+    ~CImageFile() override { Tsk().tsk_fs_file_close(m_pFile); }
 
     long Read(char* pBuffer, std::size_t nSize) override
     {
@@ -66,9 +135,9 @@ public:
         if (m_nOffset >= nFileSize)
             return 0;
         nSize = static_cast<std::size_t>(std::min<TSK_OFF_T>(static_cast<TSK_OFF_T>(nSize), nFileSize - m_nOffset));
-        const ssize_t nRead = tsk_fs_file_read(m_pFile, m_nOffset, pBuffer, nSize, TSK_FS_FILE_READ_FLAG_NONE);
+        const ssize_t nRead = Tsk().tsk_fs_file_read(m_pFile, m_nOffset, pBuffer, nSize, TSK_FS_FILE_READ_FLAG_NONE);
         if (nRead <= 0) {
-            tsk_error_reset();
+            Tsk().tsk_error_reset();
             return -1;
         }
         m_nOffset += nRead;
@@ -90,9 +159,9 @@ public:
     }
     ~CImageVolume() override
     {
-        tsk_fs_close(m_pFileSystem);
+        Tsk().tsk_fs_close(m_pFileSystem);
         if (m_bOwnsImage)
-            tsk_img_close(m_pImage);
+            Tsk().tsk_img_close(m_pImage);
     }
     CImageVolume(const CImageVolume&) = delete;
     CImageVolume& operator=(const CImageVolume&) = delete;
@@ -128,12 +197,12 @@ public:
             *pdwError = ERROR_ACCESS_DENIED;
             return nullptr;
         }
-        TSK_FS_FILE* pFile = tsk_fs_file_open_meta(m_pFileSystem, nullptr, entry.nAddress);
+        TSK_FS_FILE* pFile = Tsk().tsk_fs_file_open_meta(m_pFileSystem, nullptr, entry.nAddress);
         if (pFile == nullptr || pFile->meta == nullptr || pFile->meta->type != TSK_FS_META_TYPE_REG ||
             !ReadsRight(pFile)) {
-            tsk_error_reset();
+            Tsk().tsk_error_reset();
             if (pFile != nullptr)
-                tsk_fs_file_close(pFile);
+                Tsk().tsk_fs_file_close(pFile);
             *pdwError = ERROR_ACCESS_DENIED;
             return nullptr;
         }
@@ -188,16 +257,16 @@ private:
                 return nullptr;
             nAddress = entry.nAddress;
         }
-        TSK_FS_DIR* pDir = tsk_fs_dir_open_meta(m_pFileSystem, nAddress);
+        TSK_FS_DIR* pDir = Tsk().tsk_fs_dir_open_meta(m_pFileSystem, nAddress);
         if (pDir == nullptr) {
-            tsk_error_reset();
+            Tsk().tsk_error_reset();
             return nullptr;
         }
         std::vector<IMAGEENTRY> aEntries;
         std::unordered_set<TSK_INUM_T> aSeen;
         const bool bNtfs = TSK_FS_TYPE_ISNTFS(m_pFileSystem->ftype);
-        for (std::size_t i = 0, nCount = tsk_fs_dir_getsize(pDir); i < nCount; ++i) {
-            const TSK_FS_NAME* pName = tsk_fs_dir_get_name(pDir, i);
+        for (std::size_t i = 0, nCount = Tsk().tsk_fs_dir_getsize(pDir); i < nCount; ++i) {
+            const TSK_FS_NAME* pName = Tsk().tsk_fs_dir_get_name(pDir, i);
             if (pName == nullptr || pName->name == nullptr || !(pName->flags & TSK_FS_NAME_FLAG_ALLOC) ||
                 pName->type == TSK_FS_NAME_TYPE_VIRT || pName->type == TSK_FS_NAME_TYPE_VIRT_DIR ||
                 std::strcmp(pName->name, ".") == 0 || std::strcmp(pName->name, "..") == 0 ||
@@ -213,7 +282,7 @@ private:
             entry.nAddress = pName->meta_addr;
             aEntries.push_back(std::move(entry));
         }
-        tsk_fs_dir_close(pDir);
+        Tsk().tsk_fs_dir_close(pDir);
         if (bNtfs)
             SortAsIndexed(aEntries);
         m_nCachedEntries += aEntries.size();
@@ -263,27 +332,27 @@ private:
 
     void ReadUpCase()
     {
-        TSK_FS_FILE* pFile = tsk_fs_file_open_meta(m_pFileSystem, nullptr, kUpCaseRecord);
+        TSK_FS_FILE* pFile = Tsk().tsk_fs_file_open_meta(m_pFileSystem, nullptr, kUpCaseRecord);
         if (pFile == nullptr) {
-            tsk_error_reset();
+            Tsk().tsk_error_reset();
             return;
         }
         std::string strTable(0x20000, '\0');
-        if (tsk_fs_file_read(pFile, 0, strTable.data(), strTable.size(), TSK_FS_FILE_READ_FLAG_NONE) ==
+        if (Tsk().tsk_fs_file_read(pFile, 0, strTable.data(), strTable.size(), TSK_FS_FILE_READ_FLAG_NONE) ==
             static_cast<ssize_t>(strTable.size())) {
             const std::u16string strUpCase = Utf16FromBytes(strTable);
             m_awUpCase.assign(strUpCase.begin(), strUpCase.end());
         }
-        tsk_error_reset();
-        tsk_fs_file_close(pFile);
+        Tsk().tsk_error_reset();
+        Tsk().tsk_fs_file_close(pFile);
     }
 
     // Whether the default data stream holds the file as Windows reads it: not where
     // NTFS keeps it encrypted or behind a reparse point (WOF, CompactOS).
     static bool ReadsRight(TSK_FS_FILE* pFile)
     {
-        for (int i = 0, nCount = tsk_fs_file_attr_getsize(pFile); i < nCount; ++i) {
-            const TSK_FS_ATTR* pAttr = tsk_fs_file_attr_get_idx(pFile, i);
+        for (int i = 0, nCount = Tsk().tsk_fs_file_attr_getsize(pFile); i < nCount; ++i) {
+            const TSK_FS_ATTR* pAttr = Tsk().tsk_fs_file_attr_get_idx(pFile, i);
             if (pAttr == nullptr)
                 continue;
             if (pAttr->type == TSK_FS_ATTR_TYPE_NTFS_REPARSE || pAttr->type == TSK_FS_ATTR_TYPE_NTFS_LOG ||
@@ -298,7 +367,7 @@ private:
                     return false;
             }
         }
-        tsk_error_reset();
+        Tsk().tsk_error_reset();
         return true;
     }
 
@@ -319,13 +388,13 @@ struct CANDIDATE {
 // The volume at a byte offset, when it is NTFS or FAT and holds Windows.
 std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
 {
-    TSK_FS_INFO* pFileSystem = tsk_fs_open_img(pImage, nOffset, TSK_FS_TYPE_DETECT);
+    TSK_FS_INFO* pFileSystem = Tsk().tsk_fs_open_img(pImage, nOffset, TSK_FS_TYPE_DETECT);
     if (pFileSystem == nullptr) {
-        tsk_error_reset();
+        Tsk().tsk_error_reset();
         return nullptr;
     }
     if (!TSK_FS_TYPE_ISNTFS(pFileSystem->ftype) && !TSK_FS_TYPE_ISFAT(pFileSystem->ftype)) {
-        tsk_fs_close(pFileSystem);
+        Tsk().tsk_fs_close(pFileSystem);
         return nullptr;
     }
     auto pVolume = std::make_unique<CImageVolume>(strImage, pImage, pFileSystem);
@@ -339,8 +408,8 @@ std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_I
 bool IsBitLocker(TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
 {
     char achBoot[11] = {};
-    const bool bRead = tsk_img_read(pImage, nOffset, achBoot, sizeof(achBoot)) == sizeof(achBoot);
-    tsk_error_reset();
+    const bool bRead = Tsk().tsk_img_read(pImage, nOffset, achBoot, sizeof(achBoot)) == sizeof(achBoot);
+    Tsk().tsk_error_reset();
     return bRead && std::memcmp(achBoot + 3, "-FVE-FS-", 8) == 0;
 }
 
@@ -348,8 +417,8 @@ bool IsBitLocker(TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
 std::string KnownFormat(TSK_IMG_INFO* pImage)
 {
     char achMagic[4] = {};
-    const bool bRead = tsk_img_read(pImage, 0, achMagic, sizeof(achMagic)) == sizeof(achMagic);
-    tsk_error_reset();
+    const bool bRead = Tsk().tsk_img_read(pImage, 0, achMagic, sizeof(achMagic)) == sizeof(achMagic);
+    Tsk().tsk_error_reset();
     return bRead && std::memcmp(achMagic, "QFI\xfb", 4) == 0 ? "a QCOW image, which libtsk cannot read" : "";
 }
 
@@ -366,7 +435,12 @@ std::string JoinSectors(const std::vector<uint64_t>& anSectors)
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
                                          std::string& strError)
 {
-    TSK_IMG_INFO* pImage = tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
+    std::string strLoadError;
+    if (!LoadTsk(strLoadError)) {
+        strError = strImage + ": " + strLoadError;
+        return nullptr;
+    }
+    TSK_IMG_INFO* pImage = Tsk().tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
     if (pImage == nullptr) {
         strError = strImage + ": not a disk image libtsk can open (" + LibraryError() + ")";
         return nullptr;
@@ -375,16 +449,16 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
     // itself when it has none.
     std::vector<uint64_t> anStarts;
     unsigned nSectorSize = pImage->sector_size;
-    if (TSK_VS_INFO* pTable = tsk_vs_open(pImage, 0, TSK_VS_TYPE_DETECT)) {
+    if (TSK_VS_INFO* pTable = Tsk().tsk_vs_open(pImage, 0, TSK_VS_TYPE_DETECT)) {
         nSectorSize = pTable->block_size;
         for (TSK_PNUM_T i = 0; i < pTable->part_count; ++i) {
-            const TSK_VS_PART_INFO* pPart = tsk_vs_part_get(pTable, i);
+            const TSK_VS_PART_INFO* pPart = Tsk().tsk_vs_part_get(pTable, i);
             if (pPart != nullptr && (pPart->flags & TSK_VS_PART_FLAG_ALLOC))
                 anStarts.push_back(pPart->start);
         }
-        tsk_vs_close(pTable);
+        Tsk().tsk_vs_close(pTable);
     } else {
-        tsk_error_reset();
+        Tsk().tsk_error_reset();
         anStarts.push_back(0);
     }
     std::vector<CANDIDATE> aCandidates;
@@ -423,6 +497,6 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
                    "; name one with VIRUSHIST_SYSTEM_VOLUME=<start sector>";
     }
     aCandidates.clear();
-    tsk_img_close(pImage);
+    Tsk().tsk_img_close(pImage);
     return nullptr;
 }
