@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -351,6 +354,105 @@ TEST(CodePage, NamesOnDiskAndBack)
         EXPECT_EQ(codePage.ToUtf8(strAnsi) == test.strUtf8, test.bRoundTrip)
             << test.nCodePage << " " << test.strUtf8;
     }
+}
+
+// The bytes of a table value: one, two or more, most significant first.
+std::string BytesOf(unsigned long nValue)
+{
+    std::string strBytes;
+    do {
+        strBytes.insert(strBytes.begin(), static_cast<char>(nValue & 0xFF));
+        nValue >>= 8;
+    } while (nValue != 0);
+    return strBytes;
+}
+
+std::string Unhex(const std::string& strHex)
+{
+    std::string strBytes;
+    for (std::size_t i = 0; i + 1 < strHex.size(); i += 2)
+        strBytes += static_cast<char>(std::stoi(strHex.substr(i, 2), nullptr, 16));
+    return strBytes;
+}
+
+TEST(CodePage, EverySystemCodePageAsWindowsConvertsIt)
+{
+    // Windows' tables, made under Wine by tools/codepage_table.cpp: each character of
+    // the code page read, each UTF-16 unit written (no best fit), and UTF-8 that is
+    // none. A unit the table does not give a form must become "?". Known and left:
+    // the user-defined areas of the double-byte code pages, which Windows reads as
+    // private-use characters (U+E000 to U+F8FF) and glibc does not read at all.
+    auto userDefined = [](uint32_t nCodePage, unsigned long nUnit) {
+        return (nCodePage == 932 || nCodePage == 936 || nCodePage == 949 || nCodePage == 950) &&
+               nUnit >= 0xE000 && nUnit <= 0xF8FF;
+    };
+    std::ifstream file(VH_SOURCE_DIR "/tests/data/codepages.tsv");
+    ASSERT_TRUE(file.good());
+    std::map<uint32_t, std::unique_ptr<CCodePage>> codePages;
+    std::map<uint32_t, std::vector<bool>> written;
+    std::map<uint32_t, int> mismatches;
+    std::string strLine;
+    auto mismatch = [&](uint32_t nCodePage, const std::string& strWhat) {
+        if (mismatches[nCodePage]++ < 5)
+            ADD_FAILURE() << nCodePage << ": " << strWhat;
+    };
+    while (std::getline(file, strLine)) {
+        std::istringstream fields(strLine);
+        uint32_t nCodePage;
+        std::string strDirection, strIn, strOut;
+        unsigned long nCount = 1;
+        fields >> nCodePage >> strDirection >> strIn >> strOut >> std::hex >> nCount;
+        auto& pCodePage = codePages[nCodePage];
+        if (!pCodePage) {
+            pCodePage = std::make_unique<CCodePage>(nCodePage);
+            written[nCodePage].assign(0x10000, false);
+        }
+        const unsigned long nIn = std::stoul(strIn, nullptr, 16), nOut = std::stoul(strOut, nullptr, 16);
+        for (unsigned long i = 0; i < nCount; ++i) {
+            if (strDirection == "A" && userDefined(nCodePage, nOut + i))
+                continue;
+            if (strDirection == "W" && userDefined(nCodePage, nIn + i)) {
+                written[nCodePage][nIn + i] = true;
+                continue;
+            }
+            if (strDirection == "A") {
+                const std::u16string strGot = pCodePage->ToUtf16(BytesOf(nIn + i));
+                if (strGot != std::u16string(1, static_cast<char16_t>(nOut + i)))
+                    mismatch(nCodePage, "reads " + std::to_string(nIn + i));
+            } else if (strDirection == "W") {
+                written[nCodePage][nIn + i] = true;
+                if (pCodePage->FromUtf16(std::u16string(1, static_cast<char16_t>(nIn + i))) != BytesOf(nOut + i))
+                    mismatch(nCodePage, "writes " + std::to_string(nIn + i));
+            } else if (strDirection == "S") {
+                const std::string strUnits = Unhex(strOut);
+                std::u16string strExpected;
+                for (std::size_t j = 0; j + 1 < strUnits.size(); j += 2)
+                    strExpected += static_cast<char16_t>(static_cast<unsigned char>(strUnits[j]) << 8 |
+                                                         static_cast<unsigned char>(strUnits[j + 1]));
+                if (pCodePage->ToUtf16(Unhex(strIn)) != strExpected)
+                    mismatch(nCodePage, "reads " + strIn);
+            } else if (strDirection == "U") {
+                const std::string strUnits = Unhex(strIn);
+                std::u16string strText;
+                for (std::size_t j = 0; j + 1 < strUnits.size(); j += 2)
+                    strText += static_cast<char16_t>(static_cast<unsigned char>(strUnits[j]) << 8 |
+                                                     static_cast<unsigned char>(strUnits[j + 1]));
+                if (pCodePage->FromUtf16(strText) != Unhex(strOut))
+                    mismatch(nCodePage, "writes " + strIn);
+            }
+        }
+    }
+    EXPECT_EQ(codePages.size(), 15u);
+    for (const auto& [nCodePage, abWritten] : written) {
+        if (nCodePage == 65001)
+            continue;
+        for (unsigned nUnit = 1; nUnit < 0x10000; ++nUnit)
+            if (!abWritten[nUnit] && (nUnit < 0xD800 || nUnit >= 0xE000) &&
+                codePages[nCodePage]->FromUtf16(std::u16string(1, static_cast<char16_t>(nUnit))) != "?")
+                mismatch(nCodePage, "has no form for " + std::to_string(nUnit));
+    }
+    for (const auto& [nCodePage, nCount] : mismatches)
+        EXPECT_EQ(nCount, 0) << "code page " << nCodePage;
 }
 
 TEST(CodePage, UnknownCodePageIsWestern)

@@ -1,6 +1,7 @@
-// Code-page conversions over iconv. Every conversion goes through UTF-16, as
-// Windows' own do, so that a character without a form gives one "?" for each of its
-// UTF-16 units, as WideCharToMultiByte gives them.
+// Code-page conversions. Every conversion goes through UTF-16, as Windows' own do,
+// so that a character without a form gives one "?" for each of its UTF-16 units, as
+// WideCharToMultiByte gives them. Checked against Windows' own tables, made under
+// Wine (tests/data/codepages.tsv).
 #include "platform/posix/codepage.h"
 
 #include <algorithm>
@@ -10,20 +11,55 @@
 namespace {
 
 constexpr uint32_t kWesternCodePage = 1252;
+constexpr uint32_t kUtf8CodePage = 65001;
+constexpr char16_t kReplacement = 0xFFFD;
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// The bytes of single-byte code pages that glibc's iconv does not convert, as
+// Windows reads them (measured under Wine): those it leaves undefined as
+// private-use characters, and one Hebrew point glibc lacks. Any other byte iconv
+// does not convert, from 0x80 to 0x9F, is the C1 control of the same value.
+struct WINDOWSBYTES {
+    uint32_t nCodePage;
+    unsigned char byFirst, byLast;
+    char16_t wFirst;
+};
+const WINDOWSBYTES kWindowsBytes[] = {
+    {874, 0xDB, 0xDE, 0xF8C1},  {874, 0xFC, 0xFF, 0xF8C5},  {1253, 0xAA, 0xAA, 0xF8F9},
+    {1253, 0xD2, 0xD2, 0xF8FA}, {1253, 0xFF, 0xFF, 0xF8FB}, {1255, 0xCA, 0xCA, 0x05BA},
+    {1255, 0xD9, 0xDF, 0xF88D}, {1255, 0xFB, 0xFC, 0xF894}, {1255, 0xFF, 0xFF, 0xF896},
+    {1257, 0xA1, 0xA1, 0xF8FC}, {1257, 0xA5, 0xA5, 0xF8FD},
+};
 
 // The iconv name of a Windows code page.
 std::string IconvName(uint32_t nCodePage)
 {
-    return nCodePage == 65001 ? "UTF-8" : "CP" + std::to_string(nCodePage);
+    return "CP" + std::to_string(nCodePage);
 }
+
+// Where Windows converts a double-byte code page otherwise than glibc's iconv
+// (measured under Wine): single bytes glibc does not read, and characters glibc
+// writes that Windows writes otherwise, or not at all (0: "?"). The user-defined
+// areas, which Windows reads as private-use characters, are not among them.
+struct WINDOWSCHARACTER {
+    uint32_t nCodePage;
+    char16_t wChar;
+    uint16_t wBytes;
+};
+const WINDOWSCHARACTER kWindowsCharacters[] = {
+    {932, 0x0080, 0x80},   {932, 0xF8F0, 0xA0},   {932, 0xF8F1, 0xFD},   {932, 0xF8F2, 0xFE},
+    {932, 0xF8F3, 0xFF},   {932, 0x00A2, 0},      {932, 0x00A3, 0},      {932, 0x00A5, 0},
+    {932, 0x00AC, 0},      {932, 0x2014, 0},      {932, 0x2016, 0},      {932, 0x203E, 0},
+    {932, 0x2212, 0},      {932, 0x301C, 0},      {949, 0x0080, 0x80},   {949, 0xF8F7, 0xFF},
+    {950, 0x2550, 0xF9F9}, {950, 0x255E, 0xF9E9}, {950, 0x2561, 0xF9EB}, {950, 0x256A, 0xF9EA},
+};
 
 // Converts nSize bytes at pInput with hConverter and appends the result to
 // strOutput. An input sequence that does not convert is skipped by the length
-// nextLength(pInput, nLeft) gives, and strReplacement appended for it.
-template <typename NextLength>
+// replace(pInput, nLeft, strOutput) gives, which appends what it reads as.
+template <typename Replace>
 void Convert(iconv_t hConverter, const char* pInput, std::size_t nSize, std::string& strOutput,
-             std::string_view strReplacement, NextLength nextLength)
+             Replace replace)
 {
     iconv(hConverter, nullptr, nullptr, nullptr, nullptr);
     char achBuffer[1024];
@@ -38,8 +74,7 @@ void Convert(iconv_t hConverter, const char* pInput, std::size_t nSize, std::str
         if (nResult != static_cast<std::size_t>(-1) || nError == E2BIG)
             continue;
         // EILSEQ or EINVAL: a sequence that is no character, or is cut off at the end.
-        const std::size_t nSkip = std::min(nLeft, nextLength(pIn, nLeft));
-        strOutput += strReplacement;
+        const std::size_t nSkip = std::min(nLeft, replace(pIn, nLeft, strOutput));
         pIn += nSkip;
         nLeft -= nSkip;
     }
@@ -51,14 +86,100 @@ std::string_view AsBytes(std::u16string_view strText)
 }
 
 // A UTF-16 unit that does not convert gives one "?"; a surrogate pair two.
-std::size_t NextUtf16Unit(const char*, std::size_t)
+std::size_t ReplaceUtf16Unit(const char*, std::size_t, std::string& strOutput)
 {
+    strOutput += '?';
     return 2;
 }
 
-std::size_t NextByte(const char*, std::size_t)
+// A byte that is not UTF-8 gives one "?" (in UTF-16LE).
+std::size_t ReplaceByte(const char*, std::size_t, std::string& strOutput)
 {
+    strOutput.append("?\0", 2);
     return 1;
+}
+
+bool IsContinuation(unsigned char byByte)
+{
+    return (byByte & 0xC0) == 0x80;
+}
+
+// UTF-8 as Windows reads it in code page 65001 (measured under Wine): a byte that
+// begins no sequence, and a sequence cut short, read as one U+FFFD; a whole
+// sequence whose value is overlong, a surrogate or beyond U+10FFFF reads as one
+// U+FFFD for its first two bytes, and its other bytes each as one more.
+std::u16string WindowsUtf8ToUtf16(std::string_view strText)
+{
+    std::u16string strUnits;
+    strUnits.reserve(strText.size());
+    for (std::size_t nPos = 0; nPos < strText.size();) {
+        const unsigned char byLead = static_cast<unsigned char>(strText[nPos]);
+        const std::size_t nLength = byLead < 0x80 ? 1 : byLead < 0xC2 ? 0 : byLead < 0xE0 ? 2 : byLead < 0xF0 ? 3 : byLead < 0xF5 ? 4 : 0;
+        if (nLength == 0) {
+            strUnits += kReplacement;
+            ++nPos;
+            continue;
+        }
+        std::size_t nHave = 1;
+        while (nHave < nLength && nPos + nHave < strText.size() &&
+               IsContinuation(static_cast<unsigned char>(strText[nPos + nHave])))
+            ++nHave;
+        if (nHave < nLength) {
+            strUnits += kReplacement;
+            nPos += nHave;
+            continue;
+        }
+        uint32_t nValue = nLength == 1 ? byLead : byLead & (0x7F >> nLength);
+        for (std::size_t i = 1; i < nLength; ++i)
+            nValue = nValue << 6 | (static_cast<unsigned char>(strText[nPos + i]) & 0x3F);
+        static const uint32_t anSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (nValue < anSmallest[nLength] || (nValue >= 0xD800 && nValue < 0xE000) || nValue > 0x10FFFF) {
+            strUnits += kReplacement;
+            nPos += 2;
+            continue;
+        }
+        if (nValue >= 0x10000) {
+            strUnits += static_cast<char16_t>(0xD800 + ((nValue - 0x10000) >> 10));
+            strUnits += static_cast<char16_t>(0xDC00 + ((nValue - 0x10000) & 0x3FF));
+        } else {
+            strUnits += static_cast<char16_t>(nValue);
+        }
+        nPos += nLength;
+    }
+    return strUnits;
+}
+
+// UTF-16 as Windows writes it in code page 65001: a surrogate without its other
+// half becomes U+FFFD.
+std::string Utf16ToWindowsUtf8(std::u16string_view strText)
+{
+    std::string strBytes;
+    strBytes.reserve(strText.size() * 3);
+    for (std::size_t i = 0; i < strText.size(); ++i) {
+        uint32_t nValue = strText[i];
+        if (nValue >= 0xD800 && nValue < 0xDC00 && i + 1 < strText.size() && strText[i + 1] >= 0xDC00 &&
+            strText[i + 1] < 0xE000) {
+            nValue = 0x10000 + ((nValue - 0xD800) << 10) + (strText[++i] - 0xDC00);
+        } else if (nValue >= 0xD800 && nValue < 0xE000) {
+            nValue = kReplacement;
+        }
+        if (nValue < 0x80) {
+            strBytes += static_cast<char>(nValue);
+        } else if (nValue < 0x800) {
+            strBytes += static_cast<char>(0xC0 | nValue >> 6);
+            strBytes += static_cast<char>(0x80 | (nValue & 0x3F));
+        } else if (nValue < 0x10000) {
+            strBytes += static_cast<char>(0xE0 | nValue >> 12);
+            strBytes += static_cast<char>(0x80 | (nValue >> 6 & 0x3F));
+            strBytes += static_cast<char>(0x80 | (nValue & 0x3F));
+        } else {
+            strBytes += static_cast<char>(0xF0 | nValue >> 18);
+            strBytes += static_cast<char>(0x80 | (nValue >> 12 & 0x3F));
+            strBytes += static_cast<char>(0x80 | (nValue >> 6 & 0x3F));
+            strBytes += static_cast<char>(0x80 | (nValue & 0x3F));
+        }
+    }
+    return strBytes;
 }
 
 }  // namespace
@@ -98,22 +219,64 @@ plat::LeadByteTable LeadBytesOf(uint32_t nCodePage)
     return table;
 }
 
-CCodePage::CCodePage(uint32_t nCodePage) : m_nCodePage(nCodePage)
+bool IsSystemCodePage(uint32_t nCodePage)
 {
-    std::string strName = IconvName(nCodePage);
-    m_hFromUtf16 = iconv_open(strName.c_str(), "UTF-16LE");
-    m_hToUtf16 = iconv_open("UTF-16LE", strName.c_str());
-    if (m_hFromUtf16 == kNoConverter || m_hToUtf16 == kNoConverter) {
-        if (m_hFromUtf16 != kNoConverter)
-            iconv_close(m_hFromUtf16);
-        if (m_hToUtf16 != kNoConverter)
-            iconv_close(m_hToUtf16);
-        m_nCodePage = kWesternCodePage;
-        strName = IconvName(m_nCodePage);
+    return nCodePage == 874 || nCodePage == 932 || nCodePage == 936 || nCodePage == 949 ||
+           nCodePage == 950 || (nCodePage >= 1250 && nCodePage <= 1258) || nCodePage == kUtf8CodePage;
+}
+
+CCodePage::CCodePage(uint32_t nCodePage)
+    : m_nCodePage(IsSystemCodePage(nCodePage) ? nCodePage : kWesternCodePage),
+      m_hFromUtf16(kNoConverter),
+      m_hToUtf16(kNoConverter)
+{
+    m_leadBytes = LeadBytesOf(m_nCodePage);
+    if (m_nCodePage == kUtf8CodePage) {
+        m_kind = kUtf8;
+    } else if (m_leadBytes.bAny) {
+        m_kind = kDoubleByte;
+        const std::string strName = IconvName(m_nCodePage);
         m_hFromUtf16 = iconv_open(strName.c_str(), "UTF-16LE");
         m_hToUtf16 = iconv_open("UTF-16LE", strName.c_str());
+        for (const WINDOWSCHARACTER& character : kWindowsCharacters)
+            if (character.nCodePage == m_nCodePage)
+                m_windowsBytes[character.wChar] = character.wBytes;
+    } else {
+        m_kind = kSingleByte;
+        BuildTable();
     }
-    m_leadBytes = LeadBytesOf(m_nCodePage);
+}
+
+// Each byte converted alone, the converter flushed after it (glibc's CP1255 and
+// CP1258 hold a letter back to compose it with a following mark); what iconv does
+// not convert, as Windows reads it.
+void CCodePage::BuildTable()
+{
+    const iconv_t hToUtf16 = iconv_open("UTF-16LE", IconvName(m_nCodePage).c_str());
+    m_anBytes.assign(0x10000, -1);
+    for (unsigned nByte = 0; nByte < 256; ++nByte) {
+        char chIn = static_cast<char>(nByte);
+        char* pIn = &chIn;
+        std::size_t nIn = 1;
+        char achOut[8];
+        char* pOut = achOut;
+        std::size_t nRoom = sizeof(achOut);
+        iconv(hToUtf16, nullptr, nullptr, nullptr, nullptr);
+        const bool bConverted = hToUtf16 != kNoConverter &&
+                                iconv(hToUtf16, &pIn, &nIn, &pOut, &nRoom) != static_cast<std::size_t>(-1) &&
+                                iconv(hToUtf16, nullptr, nullptr, &pOut, &nRoom) != static_cast<std::size_t>(-1) &&
+                                pOut - achOut == 2;
+        char16_t wChar = bConverted ? static_cast<char16_t>(static_cast<unsigned char>(achOut[0]) |
+                                                            static_cast<unsigned char>(achOut[1]) << 8)
+                                    : static_cast<char16_t>(nByte);
+        for (const WINDOWSBYTES& bytes : kWindowsBytes)
+            if (bytes.nCodePage == m_nCodePage && nByte >= bytes.byFirst && nByte <= bytes.byLast)
+                wChar = static_cast<char16_t>(bytes.wFirst + (nByte - bytes.byFirst));
+        m_awCharacters[nByte] = wChar;
+        m_anBytes[wChar] = static_cast<int16_t>(nByte);
+    }
+    if (hToUtf16 != kNoConverter)
+        iconv_close(hToUtf16);
 }
 
 CCodePage::~CCodePage()
@@ -127,8 +290,32 @@ CCodePage::~CCodePage()
 std::string CCodePage::FromUtf16(std::u16string_view strText) const
 {
     std::string strAnsi;
-    const std::string_view strBytes = AsBytes(strText);
-    Convert(m_hFromUtf16, strBytes.data(), strBytes.size(), strAnsi, "?", NextUtf16Unit);
+    if (m_kind == kSingleByte) {
+        strAnsi.reserve(strText.size());
+        for (char16_t wChar : strText) {
+            const int16_t nByte = m_anBytes[wChar];
+            strAnsi += nByte >= 0 ? static_cast<char>(nByte) : '?';
+        }
+    } else if (m_kind == kUtf8) {
+        strAnsi = Utf16ToWindowsUtf8(strText);
+    } else {
+        // Runs of characters glibc writes as Windows does, between those it does not.
+        std::size_t nStart = 0;
+        for (std::size_t i = 0; i <= strText.size(); ++i) {
+            const auto found = i < strText.size() ? m_windowsBytes.find(strText[i]) : m_windowsBytes.end();
+            if (i < strText.size() && found == m_windowsBytes.end())
+                continue;
+            const std::string_view strBytes = AsBytes(strText.substr(nStart, i - nStart));
+            Convert(m_hFromUtf16, strBytes.data(), strBytes.size(), strAnsi, ReplaceUtf16Unit);
+            if (found != m_windowsBytes.end()) {
+                const uint16_t wBytes = found->second;
+                if (wBytes > 0xFF)
+                    strAnsi += static_cast<char>(wBytes >> 8);
+                strAnsi += wBytes == 0 ? '?' : static_cast<char>(wBytes & 0xFF);
+            }
+            nStart = i + 1;
+        }
+    }
     return strAnsi;
 }
 
@@ -139,11 +326,29 @@ std::string CCodePage::FromUtf8(std::string_view strText) const
 
 std::u16string CCodePage::ToUtf16(std::string_view strAnsi) const
 {
+    if (m_kind == kSingleByte) {
+        std::u16string strText(strAnsi.size(), u'\0');
+        for (std::size_t i = 0; i < strAnsi.size(); ++i)
+            strText[i] = m_awCharacters[static_cast<unsigned char>(strAnsi[i])];
+        return strText;
+    }
+    if (m_kind == kUtf8)
+        return WindowsUtf8ToUtf16(strAnsi);
     std::string strBytes;
-    const plat::LeadByteTable& leadBytes = m_leadBytes;
-    Convert(m_hToUtf16, strAnsi.data(), strAnsi.size(), strBytes, std::string_view("?\0", 2),
-            [&leadBytes](const char* p, std::size_t nLeft) -> std::size_t {
-                return leadBytes.abLead[static_cast<unsigned char>(*p)] && nLeft > 1 ? 2 : 1;
+    Convert(m_hToUtf16, strAnsi.data(), strAnsi.size(), strBytes,
+            [this](const char* p, std::size_t nLeft, std::string& strOutput) -> std::size_t {
+                const unsigned char byFirst = static_cast<unsigned char>(*p);
+                if (m_leadBytes.abLead[byFirst] && nLeft > 1) {
+                    strOutput.append("?\0", 2);
+                    return 2;
+                }
+                char16_t wChar = u'?';
+                for (const WINDOWSCHARACTER& character : kWindowsCharacters)
+                    if (character.nCodePage == m_nCodePage && character.wBytes == byFirst && byFirst != 0)
+                        wChar = character.wChar;
+                strOutput += static_cast<char>(wChar & 0xFF);
+                strOutput += static_cast<char>(wChar >> 8);
+                return 1;
             });
     return Utf16FromBytes(strBytes);
 }
@@ -157,7 +362,7 @@ std::u16string Utf8ToUtf16(std::string_view strText)
 {
     static const iconv_t hConverter = iconv_open("UTF-16LE", "UTF-8");
     std::string strBytes;
-    Convert(hConverter, strText.data(), strText.size(), strBytes, std::string_view("?\0", 2), NextByte);
+    Convert(hConverter, strText.data(), strText.size(), strBytes, ReplaceByte);
     return Utf16FromBytes(strBytes);
 }
 
@@ -166,6 +371,6 @@ std::string Utf16ToUtf8(std::u16string_view strText)
     static const iconv_t hConverter = iconv_open("UTF-8", "UTF-16LE");
     std::string strUtf8;
     const std::string_view strBytes = AsBytes(strText);
-    Convert(hConverter, strBytes.data(), strBytes.size(), strUtf8, "?", NextUtf16Unit);
+    Convert(hConverter, strBytes.data(), strBytes.size(), strUtf8, ReplaceUtf16Unit);
     return strUtf8;
 }

@@ -1,19 +1,26 @@
 // Text between a system's ANSI code page and the UTF-16 of its registry and the
 // UTF-8 of its file names, converted as Windows converts it: a character that has
-// no form in the code page becomes "?". The conversions use the C library's iconv.
+// no form in the code page becomes "?". A single-byte code page converts by a table
+// (each byte one character, each character at most one byte: nothing composed or
+// held back), which iconv helps to build; a double-byte one with iconv; 65001 is
+// UTF-8 as Windows reads and writes it.
 #pragma once
 
 #include <iconv.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/platform.h"
 
 class CCodePage {
 public:
-    // A code page iconv does not know is taken as 1252, Windows' Western code page.
+    // A code page that is no system code page is taken as 1252, Windows' Western
+    // code page.
     explicit CCodePage(uint32_t nCodePage);
     ~CCodePage();
     CCodePage(const CCodePage&) = delete;
@@ -32,11 +39,26 @@ public:
     std::string ToUtf8(std::string_view strAnsi) const;
 
 private:
+    void BuildTable();
+
+    enum Kind { kSingleByte, kDoubleByte, kUtf8 };
     uint32_t m_nCodePage;
+    Kind m_kind;
     plat::LeadByteTable m_leadBytes;
+    // A single-byte code page: each byte's character, and each UTF-16 unit's byte
+    // (-1 for none).
+    std::array<char16_t, 256> m_awCharacters{};
+    std::vector<int16_t> m_anBytes;
+    // A double-byte code page: iconv's converters, and the characters Windows
+    // writes otherwise (0 for "?").
+    std::unordered_map<char16_t, uint16_t> m_windowsBytes;
     iconv_t m_hFromUtf16;
     iconv_t m_hToUtf16;
 };
+
+// The code pages Windows sets as a system's ANSI code page: 874, 932, 936, 949, 950,
+// 1250 to 1258, and 65001.
+bool IsSystemCodePage(uint32_t nCodePage);
 
 // The lead bytes of a Windows code page (those CPINFO gives): the double-byte code
 // pages 932, 936, 949, 950 and 1361 have them, all others none.
