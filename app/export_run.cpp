@@ -35,8 +35,8 @@ int ExportVirusHistory(int argc, char** argv)
 {
     if (!plat::OpenSystem())
         return kExitSystemUnreadable;
-    const char* szPattern = argc == 2 ? argv[1] : kDefaultPattern;
-    if (std::strlen(szPattern) >= plat::kMaxPath)
+    const std::string strPattern = argc == 2 ? plat::ArgumentText(argv[1]) : kDefaultPattern;
+    if (strPattern.size() >= plat::kMaxPath)
         return kExitPatternTooLong;
 
     char szFolder[plat::kMaxPath];
@@ -51,7 +51,7 @@ int ExportVirusHistory(int argc, char** argv)
     const std::string strLogsFolder = std::string(szFolder) + "\\logs";
     if (!FitsInPath(strLogsFolder))
         return kExitNoDataFolder;
-    const std::string strSearch = strLogsFolder + '\\' + szPattern;
+    const std::string strSearch = strLogsFolder + '\\' + strPattern;
     if (!FitsInPath(strSearch))
         return kExitPatternTooLong;
 

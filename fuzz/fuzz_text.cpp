@@ -1,5 +1,5 @@
 // Fuzz target: the POSIX layer's text pieces on arbitrary bytes: the code-page
-// conversions of each supported code page, and date pictures.
+// conversions of every system code page, both ways, and date pictures.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +11,9 @@
 
 namespace {
 
-const uint32_t kCodePages[] = {1252, 1251, 932, 936, 949, 950};
+const uint32_t kCodePages[] = {874,  932,  936,  949,  950,  1250, 1251, 1252,
+                               1253, 1254, 1255, 1256, 1257, 1258, 65001};
+constexpr std::size_t kCount = sizeof(kCodePages) / sizeof(kCodePages[0]);
 
 }  // namespace
 
@@ -19,11 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {
     if (nSize < 4)
         return 0;
-    static const CCodePage* apCodePages[] = {
-        new CCodePage(kCodePages[0]), new CCodePage(kCodePages[1]), new CCodePage(kCodePages[2]),
-        new CCodePage(kCodePages[3]), new CCodePage(kCodePages[4]), new CCodePage(kCodePages[5]),
-    };
-    const CCodePage& codePage = *apCodePages[pData[0] % 6];
+    static const CCodePage* const* apCodePages = [] {
+        static const CCodePage* apMade[kCount];
+        for (std::size_t i = 0; i < kCount; ++i)
+            apMade[i] = new CCodePage(kCodePages[i]);
+        return apMade;
+    }();
+    const CCodePage& codePage = *apCodePages[pData[0] % kCount];
+    // A character is at most two bytes, or three in UTF-8.
+    const std::size_t nWidest = codePage.Number() == 65001 ? 3 : 2;
     const int nYear = 1601 + (pData[1] | pData[2] << 8) % 29000;
     const int nMonth = 1 + pData[3] % 12;
     const int nDay = 1 + pData[1] % 28;
@@ -36,11 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     if (codePage.FromUtf16(codePage.ToUtf16(strAnsi)) != strAnsi)
         std::abort();
     // Bytes as UTF-8 (a name on disk) and as UTF-16 (a registry string): each unit or
-    // byte gives at most one character of at most two bytes.
-    if (codePage.FromUtf8(strBytes).size() > 2 * strBytes.size())
+    // byte gives at most one character.
+    if (codePage.FromUtf8(strBytes).size() > nWidest * strBytes.size())
         std::abort();
     const std::u16string strUnits(reinterpret_cast<const char16_t*>(strBytes.data()), strBytes.size() / 2);
-    if (codePage.FromUtf16(strUnits).size() > 2 * strUnits.size())
+    if (codePage.FromUtf16(strUnits).size() > nWidest * strUnits.size())
         std::abort();
     (void)Utf16ToUtf8(strUnits);
 

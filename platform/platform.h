@@ -22,6 +22,12 @@ constexpr std::size_t kMaxPath = 260;
 // standard error naming the file and the reason, and returns false.
 bool OpenSystem();
 
+// A command-line argument in the system's ANSI code page. On Windows the runtime
+// hands it over so; the POSIX layer converts it from this host's character set (its
+// locale's, UTF-8 in the C or POSIX locale, as terminals send it). A character
+// without a form in the code page becomes "?", as in Windows' own ANSI command line.
+std::string ArgumentText(const char* szArgument);
+
 // --- User, version, system directory -------------------------------------------
 
 // GetUserNameA: fills szName (capacity *pnSize) with a zero-terminated logon name.

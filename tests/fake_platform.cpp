@@ -181,6 +181,11 @@ void CloseSearch(Search* pSearch)
     delete pSearch;
 }
 
+std::string ArgumentText(const char* szArgument)
+{
+    return szArgument;
+}
+
 void ShowMessage(const char* szText, const char* szCaption)
 {
     g_fake.messages.emplace_back(szText, szCaption);

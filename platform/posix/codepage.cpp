@@ -334,28 +334,48 @@ std::u16string CCodePage::ToUtf16(std::string_view strAnsi) const
     }
     if (m_kind == kUtf8)
         return WindowsUtf8ToUtf16(strAnsi);
-    std::string strBytes;
-    Convert(m_hToUtf16, strAnsi.data(), strAnsi.size(), strBytes,
-            [this](const char* p, std::size_t nLeft, std::string& strOutput) -> std::size_t {
-                const unsigned char byFirst = static_cast<unsigned char>(*p);
-                if (m_leadBytes.abLead[byFirst] && nLeft > 1) {
-                    strOutput.append("?\0", 2);
-                    return 2;
-                }
-                char16_t wChar = u'?';
-                for (const WINDOWSCHARACTER& character : kWindowsCharacters)
-                    if (character.nCodePage == m_nCodePage && character.wBytes == byFirst && byFirst != 0)
-                        wChar = character.wChar;
-                strOutput += static_cast<char>(wChar & 0xFF);
-                strOutput += static_cast<char>(wChar >> 8);
-                return 1;
-            });
-    return Utf16FromBytes(strBytes);
+    // Character by character, as the lead bytes divide the text: glibc's converters
+    // may pass over a byte after an invalid pair, which Windows reads.
+    std::u16string strText;
+    for (std::size_t nPos = 0; nPos < strAnsi.size();) {
+        const unsigned char byFirst = static_cast<unsigned char>(strAnsi[nPos]);
+        const std::size_t nLength = m_leadBytes.abLead[byFirst] && nPos + 1 < strAnsi.size() ? 2 : 1;
+        char achIn[2] = {strAnsi[nPos], nLength == 2 ? strAnsi[nPos + 1] : '\0'};
+        char* pIn = achIn;
+        std::size_t nIn = nLength;
+        char achOut[8];
+        char* pOut = achOut;
+        std::size_t nRoom = sizeof(achOut);
+        iconv(m_hToUtf16, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(m_hToUtf16, &pIn, &nIn, &pOut, &nRoom) != static_cast<std::size_t>(-1) && pOut > achOut) {
+            strText += Utf16FromBytes(std::string_view(achOut, static_cast<std::size_t>(pOut - achOut)));
+        } else {
+            char16_t wChar = u'?';
+            for (const WINDOWSCHARACTER& character : kWindowsCharacters)
+                if (nLength == 1 && character.nCodePage == m_nCodePage && character.wBytes == byFirst &&
+                    byFirst != 0)
+                    wChar = character.wChar;
+            strText += wChar;
+        }
+        nPos += nLength;
+    }
+    return strText;
 }
 
 std::string CCodePage::ToUtf8(std::string_view strAnsi) const
 {
     return Utf16ToUtf8(ToUtf16(strAnsi));
+}
+
+std::u16string HostTextToUtf16(std::string_view strText, const std::string& strCharset)
+{
+    const iconv_t hConverter = iconv_open("UTF-16LE", strCharset.c_str());
+    if (hConverter == kNoConverter)
+        return Utf8ToUtf16(strText);
+    std::string strBytes;
+    Convert(hConverter, strText.data(), strText.size(), strBytes, ReplaceByte);
+    iconv_close(hConverter);
+    return Utf16FromBytes(strBytes);
 }
 
 std::u16string Utf8ToUtf16(std::string_view strText)

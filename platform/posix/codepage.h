@@ -68,6 +68,10 @@ plat::LeadByteTable LeadBytesOf(uint32_t nCodePage);
 // byte is left out.
 std::u16string Utf16FromBytes(std::string_view strBytes);
 
+// Text of this host's character set (an iconv name) in UTF-16; what is not of that
+// character set becomes "?".
+std::u16string HostTextToUtf16(std::string_view strText, const std::string& strCharset);
+
 // UTF-8 and UTF-16 of each other (iconv); what is not UTF-8 or UTF-16 becomes "?".
 std::u16string Utf8ToUtf16(std::string_view strText);
 std::string Utf16ToUtf8(std::u16string_view strText);

@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/paths.h"
@@ -195,6 +196,21 @@ int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
         return E_INVALIDARG;
     std::memcpy(szPath, strPath.c_str(), strPath.size() + 1);
     return 0;
+}
+
+std::string ArgumentText(const char* szArgument)
+{
+    // The host's character set, as the environment's locale names it; UTF-8 in the C
+    // or POSIX locale, whose ASCII no terminal sends any more.
+    static const std::string strCharset = [] {
+        locale_t hLocale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+        std::string strName = hLocale ? nl_langinfo_l(CODESET, hLocale) : "";
+        if (hLocale)
+            freelocale(hLocale);
+        return strName.empty() || strName == "ANSI_X3.4-1968" ? std::string("UTF-8") : strName;
+    }();
+    const CCodePage& codePage = CSystem::Get().CodePage();
+    return codePage.FromUtf16(HostTextToUtf16(szArgument, strCharset));
 }
 
 void ShowMessage(const char* szText, const char* szCaption)

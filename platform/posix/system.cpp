@@ -228,10 +228,13 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
     if (!ReadString(*m_pSystemHive, strSystemPath, m_strControlSet + "\\Control\\Nls\\CodePage", "ACP",
                     strText, bFound))
         return;
+    // Windows sets one of its system code pages there; any other value is a hive
+    // this program cannot read the system's text by.
     const uint32_t nCodePage = bFound ? CodePageNumber(strText) : 0;
-    if (nCodePage == 0) {
+    if (!IsSystemCodePage(nCodePage)) {
         m_strError = strSystemPath + ": " + m_strControlSet + "\\Control\\Nls\\CodePage\\ACP " +
-                     (bFound ? "is not a code page" : "is missing");
+                     (bFound ? "is not a system code page (\"" + Utf16ToUtf8(strText) + "\")"
+                             : "is missing");
         return;
     }
     m_pCodePage = std::make_unique<CCodePage>(nCodePage);

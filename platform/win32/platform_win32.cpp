@@ -150,6 +150,11 @@ void CloseSearch(Search* pSearch)
     ::FindClose(reinterpret_cast<HANDLE>(pSearch));
 }
 
+std::string ArgumentText(const char* szArgument)
+{
+    return szArgument;
+}
+
 void ShowMessage(const char* szText, const char* szCaption)
 {
     MessageBoxA(nullptr, szText, szCaption, MB_OK);

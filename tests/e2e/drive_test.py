@@ -308,6 +308,95 @@ class Drives(unittest.TestCase):
         self.assertEqual(len(parse_rows(self, data)), 2)
 
 
+# Every system code page, with a word in its script (the Vietnamese with its
+# combining marks, as code page 1258 writes them; the Hebrew with points).
+CODE_PAGE_WORDS = {
+    874: "บันทึก", 932: "表計算", 936: "乗日志", 949: "한글", 950: "許功", 1250: "Łódź",
+    1251: "Журнал", 1252: "Größe", 1253: "ημερολόγιο", 1254: "Günlük",
+    1255: "יומן\u05e9\u05c1\u05b8", 1256: "سجل", 1257: "Žurnāls", 1258: "Nh\u00e2\u0323t ky\u0301",
+    65001: "日本語 Ελληνικά",
+}
+TABLES = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "data",
+                      "codepages.tsv")
+
+
+def windows_encoder(code_page):
+    """Text to the code page's bytes as Windows' table writes it ("?" without a form)."""
+    if code_page == 65001:
+        return lambda text: text.encode("utf-8")
+    table = {}
+    with open(TABLES) as f:
+        for line in f:
+            page, direction, first, out, count = (line.rstrip("\n").split("\t") + [""])[:5]
+            if int(page) == code_page and direction == "W":
+                for i in range(int(count, 16)):
+                    value = int(out, 16) + i
+                    table[int(first, 16) + i] = value.to_bytes(2 if value > 0xFF else 1, "big")
+    return lambda text: b"".join(table.get(ord(c), b"?") for c in text)
+
+
+class CodePages(unittest.TestCase):
+    """A stand-in drive of each system code page, with the product installed under
+    names in its script: the rows hold the names as Windows' tables write them, and
+    a pattern typed in a UTF-8 shell finds the log it names."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vh-codepage-")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def make(self, code_page, acp=None):
+        word = CODE_PAGE_WORDS[code_page]
+        encode = windows_encoder(code_page)
+        home = "C:\\" + word + "\\Tarvel"
+        software = software_keys("win10", "en_US")
+        software[PRODUCT_KEY] = {"Home Directory": (REG_SZ, home)}
+        drive = make_drive(os.path.join(self.work, "%s-%s" % (code_page, acp)), "win10", "en_US", software=software,
+                           system={"Select": {"Current": (REG_DWORD, 1)},
+                                   r"ControlSet001\Control\Nls\CodePage":
+                                       {"ACP": (REG_SZ, acp or str(code_page))}})
+        logs = host(drive, r"C:\ProgramData") + "/Corvessa/Tarvel Corporate Edition/7.6 " + word + "/logs"
+        os.makedirs(logs)
+        os.makedirs(host(drive, home) + "/logs")
+        for name, virus in ((word + ".log", "Named"), ("other.log", "Other")):
+            with open(os.path.join(logs, name), "wb") as f:
+                f.write(encode(log_line("C:\\" + word + "\\" + word + ".doc", virus)))
+        return drive, encode, word
+
+    def run_linux(self, drive, *args, locale=None):
+        cwd = fresh_folder(os.path.join(self.work, "run"))
+        env = locale_env(locale, VIRUSHIST_SYSTEM_DRIVE=drive, WINEPREFIX=os.path.join(self.work, "none"))
+        done = subprocess.run(COMMANDS["linux"] + list(args), cwd=cwd, env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE)
+        check_no_sanitizer_report(self, done.stderr)
+        return done.returncode, read_history(cwd), done.stderr.decode("utf-8", "replace")
+
+    def test_every_system_code_page(self):
+        for code_page in CODE_PAGE_WORDS:
+            with self.subTest(code_page=code_page):
+                drive, encode, word = self.make(code_page)
+                status, data, stderr = self.run_linux(drive)
+                self.assertEqual(status, 0, stderr)
+                lines = {line.split(b",")[2]: line + b"\r\n" for line in data.split(b"\r\n")[:-1]}
+                self.assertEqual(sorted(lines), [b"Named", b"Other"])
+                named = lines[b"Named"].split(b",")
+                self.assertEqual(named[1], encode(word + ".doc"))
+                self.assertEqual(named[7], encode("C:\\" + word + "\\"))
+                # A pattern as a UTF-8 terminal sends it, whatever the locale says.
+                for locale in ("C", None, "en_US"):
+                    status, found, stderr = self.run_linux(drive, word[:2] + "*", locale=locale)
+                    self.assertEqual((status, found), (0, lines[b"Named"]), (locale, stderr))
+
+    def test_an_acp_that_is_no_system_code_page(self):
+        for acp in ("1200", "12000", "20127", "437", "utf-8", ""):
+            with self.subTest(acp=acp):
+                drive, _, _ = self.make(1252, acp=acp or " ")
+                status, data, stderr = self.run_linux(drive)
+                self.assertEqual((status, data), (EXIT_SYSTEM_UNREADABLE, None), stderr)
+                self.assertIn("is not a system code page", stderr)
+
+
 def make_large_software(path, keys, vendors=300, products=50, versions=20):
     """A SOFTWARE hive with the given keys and vendors x products x versions more
     (300,000), each with a 250-byte value: over 100 MB. (Few children a key: libhivex

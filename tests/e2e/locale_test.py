@@ -58,6 +58,34 @@ LOCALES = {
                ("C:\\Почта\\ящик.zip>документ.doc", True, "документ.doc", "C:\\Почта\\ящик.zip"),
                ("C:\\Продажи, Москва\\Ж", False, "Ж", "C:\\Продажи, Москва\\")],
               "описание, запятая"),
+    "he_IL": ("cp1255", "C:\\תוכנות\\טרוול", "7.6 גרסה", ["יומן.log", "גיבוי.log"],
+              "שרת", "כהן", "וירוס.\u05e9\u05c1\u05b8",
+              [("C:\\נתונים\\דוח.doc", False, "דוח.doc", "C:\\נתונים\\"),
+               ("C:\\דואר\\תיבה.zip>מסמך.doc", True, "מסמך.doc", "C:\\דואר\\תיבה.zip"),
+               ("C:\\מכירות, חיפה\\\u05e9\u05c1\u05b8לוֹם", False, "\u05e9\u05c1\u05b8לוֹם",
+                "C:\\מכירות, חיפה\\")],
+              "תיאור, פסיק"),
+    "vi_VN": ("cp1258", "C:\\Ch\u01b0\u01a1ng tri\u0300nh\\Tarvel", "7.6 ba\u0309n", ["Nh\u00e2\u0323t ky\u0301.log", "Sao l\u01b0u.log"],
+              "Ma\u0301y chu\u0309", "Nguy\u00ea\u0303n", "Vi\u0301 ru\u0301t",
+              [("C:\\D\u01b0\u0303 li\u00ea\u0323u\\ba\u0301o ca\u0301o.doc", False, "ba\u0301o ca\u0301o.doc",
+                "C:\\D\u01b0\u0303 li\u00ea\u0323u\\"),
+               ("C:\\Th\u01b0\\h\u00f4\u0323p.zip>ta\u0300i li\u00ea\u0323u.doc", True, "ta\u0300i li\u00ea\u0323u.doc",
+                "C:\\Th\u01b0\\h\u00f4\u0323p.zip"),
+               ("C:\\Ba\u0301n ha\u0300ng, Ha\u0300 N\u00f4\u0323i\\\u01a1", False, "\u01a1",
+                "C:\\Ba\u0301n ha\u0300ng, Ha\u0300 N\u00f4\u0323i\\")],
+              "m\u00f4 ta\u0309, d\u00e2\u0301u ph\u00e2\u0309y"),
+    "th_TH": ("cp874", "C:\\โปรแกรม\\ทาร์เวล", "7.6 รุ่น", ["บันทึก.log", "สำรอง.log"],
+              "เซิร์ฟเวอร์", "สมชาย", "ไวรัส",
+              [("C:\\ข้อมูล\\รายงาน.doc", False, "รายงาน.doc", "C:\\ข้อมูล\\"),
+               ("C:\\จดหมาย\\กล่อง.zip>เอกสาร.doc", True, "เอกสาร.doc", "C:\\จดหมาย\\กล่อง.zip"),
+               ("C:\\ฝ่ายขาย, ภูเก็ต\\ก", False, "ก", "C:\\ฝ่ายขาย, ภูเก็ต\\")],
+              "คำอธิบาย, จุลภาค"),
+    "el_GR": ("cp1253", "C:\\Προγράμματα\\Τάρβελ", "7.6 έκδοση", ["ημερολόγιο.log", "αντίγραφο.log"],
+              "Διακομιστής", "Παπαδόπουλος", "Ιός.Ω",
+              [("C:\\Δεδομένα\\αναφορά.doc", False, "αναφορά.doc", "C:\\Δεδομένα\\"),
+               ("C:\\Αλληλογραφία\\κουτί.zip>έγγραφο.doc", True, "έγγραφο.doc", "C:\\Αλληλογραφία\\κουτί.zip"),
+               ("C:\\Πωλήσεις, Αθήνα\\Ω", False, "Ω", "C:\\Πωλήσεις, Αθήνα\\")],
+              "περιγραφή, κόμμα"),
     "de_DE": ("cp1252", "C:\\Programme\\Tärvel €", "7.6 Größe", ["Protokoll ä.log", "Übung.log"],
               "Rechner", "Müller", "Virus.Ä",
               [("C:\\Daten\\Bericht ä.doc", False, "Bericht ä.doc", "C:\\Daten\\"),
@@ -94,6 +122,8 @@ class Locales(unittest.TestCase):
 
     def env_for(self, locale):
         """The environment of a run: the prefix, and the locale or none at all."""
+        if locale == "C":
+            return dict(locale_env(None, WINEPREFIX=self.prefix), LC_ALL="C")
         return locale_env(locale, WINEPREFIX=self.prefix)
 
     def install(self, locale):
@@ -123,9 +153,9 @@ class Locales(unittest.TestCase):
                 with open(os.path.join(folder, name), "wb") as f:
                     f.write(text.encode(codec))
 
-    def run_export(self, platform, locale):
+    def run_export(self, platform, locale, *args):
         cwd = fresh_folder(os.path.join(self.work, "run-%s-%s" % (platform, locale or "none")))
-        done = subprocess.run(COMMANDS[platform], cwd=cwd, env=self.env_for(locale),
+        done = subprocess.run(COMMANDS[platform] + list(args), cwd=cwd, env=self.env_for(locale),
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         if platform == "linux":
             check_no_sanitizer_report(self, done.stderr)
@@ -155,6 +185,14 @@ class Locales(unittest.TestCase):
                     status, linux = self.run_export("linux", linux_locale)
                     self.assertEqual(status, 0, linux_locale)
                     self.assertEqual(linux, windows, linux_locale)
+        # A pattern in the locale's script, typed in a UTF-8 shell, finds the first
+        # log alone, on both builds.
+        pattern = logs[0][:2] + "*"
+        status, windows = self.run_export("windows", locale, pattern)
+        self.assertEqual(status, 0)
+        self.assertEqual(len(parse_rows(self, windows, codec)), len(paths))
+        for linux_locale in (locale, "C", None):
+            self.assertEqual(self.run_export("linux", linux_locale, pattern), (0, windows), linux_locale)
 
 
     def test_name_without_a_form_in_the_code_page(self):
