@@ -222,6 +222,20 @@ TEST(Drive, OnlyDriveCExists)
     ::rmdir(strDrive.c_str());
 }
 
+TEST_F(Prefix, AnAcpThatIsNoSystemCodePageIsWestern)
+{
+    // Wine writes its locale's code page there; any other value, as a number or not,
+    // is read as 1252, as when it is missing.
+    for (const char* szAcp : {"1200", "12000", "20127", "437", "65000", "x", "", "1255"}) {
+        SCOPED_TRACE(szAcp);
+        std::ofstream(m_strPrefix + "/system.reg")
+            << "WINE REGISTRY Version 2\n\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\Codepage] 1\n"
+            << "\"ACP\"=\"" << szAcp << "\"\n";
+        CSystem::Reopen();
+        EXPECT_EQ(CSystem::Get().CodePage().Number(), std::string(szAcp) == "1255" ? 1255u : 1252u);
+    }
+}
+
 TEST_F(Prefix, WithoutAPictureTheLibraryLocaleDecides)
 {
     // The prefix has no user.reg: the C library's default locale, from the
