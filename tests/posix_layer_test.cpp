@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/paths.h"
@@ -233,6 +234,46 @@ TEST_F(Prefix, AnAcpThatIsNoSystemCodePageIsWestern)
             << "\"ACP\"=\"" << szAcp << "\"\n";
         CSystem::Reopen();
         EXPECT_EQ(CSystem::Get().CodePage().Number(), std::string(szAcp) == "1255" ? 1255u : 1252u);
+    }
+}
+
+TEST_F(Prefix, ShortDateInTheSystemsCalendar)
+{
+    // 25 December 2001 in the calendar of the prefix's settings, by its picture.
+    const struct {
+        const char* szCalendar;
+        const char* szHijri;
+        const char* szPicture;
+        int nYear, nMonth, nDay;
+        std::string strDate;
+    } aCases[] = {
+        {"7", "", "d/M/yyyy", 2001, 12, 25, "25/12/2544"},                       // th-TH
+        {"3", "", "gg y/M/d", 2001, 12, 25, "\x95\xbd\x90\xac 13/12/25"},   // 平成, in 932
+        {"3", "", "gyy", 2019, 5, 1, "\x97\xdf\x98\x61" "01"},               // 令和
+        {"4", "", "yyy/MM/dd", 2001, 12, 25, "90/12/25"},
+        {"5", "", "yyyy-MM-dd", 2001, 12, 25, "4334-12-25"},
+        {"23", "", "dd/MM/yy", 2001, 12, 25, "10/10/22"},                        // ar-SA
+        {"23", "", "dd/MM/yy", 2080, 1, 1, ""},                                   // beyond its table
+        {"22", "", "dd/MM/yyyy", 2001, 12, 25, "04/10/1380"},                    // fa-IR
+        {"8", "", "d/M/yyyy", 2001, 12, 25, "10/4/5762"},
+        {"6", "AddHijriDate+1", "d/M/yyyy", 2001, 12, 25, "11/10/1422"},
+        {"6", "AddHijriDate", "d/M/yyyy", 2001, 12, 25, "9/10/1422"},
+        {"1", "", "d/M/yyyy", 2001, 12, 25, "25/12/2001"},
+        {"x", "", "d/M/yyyy", 2001, 12, 25, "25/12/2001"},
+    };
+    std::ofstream(m_strPrefix + "/system.reg")
+        << "WINE REGISTRY Version 2\n\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\Codepage] 1\n"
+        << "\"ACP\"=\"932\"\n";
+    for (const auto& test : aCases) {
+        SCOPED_TRACE(std::string(test.szCalendar) + " " + test.szPicture);
+        std::ofstream(m_strPrefix + "/user.reg")
+            << "WINE REGISTRY Version 2\n\n[Control Panel\\\\International] 1\n"
+            << "\"iCalendarType\"=\"" << test.szCalendar << "\"\n\"AddHijriDate\"=\"" << test.szHijri
+            << "\"\n\"sShortDate\"=\"" << test.szPicture << "\"\n";
+        CSystem::Reopen();
+        std::string strDate;
+        plat::FormatShortDate(test.nYear, test.nMonth, test.nDay, 0, 0, 0, strDate);
+        EXPECT_EQ(strDate, test.strDate);
     }
 }
 
@@ -467,6 +508,93 @@ TEST(CodePage, EverySystemCodePageAsWindowsConvertsIt)
     }
     for (const auto& [nCodePage, nCount] : mismatches)
         EXPECT_EQ(nCount, 0) << "code page " << nCodePage;
+}
+
+TEST(Calendar, EveryCalendarAsIcuCountsIt)
+{
+    // The table ICU made (tools/calendar_table.py), within the ranges Windows
+    // supports: a date outside one converts to nothing. ICU 72 starts the Hebrew
+    // years 5806 and 5807 a day late (Rosh Hashanah is 12 September 2045 and
+    // 1 October 2046 by the calendar's arithmetic and by hebcal): those rows, to
+    // the day after, are ICU's error, and the published dates below check them.
+    std::ifstream file(VH_SOURCE_DIR "/tests/data/calendars.tsv");
+    ASSERT_TRUE(file.good());
+    std::string strLine;
+    int nRows = 0;
+    while (std::getline(file, strLine)) {
+        std::vector<std::string> astrField;
+        std::istringstream fields(strLine);
+        for (std::string strField; std::getline(fields, strField, '\t');)
+            astrField.push_back(strField);
+        astrField.resize(6);
+        const int nCalendar = std::stoi(astrField[0]);
+        if (nCalendar == kCalendarHebrew && astrField[1] >= "2045-09-12" && astrField[1] <= "2046-10-02")
+            continue;
+        CALENDARDATE date;
+        const bool bInRange = ToCalendar(nCalendar, 0, std::stoi(astrField[1].substr(0, 4)),
+                                         std::stoi(astrField[1].substr(5, 2)), std::stoi(astrField[1].substr(8, 2)), date);
+        if (astrField[2].empty()) {
+            EXPECT_FALSE(bInRange) << strLine;
+            continue;
+        }
+        ASSERT_TRUE(bInRange) << strLine;
+        EXPECT_EQ(std::to_string(date.nYear) + "-" + std::to_string(date.nMonth) + "-" + std::to_string(date.nDay) +
+                      " " + Utf16ToUtf8(date.strEra),
+                  astrField[2] + "-" + astrField[3] + "-" + astrField[4] + " " + astrField[5])
+            << strLine;
+        ++nRows;
+    }
+    EXPECT_GT(nRows, 10000);
+}
+
+TEST(Calendar, PublishedDates)
+{
+    // Dates each calendar's own publications give: Windows' documentation of its
+    // calendars, Nowruz, 1 Muharram and Ramadan by the Saudi Um Al-Qura calendar,
+    // Rosh Hashanah, the Japanese eras' first days.
+    const struct {
+        int nCalendar, nHijriAdjustment, nYear, nMonth, nDay;
+        int nCalendarYear, nCalendarMonth, nCalendarDay;
+    } aCases[] = {
+        {kCalendarThai, 0, 2001, 12, 25, 2544, 12, 25},
+        {kCalendarTaiwan, 0, 2001, 12, 25, 90, 12, 25},
+        {kCalendarKorean, 0, 2001, 12, 25, 4334, 12, 25},
+        {kCalendarJapanese, 0, 1989, 1, 7, 64, 1, 7},     // the last day of Showa
+        {kCalendarJapanese, 0, 1989, 1, 8, 1, 1, 8},      // Heisei 1
+        {kCalendarJapanese, 0, 2019, 5, 1, 1, 5, 1},      // Reiwa 1
+        {kCalendarPersian, 0, 2021, 3, 21, 1400, 1, 1},   // Nowruz 1400
+        {kCalendarPersian, 0, 2025, 3, 20, 1403, 12, 30}, // 30 Esfand 1403, a leap day
+        {kCalendarUmAlQura, 0, 2023, 3, 23, 1444, 9, 1},  // 1 Ramadan 1444
+        {kCalendarUmAlQura, 0, 2023, 7, 19, 1445, 1, 1},  // 1 Muharram 1445
+        {kCalendarHebrew, 0, 2023, 9, 16, 5784, 1, 1},    // Rosh Hashanah 5784
+        {kCalendarHebrew, 0, 2045, 9, 12, 5806, 1, 1},    // Rosh Hashanah 5806 (hebcal)
+        {kCalendarHebrew, 0, 2046, 10, 1, 5807, 1, 1},    // Rosh Hashanah 5807 (hebcal)
+        {kCalendarHebrew, 0, 2024, 3, 11, 5784, 7, 1},    // 1 Adar II 5784, a leap year
+        {kCalendarHebrew, 0, 2023, 4, 6, 5783, 7, 15},    // Passover 5783, a common year: Nisan 7th
+        {kCalendarHijri, 0, 1979, 11, 20, 1400, 1, 1},    // 1 Muharram 1400, tabular
+        {kCalendarHijri, 1, 1979, 11, 20, 1400, 1, 2},    // AddHijriDate+1
+        {kCalendarHijri, -1, 1979, 11, 21, 1400, 1, 1},
+        {kCalendarGregorian, 0, 2001, 12, 25, 2001, 12, 25},
+        {99, 0, 2001, 12, 25, 2001, 12, 25},              // no such type: Gregorian
+    };
+    for (const auto& test : aCases) {
+        SCOPED_TRACE(std::to_string(test.nCalendar) + " " + std::to_string(test.nYear) + "-" +
+                     std::to_string(test.nMonth) + "-" + std::to_string(test.nDay));
+        CALENDARDATE date;
+        ASSERT_TRUE(ToCalendar(test.nCalendar, test.nHijriAdjustment, test.nYear, test.nMonth, test.nDay, date));
+        EXPECT_EQ(date.nYear, test.nCalendarYear);
+        EXPECT_EQ(date.nMonth, test.nCalendarMonth);
+        EXPECT_EQ(date.nDay, test.nCalendarDay);
+    }
+    CALENDARDATE date;
+    EXPECT_FALSE(ToCalendar(kCalendarTaiwan, 0, 1911, 12, 31, date));
+    EXPECT_FALSE(ToCalendar(kCalendarUmAlQura, 0, 1900, 4, 29, date));
+    EXPECT_FALSE(ToCalendar(kCalendarUmAlQura, 0, 2077, 11, 17, date));
+    for (const auto& [strSetting, nDays] : std::vector<std::pair<std::u16string, int>>{
+             {u"AddHijriDate", -1}, {u"AddHijriDate+1", 1}, {u"AddHijriDate-2", -2},
+             {u"AddHijriDate+3", 0}, {u"", 0}, {u"1", 0}}) {
+        EXPECT_EQ(HijriAdjustment(strSetting), nDays) << Utf16ToUtf8(strSetting);
+    }
 }
 
 TEST(CodePage, UnknownCodePageIsWestern)

@@ -17,7 +17,7 @@ void AppendNumber(std::u16string& strText, int nValue, int nMinDigits)
 }  // namespace
 
 bool FormatDatePicture(std::u16string_view strPicture, int nYear, int nMonth, int nDay,
-                       std::u16string& strText)
+                       std::u16string& strText, std::u16string_view strEra)
 {
     strText.clear();
     for (std::size_t nPos = 0; nPos < strPicture.size();) {
@@ -56,8 +56,12 @@ bool FormatDatePicture(std::u16string_view strPicture, int nYear, int nMonth, in
                 AppendNumber(strText, nYear, 1);
             break;
         case u'g':
-            strText.clear();
-            return false;  // the era's name
+            if (strEra.empty()) {
+                strText.clear();
+                return false;  // the era's name, of the locale
+            }
+            strText.append(strEra);
+            break;
         default:
             strText.append(strPicture.substr(nPos, nCount));
             break;

@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
@@ -225,13 +226,20 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string
         nDay > DaysInMonth(nYear, nMonth))
         return;
     const CSystem& system = CSystem::Get();
-    std::u16string strDate;
-    if (!system.ShortDatePicture().empty() &&
-        FormatDatePicture(system.ShortDatePicture(), nYear, nMonth, nDay, strDate)) {
-        strText = system.CodePage().FromUtf16(strDate);
+    if (system.ShortDatePicture().empty()) {
+        FormatLibraryDate(nYear, nMonth, nDay, strText);
         return;
     }
-    FormatLibraryDate(nYear, nMonth, nDay, strText);
+    // The date's numbers in the system's calendar; a date outside its range has
+    // no short date, as GetDateFormatA refuses it.
+    CALENDARDATE date;
+    if (!ToCalendar(system.Calendar(), system.HijriAdjustment(), nYear, nMonth, nDay, date))
+        return;
+    std::u16string strDate;
+    if (FormatDatePicture(system.ShortDatePicture(), date.nYear, date.nMonth, date.nDay, strDate, date.strEra))
+        strText = system.CodePage().FromUtf16(strDate);
+    else
+        FormatLibraryDate(nYear, nMonth, nDay, strText);
 }
 
 }  // namespace plat

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/codes.h"
+#include "platform/posix/calendar.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ bool IsStringType(uint32_t dwType)
     return dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ;
 }
 
-// The leading decimal number of a code page setting, 0 when it has none.
+// The leading decimal number of a setting (a code page, a calendar type), 0 when it
+// has none.
 uint32_t CodePageNumber(std::u16string_view strText)
 {
     uint32_t nCodePage = 0;
@@ -126,9 +128,14 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
         nCodePage = ParseCodePage(value);
     pSystem->m_pCodePage = std::make_unique<CCodePage>(nCodePage != 0 ? nCodePage : kDefaultCodePage);
     const std::string strUser = ReadWholeFile(strPrefix + "/user.reg");
-    if (FindWineRegistryValue(strUser, Widen(kInternationalKey), u"sShortDate", value) &&
-        IsStringType(value.dwType))
-        pSystem->m_strDatePicture = StoredString(value.strBytes);
+    std::u16string astrSettings[3];
+    for (auto [szName, pstrSetting] : {std::pair{u"sShortDate", &astrSettings[0]},
+                                       std::pair{u"iCalendarType", &astrSettings[1]},
+                                       std::pair{u"AddHijriDate", &astrSettings[2]}})
+        if (FindWineRegistryValue(strUser, Widen(kInternationalKey), szName, value) && IsStringType(value.dwType))
+            *pstrSetting = StoredString(value.strBytes);
+    pSystem->m_strDatePicture = astrSettings[0];
+    pSystem->SetCalendar(astrSettings[1], astrSettings[2]);
     return pSystem;
 }
 
@@ -298,9 +305,21 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
         m_strCommonAppData = CodePage().FromUtf16(strText);
     }
 
-    // The short date picture of the default user's settings; none when missing.
-    if (!ReadString(defaultHive, strDefaultPath, kInternationalKey, "sShortDate", m_strDatePicture, bFound))
+    // The short date picture and the calendar of the default user's settings; none
+    // when missing.
+    std::u16string strCalendar, strHijriAdjustment;
+    if (!ReadString(defaultHive, strDefaultPath, kInternationalKey, "sShortDate", m_strDatePicture, bFound) ||
+        !ReadString(defaultHive, strDefaultPath, kInternationalKey, "iCalendarType", strCalendar, bFound) ||
+        !ReadString(defaultHive, strDefaultPath, kInternationalKey, "AddHijriDate", strHijriAdjustment, bFound))
         return;
+    SetCalendar(strCalendar, strHijriAdjustment);
+}
+
+void CSystem::SetCalendar(const std::u16string& strType, const std::u16string& strHijriAdjustment)
+{
+    const uint32_t nType = CodePageNumber(strType);
+    m_nCalendar = nType != 0 ? static_cast<int>(nType) : kCalendarGregorian;
+    m_nHijriAdjustment = ::HijriAdjustment(strHijriAdjustment);
 }
 
 VOLUMEPATH CSystem::Drive(char chDrive) const

@@ -48,6 +48,10 @@ public:
     const CCodePage& CodePage() const { return *m_pCodePage; }
     // The short date picture of the system's settings; empty when it has none.
     const std::u16string& ShortDatePicture() const { return m_strDatePicture; }
+    // The calendar of the system's settings ("iCalendarType", CAL_GREGORIAN when
+    // none), and the days its "AddHijriDate" adds to a Hijri date.
+    int Calendar() const { return m_nCalendar; }
+    int HijriAdjustment() const { return m_nHijriAdjustment; }
     uint32_t MajorVersion() const { return m_nMajorVersion; }
     // In the code page: the system directory, and the all-users application-data
     // folder (empty when the system does not say).
@@ -59,6 +63,8 @@ public:
 private:
     CSystem() = default;
     void OpenDriveRegistry(const std::string& strVolume);
+    // The calendar settings beside the short date picture.
+    void SetCalendar(const std::u16string& strType, const std::u16string& strHijriAdjustment);
     bool FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,
                         CHive::Found& found) const;
     // A setting of the drive's hives that must be a string (or a number), or
@@ -77,6 +83,8 @@ private:
     std::string m_strError;
     std::unique_ptr<CCodePage> m_pCodePage;
     std::u16string m_strDatePicture;
+    int m_nCalendar = 1;
+    int m_nHijriAdjustment = 0;
     uint32_t m_nMajorVersion = 6;
     std::string m_strSystemDirectory = "C:\\windows\\system32";
     std::string m_strCommonAppData = "C:\\ProgramData";
