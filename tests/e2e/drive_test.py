@@ -397,6 +397,49 @@ class CodePages(unittest.TestCase):
                 self.assertIn("is not a system code page", stderr)
 
 
+class Calendars(unittest.TestCase):
+    """Stand-in drives of a Saudi (ar-SA: code page 1256, Um Al-Qura) and an Iranian
+    (fa-IR: 1256, Persian) system: the dates are counted in their calendars, as
+    ICU (python3-icu) counts them."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vh-calendar-")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def test_saudi_and_iranian_systems(self):
+        import icu
+        cases = {"ar_SA": ("23", "islamic-umalqura", "dd/MM/yy"), "fa_IR": ("22", "persian", "dd/MM/yyyy")}
+        for name, (kind, calendar, picture) in cases.items():
+            with self.subTest(name):
+                drive = make_drive(os.path.join(self.work, name), "win10", "en_US",
+                                   system={"Select": {"Current": (REG_DWORD, 1)},
+                                           r"ControlSet001\Control\Nls\CodePage": {"ACP": (REG_SZ, "1256")}},
+                                   default={r"Control Panel\International": {
+                                       "sShortDate": (REG_SZ, picture), "iCalendarType": (REG_SZ, kind)}})
+                install(drive, "win10", "en_US")
+                cwd = fresh_folder(os.path.join(self.work, "run-" + name))
+                done = subprocess.run(COMMANDS["linux"], cwd=cwd, stderr=subprocess.PIPE,
+                                      env=locale_env(None, VIRUSHIST_SYSTEM_DRIVE=drive,
+                                                     WINEPREFIX=os.path.join(self.work, "none")))
+                check_no_sanitizer_report(self, done.stderr)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                rows = parse_rows(self, read_history(cwd), "cp1256")
+                # The logs' events are of 4 January 2001.
+                counted = icu.Calendar.createInstance(icu.TimeZone.getGMT(),
+                                                      icu.Locale("en_US@calendar=" + calendar))
+                gregorian = icu.GregorianCalendar(icu.TimeZone.getGMT())
+                gregorian.clear()
+                gregorian.set(2001, 0, 4)
+                counted.setTime(gregorian.getTime())
+                fields = icu.UCalendarDateFields
+                year = counted.get(fields.YEAR)
+                date = "%02d/%02d/%s" % (counted.get(fields.DATE), counted.get(fields.MONTH) + 1,
+                                         year % 100 if picture.endswith("/yy") else year)
+                self.assertEqual([row[0] for row in rows], [date, date])
+
+
 def make_large_software(path, keys, vendors=300, products=50, versions=20):
     """A SOFTWARE hive with the given keys and vendors x products x versions more
     (300,000), each with a 250-byte value: over 100 MB. (Few children a key: libhivex

@@ -101,6 +101,12 @@ LOCALES = {
 }
 
 
+# Wine ignores the calendar of the system's settings; Windows and the Linux build
+# count the year in it: th-TH's is 7, Thai Buddhist (2001 is 2544). The one
+# difference the Linux build's file has from Wine's.
+CALENDAR_YEARS = {"th_TH": (b"/2001,", b"/2544,")}
+
+
 def log_line(time, computer, user, virus, path, container, description):
     """One virus event: a quoted path when it holds a comma, a quoted description."""
     if "," in path:
@@ -180,17 +186,25 @@ class Locales(unittest.TestCase):
                 for row in rows:
                     self.assertEqual((row[2], row[5], row[6]), (virus, computer, user))
                 self.assertEqual(len(set(row[0] for row in rows)), 2)
-                # The Linux build writes the same bytes, whatever its own locale.
+                # The Linux build writes the same bytes, whatever its own locale, but
+                # for the year of a calendar Wine ignores.
+                expected = windows
+                if locale in CALENDAR_YEARS:
+                    wine_year, year = CALENDAR_YEARS[locale]
+                    self.assertEqual(windows.count(wine_year), len(rows))
+                    expected = windows.replace(wine_year, year)
                 for linux_locale in (locale, None):
                     status, linux = self.run_export("linux", linux_locale)
                     self.assertEqual(status, 0, linux_locale)
-                    self.assertEqual(linux, windows, linux_locale)
+                    self.assertEqual(linux, expected, linux_locale)
         # A pattern in the locale's script, typed in a UTF-8 shell, finds the first
         # log alone, on both builds.
         pattern = logs[0][:2] + "*"
         status, windows = self.run_export("windows", locale, pattern)
         self.assertEqual(status, 0)
         self.assertEqual(len(parse_rows(self, windows, codec)), len(paths))
+        if locale in CALENDAR_YEARS:
+            windows = windows.replace(*CALENDAR_YEARS[locale])
         for linux_locale in (locale, "C", None):
             self.assertEqual(self.run_export("linux", linux_locale, pattern), (0, windows), linux_locale)
 
