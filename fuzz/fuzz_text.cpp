@@ -1,11 +1,12 @@
 // Fuzz target: the POSIX layer's text pieces on arbitrary bytes: the code-page
-// conversions of every system code page, both ways, and date pictures.
+// conversions of every system code page, both ways, calendars and date pictures.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
 
@@ -50,10 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
         std::abort();
     (void)Utf16ToUtf8(strUnits);
 
-    // Bytes as a date picture: formatted or refused, never more than the picture and
-    // the numbers it asks for.
-    std::u16string strDate;
-    if (FormatDatePicture(strWide, nYear, nMonth, nDay, strDate) && strDate.size() > 5 * strWide.size())
-        std::abort();
+    // Bytes as a date picture, the date in a calendar: formatted or refused, never
+    // more than the picture and the numbers and era it asks for.
+    CALENDARDATE date;
+    if (ToCalendar(pData[2] % 32, pData[3] % 5 - 2, nYear, nMonth, nDay, date)) {
+        if (date.nMonth < 1 || date.nMonth > 13 || date.nDay < 1 || date.nDay > 31)
+            std::abort();
+        std::u16string strDate;
+        if (FormatDatePicture(strWide, date.nYear, date.nMonth, date.nDay, strDate, date.strEra) &&
+            strDate.size() > 5 * strWide.size())
+            std::abort();
+    }
     return 0;
 }
