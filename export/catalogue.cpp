@@ -1,24 +1,30 @@
-// The catalogue lookup over the compiled string table.
+// The catalogue lookup over the executable's string table, as the platform loads it.
 #include "export/catalogue.h"
 
+#include <deque>
 #include <vector>
 
-#include "resources/string_table.h"
+#include "platform/platform.h"
 
 std::string_view FindCatalogueText(uint32_t nID)
 {
-    // Every row looks up several texts: an index from each 16-bit id to its entry
-    // (0 for none, else the entry's place plus one) makes that one step. Places are
-    // 16-bit, as the ids are: a table of 8-bit places would cap the catalogue at 255.
-    static const std::vector<uint16_t> awIndex = [] {
-        std::vector<uint16_t> awPlaces(0x10000, 0);
-        for (unsigned i = 0; i < g_nCatalogueSize; ++i)
-            awPlaces[g_aCatalogue[i].wID] = static_cast<uint16_t>(i + 1);
-        return awPlaces;
-    }();
-    if (nID >= awIndex.size() || awIndex[nID] == 0)
+    // Every row looks up several texts: each id's text is loaded once and kept, and
+    // an index from each 16-bit id to it (-1 not yet loaded, -2 none, else its
+    // place) makes every later lookup one step.
+    static std::vector<int32_t> anIndex(0x10000, -1);
+    static std::deque<std::string> astrTexts;
+    if (nID >= anIndex.size())
         return {};
-    return g_aCatalogue[awIndex[nID] - 1].strText;
+    if (anIndex[nID] == -1) {
+        std::string strText;
+        if (plat::LoadStringResource(nID, strText) && !strText.empty()) {
+            astrTexts.push_back(std::move(strText));
+            anIndex[nID] = static_cast<int32_t>(astrTexts.size() - 1);
+        } else {
+            anIndex[nID] = -2;
+        }
+    }
+    return anIndex[nID] < 0 ? std::string_view() : std::string_view(astrTexts[anIndex[nID]]);
 }
 
 bool LoadCatalogueString(std::string& strText, uint32_t nID)

@@ -85,6 +85,13 @@ Search* FindFirst(const char* szPattern, FindData* pData);
 bool FindNext(Search* pSearch, FindData* pData);  // FindNextFileA
 void CloseSearch(Search* pSearch);
 
+// --- Resources ---------------------------------------------------------------------
+
+// LoadStringA from the executable's string table: the text of nID; false when the
+// table has none. The POSIX layer has the same table, generated from the same
+// resource file.
+bool LoadStringResource(uint32_t nID, std::string& strText);
+
 // --- Messages and dates --------------------------------------------------------------
 
 // MessageBoxA(no owner, text, caption, MB_OK).

@@ -1,4 +1,5 @@
-// The display texts of the history export, keyed by catalogue id.
+// The display texts of the history export, keyed by catalogue id: the string table
+// generated from resources/virushist.rc (cmake/string_table.cmake).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,6 @@ struct CatalogueEntry {
     std::string_view strText;
 };
 
-// Sorted by id.
+// In the order of the resource file.
 extern const CatalogueEntry g_aCatalogue[];
 extern const unsigned g_nCatalogueSize;

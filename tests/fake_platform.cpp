@@ -1,5 +1,6 @@
 // The scripted platform behind the unit tests.
 #include "tests/fake_platform.h"
+#include "resources/string_table.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -179,6 +180,16 @@ void CloseSearch(Search* pSearch)
 {
     --g_fake.nSearchesOpen;
     delete pSearch;
+}
+
+bool LoadStringResource(uint32_t nID, std::string& strText)
+{
+    for (unsigned i = 0; i < g_nCatalogueSize; ++i)
+        if (g_aCatalogue[i].wID == nID) {
+            strText.assign(g_aCatalogue[i].strText);
+            return true;
+        }
+    return false;
 }
 
 std::string ArgumentText(const char* szArgument)

@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "resources/string_table.h"
 #include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
@@ -197,6 +198,16 @@ int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
         return E_INVALIDARG;
     std::memcpy(szPath, strPath.c_str(), strPath.size() + 1);
     return 0;
+}
+
+bool LoadStringResource(uint32_t nID, std::string& strText)
+{
+    for (unsigned i = 0; i < g_nCatalogueSize; ++i)
+        if (g_aCatalogue[i].wID == nID) {
+            strText.assign(g_aCatalogue[i].strText);
+            return true;
+        }
+    return false;
 }
 
 std::string ArgumentText(const char* szArgument)

@@ -150,6 +150,17 @@ void CloseSearch(Search* pSearch)
     ::FindClose(reinterpret_cast<HANDLE>(pSearch));
 }
 
+bool LoadStringResource(uint32_t nID, std::string& strText)
+{
+    // A string-table text is at most 4,095 characters.
+    char szText[4096];
+    const int nLength = LoadStringA(GetModuleHandleA(nullptr), nID, szText, sizeof(szText));
+    if (nLength <= 0)
+        return false;
+    strText.assign(szText, static_cast<std::size_t>(nLength));
+    return true;
+}
+
 std::string ArgumentText(const char* szArgument)
 {
     return szArgument;
