@@ -121,6 +121,13 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
 {
     std::unique_ptr<CSystem> pSystem(new CSystem);
     pSystem->m_strRoot = strPrefix;
+    // Without its machine registry there is no Windows system here to read, which a
+    // first run with nothing named should say, not "not installed".
+    struct stat info;
+    if (stat((strPrefix + "/system.reg").c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        pSystem->m_strError = strPrefix + ": no Wine prefix here (no system.reg); name the Windows system to "
+                              "read with WINEPREFIX=<prefix folder> or VIRUSHIST_SYSTEM_DRIVE=<mounted drive or "
+                              "disk image>";
     pSystem->m_strMachineRegistry = ReadWholeFile(strPrefix + "/system.reg");
     REGVALUE value;
     uint32_t nCodePage = 0;

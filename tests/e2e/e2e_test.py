@@ -133,6 +133,30 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual([r[0] for r in results], [1, 1])
         self.assertEqual([r[1] for r in results], [b"old\r\n", b"old\r\n"])
 
+    def test_no_system_to_read(self):
+        # The first run after installing, with nothing named: no ~/.wine, no
+        # $WINEPREFIX, no $VIRUSHIST_SYSTEM_DRIVE; and a prefix folder without its
+        # registry. There is no system to read: exit 7, one line that names the folder
+        # and the two ways to name a system, the history file untouched.
+        home = os.path.join(self.work, "home")
+        os.makedirs(os.path.join(home, "empty-prefix"), exist_ok=True)
+        base = {k: v for k, v in self.env.items() if k not in ("WINEPREFIX", "VIRUSHIST_SYSTEM_DRIVE")}
+        for env, folder in ((dict(base, HOME=home), os.path.join(home, ".wine")),
+                            (dict(base, HOME=home, WINEPREFIX=os.path.join(home, "empty-prefix")),
+                             os.path.join(home, "empty-prefix"))):
+            with self.subTest(folder=folder):
+                cwd = os.path.join(self.work, "run-nothing")
+                shutil.rmtree(cwd, ignore_errors=True)
+                os.makedirs(cwd)
+                old_history(cwd)
+                done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, capture_output=True)
+                check_no_sanitizer_report(self, done.stderr)
+                self.assertEqual((done.returncode, read_history(cwd)), (7, b"old\r\n"))
+                message = done.stderr.decode()
+                self.assertEqual(message.count("\n"), 1, message)
+                for word in (folder, "WINEPREFIX", "VIRUSHIST_SYSTEM_DRIVE"):
+                    self.assertIn(word, message)
+
 
 if __name__ == "__main__":
     result = unittest.main(exit=False, verbosity=2).result
