@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 struct CatalogueEntry {
@@ -13,3 +14,6 @@ struct CatalogueEntry {
 // In the order of the resource file.
 extern const CatalogueEntry g_aCatalogue[];
 extern const unsigned g_nCatalogueSize;
+
+// The text of nID in the table; false when the table has none.
+bool FindStringTableText(uint32_t nID, std::string& strText);

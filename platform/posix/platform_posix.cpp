@@ -202,12 +202,7 @@ int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
 
 bool LoadStringResource(uint32_t nID, std::string& strText)
 {
-    for (unsigned i = 0; i < g_nCatalogueSize; ++i)
-        if (g_aCatalogue[i].wID == nID) {
-            strText.assign(g_aCatalogue[i].strText);
-            return true;
-        }
-    return false;
+    return FindStringTableText(nID, strText);
 }
 
 std::string ArgumentText(const char* szArgument)
