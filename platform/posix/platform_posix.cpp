@@ -16,13 +16,13 @@
 #include <ctime>
 
 #include "platform/platform.h"
-#include "resources/string_table.h"
 #include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/system.h"
+#include "resources/string_table.h"
 
 namespace plat {
 

@@ -45,7 +45,7 @@ bool IsStringType(uint32_t dwType)
 
 // The leading decimal number of a setting (a code page, a calendar type), 0 when it
 // has none.
-uint32_t CodePageNumber(std::u16string_view strText)
+uint32_t LeadingNumber(std::u16string_view strText)
 {
     uint32_t nCodePage = 0;
     for (char16_t wChar : strText) {
@@ -244,7 +244,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
         return;
     // Windows sets one of its system code pages there; any other value is a hive
     // this program cannot read the system's text by.
-    const uint32_t nCodePage = bFound ? CodePageNumber(strText) : 0;
+    const uint32_t nCodePage = bFound ? LeadingNumber(strText) : 0;
     if (!IsSystemCodePage(nCodePage)) {
         m_strError = strSystemPath + ": " + m_strControlSet + "\\Control\\Nls\\CodePage\\ACP " +
                      (bFound ? "is not a system code page (\"" + Utf16ToUtf8(strText) + "\")"
@@ -324,7 +324,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
 
 void CSystem::SetCalendar(const std::u16string& strType, const std::u16string& strHijriAdjustment)
 {
-    const uint32_t nType = CodePageNumber(strType);
+    const uint32_t nType = LeadingNumber(strType);
     m_nCalendar = nType != 0 ? static_cast<int>(nType) : kCalendarGregorian;
     m_nHijriAdjustment = ::HijriAdjustment(strHijriAdjustment);
 }
@@ -395,5 +395,5 @@ uint32_t CopyValueAnsi(const REGVALUE& value, const CCodePage& codePage, unsigne
 
 uint32_t ParseCodePage(const REGVALUE& value)
 {
-    return IsStringType(value.dwType) ? CodePageNumber(Utf16FromBytes(value.strBytes)) : 0;
+    return IsStringType(value.dwType) ? LeadingNumber(Utf16FromBytes(value.strBytes)) : 0;
 }
