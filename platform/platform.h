@@ -1,7 +1,8 @@
 // The one interface through which the portable code reaches the operating system.
 // Implemented by platform/win32 (the real Win32 API), platform/posix (a Windows
-// system read from outside: a Wine prefix or a mounted system drive) and, for the
-// unit tests, a scripted fake. Text crosses it in the system's ANSI code page.
+// system read from outside: a Wine prefix, a mounted system drive or a disk image)
+// and, for the unit tests, a scripted fake. Text crosses it in the system's ANSI
+// code page.
 #pragma once
 
 #include <cstddef>

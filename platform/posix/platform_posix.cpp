@@ -1,9 +1,10 @@
 // The platform on POSIX: the Windows system of this run (system.h) seen as the
 // local machine. Version, system directory and the all-users folder are the
 // system's; on a Wine prefix the user is the login name and the user folders are
-// Wine's, on a mounted drive no user is logged on. The shell library is part of the
-// layer; the message box goes to standard error; the short date is the system's
-// own picture.
+// Wine's, on a mounted drive or image no user is logged on. The shell library is
+// part of the layer; the message box goes to standard error; the short date is the
+// system's own picture in its calendar; the string table is the one generated from
+// the Windows resource file; the command line is converted to the system's code page.
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
