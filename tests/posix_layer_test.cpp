@@ -430,6 +430,15 @@ std::string Unhex(const std::string& strHex)
     return strBytes;
 }
 
+// UTF-16 units written as hexadecimal, four digits each.
+std::u16string UnhexUnits(const std::string& strHex)
+{
+    std::u16string strUnits;
+    for (std::size_t i = 0; i + 3 < strHex.size(); i += 4)
+        strUnits += static_cast<char16_t>(std::stoi(strHex.substr(i, 4), nullptr, 16));
+    return strUnits;
+}
+
 TEST(CodePage, EverySystemCodePageAsWindowsConvertsIt)
 {
     // Windows' tables, made under Wine by tools/codepage_table.cpp: each character of
@@ -479,20 +488,10 @@ TEST(CodePage, EverySystemCodePageAsWindowsConvertsIt)
                 if (pCodePage->FromUtf16(std::u16string(1, static_cast<char16_t>(nIn + i))) != BytesOf(nOut + i))
                     mismatch(nCodePage, "writes " + std::to_string(nIn + i));
             } else if (strDirection == "S") {
-                const std::string strUnits = Unhex(strOut);
-                std::u16string strExpected;
-                for (std::size_t j = 0; j + 1 < strUnits.size(); j += 2)
-                    strExpected += static_cast<char16_t>(static_cast<unsigned char>(strUnits[j]) << 8 |
-                                                         static_cast<unsigned char>(strUnits[j + 1]));
-                if (pCodePage->ToUtf16(Unhex(strIn)) != strExpected)
+                if (pCodePage->ToUtf16(Unhex(strIn)) != UnhexUnits(strOut))
                     mismatch(nCodePage, "reads " + strIn);
             } else if (strDirection == "U") {
-                const std::string strUnits = Unhex(strIn);
-                std::u16string strText;
-                for (std::size_t j = 0; j + 1 < strUnits.size(); j += 2)
-                    strText += static_cast<char16_t>(static_cast<unsigned char>(strUnits[j]) << 8 |
-                                                     static_cast<unsigned char>(strUnits[j + 1]));
-                if (pCodePage->FromUtf16(strText) != Unhex(strOut))
+                if (pCodePage->FromUtf16(UnhexUnits(strIn)) != Unhex(strOut))
                     mismatch(nCodePage, "writes " + strIn);
             }
         }
