@@ -80,19 +80,15 @@ File* OpenForWriting(const char* szPath, int nFlags)
         return true;
     }();
     (void)bNoSizeSignal;
-    int nFd = -1;
-    if (IsBareName(szPath)) {
-        nFd = open(szPath, nFlags | O_CLOEXEC, 0666);
-    } else {
-        const VOLUMEPATH direct = DirectPath(szPath);
-        if (direct.pVolume != nullptr && !direct.pVolume->IsWritable()) {
-            SetLastError(ERROR_WRITE_PROTECT);
-            return nullptr;
-        }
-        nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC, 0666);
-        if (nFd < 0 && errno == ENOENT)
-            nFd = open(ResolvePath(szPath).strPath.c_str(), nFlags | O_CLOEXEC, 0666);
+    const bool bBareName = IsBareName(szPath);
+    const VOLUMEPATH direct = bBareName ? VOLUMEPATH{&HostVolume(), szPath} : DirectPath(szPath);
+    if (direct.pVolume != nullptr && !direct.pVolume->IsWritable()) {
+        SetLastError(ERROR_WRITE_PROTECT);
+        return nullptr;
     }
+    int nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC, 0666);
+    if (nFd < 0 && errno == ENOENT)
+        nFd = open(ResolvePath(szPath).strPath.c_str(), nFlags | O_CLOEXEC, 0666);
     if (nFd < 0) {
         SetLastError(ErrorFromErrno(errno));
         return nullptr;
