@@ -198,8 +198,13 @@ class Locales(unittest.TestCase):
         env = self.env_for(locale)
         subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
-        subprocess.run(["wine", "reg", "add", KEY, "/v", "Home Directory", "/d", home, "/f"],
-                       env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The prefix is whole once its wineserver is done; under load a first
+        # "wine reg add" can still fail, and is tried once more.
+        subprocess.run(["wineserver", "-w"], env=env, check=True)
+        add = ["wine", "reg", "add", KEY, "/v", "Home Directory", "/d", home, "/f"]
+        if subprocess.run(add, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            subprocess.run(["wineserver", "-w"], env=env, check=True)
+            subprocess.run(add, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         subprocess.run(["wineserver", "-w"], env=env, check=True)
         drive_c = os.path.join(self.prefix, "drive_c")
         self.home_logs = os.path.join(drive_c, *home[3:].split("\\"), "logs")
