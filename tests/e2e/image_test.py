@@ -130,9 +130,9 @@ class Images(unittest.TestCase):
                          self.run_linux(self.folders["winxp-mbr"])[:2])
 
     def test_ntfs_allocated_compressed_and_unreadable_files(self):
-        # In the logs folder: a compressed log, a deleted one, one behind a WOF
-        # reparse point and one encrypted (EFS): the two last read as logs that
-        # cannot be read (exit 4), never as rows.
+        # In the logs folder: a compressed log, a deleted one, one with a DOS name,
+        # one behind a WOF reparse point and one encrypted (EFS): the two last read
+        # as logs that cannot be read (exit 4), never as rows.
         work = fresh_folder(os.path.join(self.work, "ntfs-files"))
         volume = images.ntfs_volume(os.path.join(work, "volume.img"), 16, self.folders["bare-ntfs"])
         with images.mounted_ntfs(volume) as mount:
@@ -145,6 +145,11 @@ class Images(unittest.TestCase):
                 with open(os.path.join(logs, name), "wb") as f:
                     f.write(line("Deleted") if name == "c.log" else line("Garbage") * 20)
             os.remove(os.path.join(logs, "c.log"))
+            # A long name with its DOS name beside it in the name index: one file.
+            with open(os.path.join(logs, "Long Name.log"), "wb") as f:
+                f.write(line("Long"))
+            subprocess.run(["setfattr", "-h", "-n", "system.ntfs_dos_name", "-v", "LONGNA~1.LOG",
+                            os.path.join(logs, "Long Name.log")], check=True)
             # A WOF reparse point: version 1, provider 2 (a file), file version 1, LZX.
             subprocess.run(["setfattr", "-h", "-n", "system.ntfs_reparse_data", "-v",
                             "0x170000800c000000010000000200000001000000",
@@ -157,7 +162,7 @@ class Images(unittest.TestCase):
         status, data, stderr = self.run_linux(volume)
         self.assertEqual(status, 0, stderr)
         self.assertEqual([row[2] for row in parse_rows(self, data, "cp932")],
-                         ["InVersion", "Second", "Compressed"])
+                         ["InVersion", "Second", "Compressed", "Long"])
         for pattern in ("wof.bad", "efs.bad"):
             with self.subTest(pattern):
                 self.assertEqual(self.run_linux(volume, pattern)[:2], (EXIT_INCOMPLETE, b""))
