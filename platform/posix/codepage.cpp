@@ -99,6 +99,26 @@ std::size_t ReplaceByte(const char*, std::size_t, std::string& strOutput)
     return 1;
 }
 
+// One character of a code page converted alone to UTF-16 with a fresh converter
+// state, flushed after it; empty when iconv does not convert it.
+std::u16string ConvertAlone(iconv_t hToUtf16, std::string_view strChar)
+{
+    if (hToUtf16 == kNoConverter)
+        return {};
+    char achIn[4];
+    strChar.copy(achIn, sizeof(achIn));
+    char* pIn = achIn;
+    std::size_t nIn = std::min(strChar.size(), sizeof(achIn));
+    char achOut[16];
+    char* pOut = achOut;
+    std::size_t nRoom = sizeof(achOut);
+    iconv(hToUtf16, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(hToUtf16, &pIn, &nIn, &pOut, &nRoom) == static_cast<std::size_t>(-1) ||
+        iconv(hToUtf16, nullptr, nullptr, &pOut, &nRoom) == static_cast<std::size_t>(-1))
+        return {};
+    return Utf16FromBytes(std::string_view(achOut, static_cast<std::size_t>(pOut - achOut)));
+}
+
 bool IsContinuation(unsigned char byByte)
 {
     return (byByte & 0xC0) == 0x80;
@@ -255,20 +275,9 @@ void CCodePage::BuildTable()
     const iconv_t hToUtf16 = iconv_open("UTF-16LE", IconvName(m_nCodePage).c_str());
     m_anBytes.assign(0x10000, -1);
     for (unsigned nByte = 0; nByte < 256; ++nByte) {
-        char chIn = static_cast<char>(nByte);
-        char* pIn = &chIn;
-        std::size_t nIn = 1;
-        char achOut[8];
-        char* pOut = achOut;
-        std::size_t nRoom = sizeof(achOut);
-        iconv(hToUtf16, nullptr, nullptr, nullptr, nullptr);
-        const bool bConverted = hToUtf16 != kNoConverter &&
-                                iconv(hToUtf16, &pIn, &nIn, &pOut, &nRoom) != static_cast<std::size_t>(-1) &&
-                                iconv(hToUtf16, nullptr, nullptr, &pOut, &nRoom) != static_cast<std::size_t>(-1) &&
-                                pOut - achOut == 2;
-        char16_t wChar = bConverted ? static_cast<char16_t>(static_cast<unsigned char>(achOut[0]) |
-                                                            static_cast<unsigned char>(achOut[1]) << 8)
-                                    : static_cast<char16_t>(nByte);
+        const char chByte = static_cast<char>(nByte);
+        const std::u16string strChar = ConvertAlone(hToUtf16, std::string_view(&chByte, 1));
+        char16_t wChar = strChar.size() == 1 ? strChar[0] : static_cast<char16_t>(nByte);
         for (const WINDOWSBYTES& bytes : kWindowsBytes)
             if (bytes.nCodePage == m_nCodePage && nByte >= bytes.byFirst && nByte <= bytes.byLast)
                 wChar = static_cast<char16_t>(bytes.wFirst + (nByte - bytes.byFirst));
@@ -340,15 +349,9 @@ std::u16string CCodePage::ToUtf16(std::string_view strAnsi) const
     for (std::size_t nPos = 0; nPos < strAnsi.size();) {
         const unsigned char byFirst = static_cast<unsigned char>(strAnsi[nPos]);
         const std::size_t nLength = m_leadBytes.abLead[byFirst] && nPos + 1 < strAnsi.size() ? 2 : 1;
-        char achIn[2] = {strAnsi[nPos], nLength == 2 ? strAnsi[nPos + 1] : '\0'};
-        char* pIn = achIn;
-        std::size_t nIn = nLength;
-        char achOut[8];
-        char* pOut = achOut;
-        std::size_t nRoom = sizeof(achOut);
-        iconv(m_hToUtf16, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(m_hToUtf16, &pIn, &nIn, &pOut, &nRoom) != static_cast<std::size_t>(-1) && pOut > achOut) {
-            strText += Utf16FromBytes(std::string_view(achOut, static_cast<std::size_t>(pOut - achOut)));
+        const std::u16string strChar = ConvertAlone(m_hToUtf16, strAnsi.substr(nPos, nLength));
+        if (!strChar.empty()) {
+            strText += strChar;
         } else {
             char16_t wChar = u'?';
             for (const WINDOWSCHARACTER& character : kWindowsCharacters)

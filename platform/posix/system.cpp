@@ -207,9 +207,11 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
     const std::string astrPlaces[] = {FindNoCase(*m_pVolume, m_strRoot, strConfig + "SYSTEM"),
                                       FindNoCase(*m_pVolume, m_strRoot, strConfig + "SOFTWARE"),
                                       FindNoCase(*m_pVolume, m_strRoot, strConfig + "DEFAULT")};
-    const std::string strSystemPath = m_pVolume->DisplayName(astrPlaces[0]);
-    const std::string strSoftwarePath = m_pVolume->DisplayName(astrPlaces[1]);
-    const std::string strDefaultPath = m_pVolume->DisplayName(astrPlaces[2]);
+    const std::string astrNames[] = {m_pVolume->DisplayName(astrPlaces[0]), m_pVolume->DisplayName(astrPlaces[1]),
+                                     m_pVolume->DisplayName(astrPlaces[2])};
+    const std::string& strSystemPath = astrNames[0];
+    const std::string& strSoftwarePath = astrNames[1];
+    const std::string& strDefaultPath = astrNames[2];
     CHive defaultHive;
     m_pSystemHive = std::make_unique<CHive>();
     m_pSoftware = std::make_unique<CHive>();
@@ -217,7 +219,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
     for (auto [pHive, nHive] : {std::pair{m_pSystemHive.get(), 0}, std::pair{m_pSoftware.get(), 1},
                                 std::pair{&defaultHive, 2}}) {
         if (!pHive->Open(*m_pVolume, astrPlaces[nHive], strWhy)) {
-            m_strError = m_pVolume->DisplayName(astrPlaces[nHive]) + ": " + strWhy;
+            m_strError = astrNames[nHive] + ": " + strWhy;
             return;
         }
     }
