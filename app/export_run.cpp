@@ -2,11 +2,13 @@
 // every matching log, line by line, to the history writer.
 #include "app/export_run.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/line_reader.h"
 #include "export/history_writer.h"
+#include "export/timeline_writer.h"
 #include "location/data_folder.h"
 #include "common/mbstring.h"
 #include "logentry/log_entry.h"
@@ -55,6 +57,17 @@ int ExportVirusHistory(int argc, char** argv)
     if (!FitsInPath(strSearch))
         return kExitPatternTooLong;
 
+    // The timeline first: a name that cannot be created leaves the history file as
+    // it was.
+    CTimelineWriter timeline;
+    CTimelineWriter* pTimeline = nullptr;
+    if (const char* szTimeline = std::getenv(kTimelineVariable); szTimeline != nullptr && *szTimeline != '\0') {
+        if (!timeline.Create(plat::ArgumentText(szTimeline).c_str())) {
+            plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
+            return kExitOutputNotCreatable;
+        }
+        pTimeline = &timeline;
+    }
     plat::File* pOutput = plat::CreateForWrite(kHistoryFileName);
     if (pOutput == nullptr) {
         plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
@@ -66,22 +79,24 @@ int ExportVirusHistory(int argc, char** argv)
     const std::string strFoundFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
     plat::FindData data{};
     plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
-    if (pSearch == nullptr)
-        return kExitSuccess;
     int nStatus = kExitSuccess;
+    if (pSearch == nullptr)
+        return timeline.Close() ? kExitSuccess : kExitIncomplete;
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         data.cFileName[plat::kMaxPath - 1] = '\0';
-        const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY);
+        const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY, pTimeline);
         if (nFileStatus != kExitSuccess)
             nStatus = nFileStatus;
     } while (nStatus != kExitRowDamaged && plat::FindNext(pSearch, &data));
     plat::CloseSearch(pSearch);
+    if (!timeline.Close() && nStatus == kExitSuccess)
+        nStatus = kExitIncomplete;
     return nStatus;
 }
 
-int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode)
+int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode, CTimelineWriter* pTimeline)
 {
     CLogEntry entry;
     const std::string strPath = std::string(szLogsFolder) + '\\' + szFileName;
@@ -91,21 +106,30 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode)
     if (pFile == nullptr)
         return kExitIncomplete;
 
+    if (pTimeline != nullptr)
+        pTimeline->BeginFile(strPath);
+
     bool bComplete = true;
     CLineReader reader(pFile);
     std::string_view strLine;
     CLineReader::Result result;
+    uint32_t nLine = 0;
     while ((result = reader.ReadLine(strLine)) == CLineReader::kLine) {
+        ++nLine;
         if (nMode != EXPORT_MODE_HISTORY) {
             entry.ParseLine(strLine);
             continue;
         }
         // Every text of a row comes from its own line, and only a virus event makes
         // one: the history export parses no other line, and of a virus event only
-        // the columns its row shows.
-        if (ReadEventType(strLine) != kVirusEvent)
+        // the columns its row shows. The timeline has every line but empty ones.
+        const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
+        if (bVirusEvent)
+            entry.ParseLine(strLine, CLogEntry::kRowColumns);
+        if (pTimeline != nullptr && !strLine.empty())
+            pTimeline->WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
+        if (!bVirusEvent)
             continue;
-        entry.ParseLine(strLine, CLogEntry::kRowColumns);
         const RowResult row = WriteHistoryRow(entry);
         if (row == kRowDamaged) {
             // A row after a damaged one would be joined to its part: nothing more

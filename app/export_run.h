@@ -25,8 +25,12 @@ enum ExitStatus {
 // Runs the export with the program's arguments and returns its exit status.
 int ExportVirusHistory(int argc, char** argv);
 
+class CTimelineWriter;
+
 // Reads one log file, szLogsFolder "\" szFileName, and hands each of its lines to
-// the history writer. Returns what the file makes of the run: kExitSuccess;
-// kExitIncomplete when it could not be read to its end or a row of it was lost; or
-// kExitRowDamaged, after which nothing more is written.
-int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode);
+// the history writer, and to the timeline when there is one. Returns what the file
+// makes of the run: kExitSuccess; kExitIncomplete when it could not be read to its
+// end or a row of it was lost; or kExitRowDamaged, after which nothing more is
+// written.
+int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
+                CTimelineWriter* pTimeline = nullptr);

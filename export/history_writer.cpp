@@ -74,30 +74,36 @@ void AppendCsvField(std::string& strRow, std::string_view strField)
     strRow.resize(nStart + static_cast<std::size_t>(WriteCsvField(pStart, strField) - pStart));
 }
 
+const char* const g_aszHistoryFieldNames[kHistoryFields] = {
+    "date",   "file_name",         "virus_name", "virus_type",       "action_taken",     "computer",  "user",
+    "original_location", "status", "current_location", "primary_action", "secondary_action", "scan_type",
+};
+
+void GetHistoryFields(const CLogEntry& entry, HISTORYFIELD (&aFields)[kHistoryFields])
+{
+    // The virus-type, action and scan-type fields are always catalogue texts; the
+    // others may be texts of the log or of the locale. The file name and both
+    // locations come from one split of the path.
+    const PATHPARTS parts = entry.GetPathParts();
+    aFields[0] = {entry.GetDateText(), false};
+    aFields[1] = {parts.strFileName, false};
+    aFields[2] = {entry.m_strVirusName, false};
+    aFields[3] = {entry.GetVirusTypeText(), true};
+    aFields[4] = {entry.GetActionText(entry.m_nActionTaken, 1), true};
+    aFields[5] = {entry.m_strComputer, false};
+    aFields[6] = {entry.m_strUser, false};
+    aFields[7] = {entry.GetLocationText(parts), false};
+    aFields[8] = {entry.GetStatusText(), false};
+    aFields[9] = {entry.GetCurrentLocationText(parts, IDS_QUARANTINE, IDS_DELETED), false};
+    aFields[10] = {entry.GetActionText(entry.m_nPrimaryAction, 0), true};
+    aFields[11] = {entry.GetActionText(entry.m_nSecondaryAction, 0), true};
+    aFields[12] = {entry.GetScanTypeText(), true};
+}
+
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
 {
-    // The virus-type, action and scan-type fields are always catalogue texts, none of
-    // which needs quotes; the others may be texts of the log or of the locale. The
-    // file name and both locations come from one split of the path.
-    const PATHPARTS parts = entry.GetPathParts();
-    const struct {
-        std::string_view strText;
-        bool bCatalogue;
-    } aFields[] = {
-        {entry.GetDateText(), false},
-        {parts.strFileName, false},
-        {entry.m_strVirusName, false},
-        {entry.GetVirusTypeText(), true},
-        {entry.GetActionText(entry.m_nActionTaken, 1), true},
-        {entry.m_strComputer, false},
-        {entry.m_strUser, false},
-        {entry.GetLocationText(parts), false},
-        {entry.GetStatusText(), false},
-        {entry.GetCurrentLocationText(parts, IDS_QUARANTINE, IDS_DELETED), false},
-        {entry.GetActionText(entry.m_nPrimaryAction, 0), true},
-        {entry.GetActionText(entry.m_nSecondaryAction, 0), true},
-        {entry.GetScanTypeText(), true},
-    };
+    HISTORYFIELD aFields[kHistoryFields];
+    GetHistoryFields(entry, aFields);
     // Sized for the longest row the fields can make, then written in place and cut
     // to what was written.
     std::size_t nMaxSize = 2;

@@ -1,6 +1,7 @@
 // Appending one log entry's row to the history file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,6 +21,15 @@ enum RowResult {
 // Appends the 13-field row of an entry of event type 5 to the history file, opening
 // and closing the file for this row alone; any other entry leaves the file untouched.
 RowResult WriteHistoryRow(const CLogEntry& entry);
+
+// The 13 fields of an entry's row, in their order, and their names in the timeline.
+constexpr std::size_t kHistoryFields = 13;
+struct HISTORYFIELD {
+    std::string_view strText;
+    bool bCatalogue;  // a catalogue text, which never needs quotes
+};
+void GetHistoryFields(const CLogEntry& entry, HISTORYFIELD (&aFields)[kHistoryFields]);
+extern const char* const g_aszHistoryFieldNames[kHistoryFields];
 
 // The row of an entry, fields joined by "," and ended by CR LF, into strRow.
 void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow);

@@ -73,9 +73,11 @@ bool ReadDigits(const char* p, int nCount, unsigned nBase, uint32_t& dwValue)
     return true;
 }
 
+}  // namespace
+
 // Column 0: "%2X%2X%2X%2X%2X%2X" into the six parts of the time. Parts the text does
 // not supply are 0, so a line's time never mixes with an earlier line's.
-void ScanTime(std::string_view strText, LOGTIME& time)
+bool ScanLogTime(std::string_view strText, LOGTIME& time)
 {
     uint8_t* const apbyParts[] = {&time.byYear, &time.byMonth,  &time.byDay,
                                   &time.byHour, &time.byMinute, &time.bySecond};
@@ -89,7 +91,7 @@ void ScanTime(std::string_view strText, LOGTIME& time)
         if (nParts == 6) {
             for (int i = 0; i < 6; ++i)
                 *apbyParts[i] = static_cast<uint8_t>(adwParts[i]);
-            return;
+            return true;
         }
     }
     bool bScanning = true;
@@ -98,7 +100,10 @@ void ScanTime(std::string_view strText, LOGTIME& time)
         bScanning = bScanning && ScanNumber(p, pEnd, 2, 16, dwValue);
         *pbyPart = bScanning ? static_cast<uint8_t>(dwValue) : 0;
     }
+    return bScanning;
 }
+
+namespace {
 
 // Walks the columns of one line from left to right. A column ends at a comma, which
 // also drops one double quote at its end; the last column is the rest of the line,
@@ -224,7 +229,7 @@ void CLogEntry::Reset()
 void CLogEntry::ParseLine(std::string_view strLine, ParseScope scope)
 {
     CColumnCursor columns(strLine);
-    ScanTime(columns.Next(), m_Time);
+    ScanLogTime(columns.Next(), m_Time);
     m_nEvent = columns.NextInteger();
     if (m_nEvent == kEventHoldTime || m_nEvent == kEventHoldTimeSecond) {
         m_HeldTime = m_Time;

@@ -134,6 +134,10 @@ private:
     void ScanStamp(std::string_view strText);
 };
 
+// Column 0's time scan, as ParseLine stores it in m_Time: true when all six parts
+// were read.
+bool ScanLogTime(std::string_view strText, LOGTIME& time);
+
 // The event type of a line, as ParseLine stores it in m_nEvent.
 int32_t ReadEventType(std::string_view strLine);
 

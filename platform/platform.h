@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/codes.h"
 
@@ -103,6 +104,36 @@ void ShowMessage(const char* szText, const char* szCaption);
 // platform rejects.
 void FormatShortDate(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond,
                      std::string& strText);
+
+// --- Time and text for the timeline ------------------------------------------------
+
+// A date and time of day: month 1 to 12.
+struct DATETIME {
+    int nYear;
+    int nMonth;
+    int nDay;
+    int nHour;
+    int nMinute;
+    int nSecond;
+};
+
+// The system's time zone, by its Windows key name in UTF-8 ("Pacific Standard
+// Time"); empty when the system keeps none.
+std::string TimeZoneName();
+
+// The UTC of one of the system's local times, by its time zone's rule for that
+// year, as TzSpecificLocalTimeToSystemTimeEx converts it; a system without a time
+// zone gives the local time itself. False when the zone's rule cannot convert it.
+bool LocalTimeToUtc(const DATETIME& local, DATETIME& utc);
+
+// Text of the system's ANSI code page in UTF-8, as MultiByteToWideChar reads it.
+std::string TextToUtf8(std::string_view strText);
+
+// The system the run reads, in UTF-8: the prefix, the drive folder or the image
+// file on Linux, the computer's name on Windows; and an image's Windows volume by
+// its start sector (empty for any other system).
+std::string SystemName();
+std::string SystemVolume();
 
 // --- Files -----------------------------------------------------------------------------
 

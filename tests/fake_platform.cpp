@@ -1,5 +1,6 @@
 // The scripted platform behind the unit tests.
 #include "tests/fake_platform.h"
+#include "common/clock.h"
 #include "resources/string_table.h"
 
 #include <algorithm>
@@ -265,6 +266,44 @@ void CloseFile(File* pFile)
 {
     --g_fake.nFilesOpen;
     delete pFile;
+}
+
+std::string TimeZoneName()
+{
+    return g_fake.strTimeZone;
+}
+
+bool LocalTimeToUtc(const DATETIME& local, DATETIME& utc)
+{
+    if (g_fake.bConversionFails)
+        return false;
+    utc = DateTimeOfMinutes(MinutesOf(local) + g_fake.nBias, local.nSecond);
+    return true;
+}
+
+std::string TextToUtf8(std::string_view strText)
+{
+    std::string strUtf8;
+    for (char ch : strText) {
+        const unsigned char by = static_cast<unsigned char>(ch);
+        if (by < 0x80) {
+            strUtf8 += ch;
+        } else {
+            strUtf8 += static_cast<char>(0xc0 | by >> 6);
+            strUtf8 += static_cast<char>(0x80 | (by & 0x3f));
+        }
+    }
+    return strUtf8;
+}
+
+std::string SystemName()
+{
+    return g_fake.strSystemName;
+}
+
+std::string SystemVolume()
+{
+    return g_fake.strSystemVolume;
 }
 
 }  // namespace plat

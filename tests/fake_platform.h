@@ -51,6 +51,15 @@ struct FakePlatform {
     std::vector<std::string> searched;
     int nSearchesOpen = 0;
 
+    // The time zone: its name (none when empty), a fixed bias (UTC = local + bias,
+    // in minutes), and whether conversions fail. Text in UTF-8 reads the code page
+    // as Latin-1.
+    std::string strTimeZone = "Test Standard Time";
+    int32_t nBias = 0;
+    bool bConversionFails = false;
+    std::string strSystemName = "fake system";
+    std::string strSystemVolume;
+
     // Message boxes: (text, caption).
     std::vector<std::pair<std::string, std::string>> messages;
 

@@ -433,7 +433,7 @@ std::string JoinSectors(const std::vector<uint64_t>& anSectors)
 }  // namespace
 
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
-                                         std::string& strError)
+                                         std::string& strError, std::string& strChosen)
 {
     std::string strLoadError;
     if (!LoadTsk(strLoadError)) {
@@ -475,6 +475,7 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
     }
     if (aCandidates.size() == 1) {
         aCandidates[0].pVolume->OwnImage();
+        strChosen = std::to_string(aCandidates[0].nSector);
         return std::move(aCandidates[0].pVolume);
     }
     if (aCandidates.empty()) {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/clock.h"
 #include "platform/platform.h"
 #include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
@@ -247,6 +248,42 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string
         strText = system.CodePage().FromUtf16(strDate);
     else
         FormatLibraryDate(nYear, nMonth, nDay, strText);
+}
+
+std::string TimeZoneName()
+{
+    const TIMEZONE* pZone = CSystem::Get().TimeZone();
+    return pZone != nullptr ? pZone->strKeyName : std::string();
+}
+
+bool LocalTimeToUtc(const DATETIME& local, DATETIME& utc)
+{
+    const TIMEZONE* pZone = CSystem::Get().TimeZone();
+    int32_t nBias = 0;
+    if (pZone != nullptr && !LocalBias(*pZone, local.nYear, local.nMonth, local.nDay, local.nHour, local.nMinute,
+                                       local.nSecond, nBias))
+        return false;
+    const DATETIME result = DateTimeOfMinutes(MinutesOf(local) + nBias, local.nSecond);
+    // The years a SYSTEMTIME holds.
+    if (result.nYear < 1601 || result.nYear > 30827)
+        return false;
+    utc = result;
+    return true;
+}
+
+std::string TextToUtf8(std::string_view strText)
+{
+    return CSystem::Get().CodePage().ToUtf8(strText);
+}
+
+std::string SystemName()
+{
+    return CSystem::Get().Name();
+}
+
+std::string SystemVolume()
+{
+    return CSystem::Get().Volume();
 }
 
 }  // namespace plat

@@ -3,6 +3,7 @@
 #include "platform/posix/system.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -21,6 +22,9 @@ constexpr const char* kInternationalKey = "Control Panel\\International";
 constexpr const char* kWindowsKey = "Microsoft\\Windows NT\\CurrentVersion";
 constexpr const char* kShellFoldersKey = "Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr const char* kProfileListKey = "Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr const char* kTimeZoneKey = "System\\CurrentControlSet\\Control\\TimeZoneInformation";
+constexpr const char* kTimeZonesKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\";
+constexpr uint32_t kMaxDynamicYears = 1000;  // a longer Dynamic DST table is damaged
 constexpr std::size_t kMaxSettingLength = 259;  // a path, or a picture, in UTF-16 units
 
 std::string ReadWholeFile(const std::string& strPath)
@@ -83,6 +87,23 @@ std::u16string Expand(std::u16string strText, std::u16string_view strName, std::
     return strText;
 }
 
+// A path as a record names it: relative ones made absolute.
+std::string AbsolutePath(const std::string& strPath)
+{
+    if (strPath.empty() || strPath[0] == '/')
+        return strPath;
+    char szFolder[4096];
+    return getcwd(szFolder, sizeof(szFolder)) != nullptr ? std::string(szFolder) + "/" + strPath : strPath;
+}
+
+bool ReadDword(const REGVALUE& value, uint32_t& dwValue)
+{
+    if (value.dwType != REG_DWORD || value.strBytes.size() != 4)
+        return false;
+    std::memcpy(&dwValue, value.strBytes.data(), 4);
+    return true;
+}
+
 std::unique_ptr<CSystem>& CurrentSystem()
 {
     static std::unique_ptr<CSystem> pSystem;
@@ -121,6 +142,7 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
 {
     std::unique_ptr<CSystem> pSystem(new CSystem);
     pSystem->m_strRoot = strPrefix;
+    pSystem->m_strName = AbsolutePath(strPrefix);
     // Without its machine registry there is no Windows system here to read, which a
     // first run with nothing named should say, not "not installed".
     struct stat info;
@@ -151,6 +173,7 @@ std::unique_ptr<CSystem> CSystem::OpenDrive(const std::string& strDrive, const s
     std::unique_ptr<CSystem> pSystem(new CSystem);
     pSystem->m_bDrive = true;
     pSystem->m_strRoot = strDrive;
+    pSystem->m_strName = AbsolutePath(strDrive);
     while (pSystem->m_strRoot.size() > 1 && pSystem->m_strRoot.back() == '/')
         pSystem->m_strRoot.pop_back();
     pSystem->m_strCommonAppData.clear();
@@ -196,7 +219,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
         return;
     }
     if (!S_ISDIR(info.st_mode)) {
-        m_pImage = OpenImageVolume(m_strRoot, strVolume, m_strError);
+        m_pImage = OpenImageVolume(m_strRoot, strVolume, m_strError, m_strVolume);
         if (!m_pImage)
             return;
         m_pVolume = m_pImage.get();
@@ -362,6 +385,81 @@ bool CSystem::FindDriveValue(std::string_view strSubKey, std::string_view strVal
     // Names are UTF-8 for libhivex.
     found = pHive->FindValue(CodePage().ToUtf8(strRest), CodePage().ToUtf8(strValue), value);
     return true;
+}
+
+bool CSystem::FindMachineValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value) const
+{
+    if (!m_bDrive)
+        return FindWineRegistryValue(m_strMachineRegistry, CodePage().ToUtf16(strSubKey), CodePage().ToUtf16(strValue),
+                                     value);
+    CHive::Found found = CHive::kMissing;
+    return FindDriveValue(strSubKey, strValue, value, found) && found == CHive::kFound;
+}
+
+const TIMEZONE* CSystem::TimeZone() const
+{
+    if (!m_bTimeZoneRead) {
+        m_pTimeZone = ReadTimeZone();
+        m_bTimeZoneRead = true;
+    }
+    return m_pTimeZone.get();
+}
+
+std::unique_ptr<TIMEZONE> CSystem::ReadTimeZone() const
+{
+    // The zone's key name; Windows XP keeps its standard name alone.
+    REGVALUE value;
+    std::u16string strName;
+    for (const char* szName : {"TimeZoneKeyName", "StandardName"})
+        if (strName.empty() && FindMachineValue(kTimeZoneKey, szName, value) && IsStringType(value.dwType))
+            strName = StoredString(value.strBytes);
+    const std::string strZoneKey = kTimeZonesKey + CodePage().FromUtf16(strName);
+
+    // The rule: the system's own values; where they are missing (a Wine prefix keeps
+    // the names alone), its zone's TZI.
+    auto pZone = std::make_unique<TIMEZONE>();
+    TZRULE& rule = pZone->rule;
+    uint32_t adwBiases[3];
+    bool bOwn = true;
+    const char* const aszBiases[] = {"Bias", "StandardBias", "DaylightBias"};
+    for (int i = 0; i < 3; ++i)
+        bOwn = bOwn && FindMachineValue(kTimeZoneKey, aszBiases[i], value) && ReadDword(value, adwBiases[i]);
+    bOwn = bOwn && FindMachineValue(kTimeZoneKey, "StandardStart", value) && ReadTzDate(value.strBytes, rule.standardDate);
+    bOwn = bOwn && FindMachineValue(kTimeZoneKey, "DaylightStart", value) && ReadTzDate(value.strBytes, rule.daylightDate);
+    TZRULE zoneRule;
+    const bool bZoneRule = !strName.empty() && FindMachineValue(strZoneKey, "TZI", value) &&
+                           ReadTziValue(value.strBytes, zoneRule);
+    if (bOwn) {
+        rule.nBias = static_cast<int32_t>(adwBiases[0]);
+        rule.nStandardBias = static_cast<int32_t>(adwBiases[1]);
+        rule.nDaylightBias = static_cast<int32_t>(adwBiases[2]);
+    } else if (bZoneRule) {
+        rule = zoneRule;
+    } else {
+        return nullptr;
+    }
+    pZone->strKeyName = Utf16ToUtf8(strName);
+
+    // Each year's rule from the zone's Dynamic DST table, unless the system turned
+    // it off; a year the table lacks takes the zone's TZI.
+    uint32_t dwDisabled = 0, dwFirst = 0, dwLast = 0;
+    if (strName.empty() ||
+        (FindMachineValue(kTimeZoneKey, "DynamicDaylightTimeDisabled", value) && ReadDword(value, dwDisabled) &&
+         dwDisabled != 0))
+        return pZone;
+    const std::string strDynamicKey = strZoneKey + "\\Dynamic DST";
+    if (!FindMachineValue(strDynamicKey, "FirstEntry", value) || !ReadDword(value, dwFirst) ||
+        !FindMachineValue(strDynamicKey, "LastEntry", value) || !ReadDword(value, dwLast) || dwLast < dwFirst ||
+        dwLast - dwFirst >= kMaxDynamicYears || dwLast > 30000)
+        return pZone;
+    pZone->nFirstYear = static_cast<int>(dwFirst);
+    for (uint32_t dwYear = dwFirst; dwYear <= dwLast; ++dwYear) {
+        TZRULE yearRule = bZoneRule ? zoneRule : rule;
+        if (FindMachineValue(strDynamicKey, std::to_string(dwYear), value))
+            ReadTziValue(value.strBytes, yearRule);
+        pZone->aYears.push_back(yearRule);
+    }
+    return pZone;
 }
 
 uint32_t CSystem::QueryMachineValue(std::string_view strSubKey, std::string_view strValue,

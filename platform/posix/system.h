@@ -18,6 +18,7 @@
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive_registry.h"
+#include "platform/posix/time_zone.h"
 #include "platform/posix/volume.h"
 #include "platform/posix/wine_registry.h"
 
@@ -60,6 +61,14 @@ public:
     // A Wine prefix runs as the login user; a mounted drive has no user logged on.
     bool HasLoggedOnUser() const { return !m_bDrive; }
 
+    // The time zone the system keeps its clock in, read on first use; null when it
+    // keeps none (no TimeZoneInformation, or neither its values nor its zone's TZI).
+    const TIMEZONE* TimeZone() const;
+    // Where the system was read from, as named (the prefix, the drive folder or
+    // the image file), and an image's Windows volume by its start sector.
+    const std::string& Name() const { return m_strName; }
+    const std::string& Volume() const { return m_strVolume; }
+
 private:
     CSystem() = default;
     void OpenDriveRegistry(const std::string& strVolume);
@@ -67,6 +76,9 @@ private:
     void SetCalendar(const std::u16string& strType, const std::u16string& strHijriAdjustment);
     bool FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,
                         CHive::Found& found) const;
+    // A value of HKEY_LOCAL_MACHINE as stored; false when missing or unreadable.
+    bool FindMachineValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value) const;
+    std::unique_ptr<TIMEZONE> ReadTimeZone() const;
     // A setting of the drive's hives that must be a string (or a number), or
     // absent: false, with the error set, when it is of another type.
     bool ReadString(const CHive& hive, const std::string& strHive, std::string_view strKey,
@@ -88,6 +100,10 @@ private:
     uint32_t m_nMajorVersion = 6;
     std::string m_strSystemDirectory = "C:\\windows\\system32";
     std::string m_strCommonAppData = "C:\\ProgramData";
+    std::string m_strName;
+    std::string m_strVolume;
+    mutable bool m_bTimeZoneRead = false;
+    mutable std::unique_ptr<TIMEZONE> m_pTimeZone;
 };
 
 // A stored value as RegQueryValueExA returns it: strings (REG_SZ, REG_EXPAND_SZ,

@@ -62,10 +62,11 @@ const CVolume& HostVolume();
 // Opens the Windows volume of a disk image (raw or split raw, E01, VMDK, VHD, VHDX,
 // AFF; a whole disk with an MBR or GPT partition table, or a single volume; NTFS or
 // FAT): the one volume holding Windows\System32\config\SOFTWARE, or the one that
-// starts at strSector when that is not empty. Null with strError, one line naming
-// the image, when there is no such single volume or the image cannot be read.
+// starts at strSector when that is not empty; strChosen is its start sector. Null
+// with strError, one line naming the image, when there is no such single volume or
+// the image cannot be read.
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
-                                         std::string& strError);
+                                         std::string& strError, std::string& strChosen);
 
 // Names that are the same but for the case of ASCII letters.
 bool EqualNoCase(std::string_view strLeft, std::string_view strRight);

@@ -2,6 +2,8 @@
 #include "platform/win32/windows_headers.h"
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -10,6 +12,72 @@ namespace plat {
 namespace {
 
 typedef HRESULT(WINAPI* SHGetFolderPathAProc)(HWND, int, HANDLE, DWORD, LPSTR);
+// The time zone functions, loaded at run time: Windows XP has neither of the first
+// two, Windows 2000 not the third.
+typedef DWORD(WINAPI* GetDynamicTimeZoneInformationProc)(DYNAMIC_TIME_ZONE_INFORMATION*);
+typedef BOOL(WINAPI* GetTimeZoneInformationForYearProc)(USHORT, DYNAMIC_TIME_ZONE_INFORMATION*,
+                                                          TIME_ZONE_INFORMATION*);
+typedef BOOL(WINAPI* TzSpecificLocalTimeToSystemTimeProc)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*,
+                                                            SYSTEMTIME*);
+
+// UTF-16 text in UTF-8.
+std::string Utf8Of(const wchar_t* szText, int nLength)
+{
+    if (nLength <= 0)
+        return std::string();
+    const int nSize = WideCharToMultiByte(CP_UTF8, 0, szText, nLength, nullptr, 0, nullptr, nullptr);
+    std::string strText(static_cast<std::size_t>(nSize > 0 ? nSize : 0), '\0');
+    if (nSize > 0)
+        WideCharToMultiByte(CP_UTF8, 0, szText, nLength, &strText[0], nSize, nullptr, nullptr);
+    return strText;
+}
+
+template <typename Proc>
+Proc KernelProc(const char* szName)
+{
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), szName)));
+}
+
+// The system's time zone, read once: its dynamic information (Windows Vista on),
+// else the fixed one; and the rule of the year last converted.
+struct SYSTEMZONE {
+    bool bKnown = false;
+    bool bDynamic = false;
+    DYNAMIC_TIME_ZONE_INFORMATION dynamic{};
+    TIME_ZONE_INFORMATION fixed{};
+    std::string strName;
+    GetTimeZoneInformationForYearProc pForYear = nullptr;
+    TzSpecificLocalTimeToSystemTimeProc pToSystemTime = nullptr;
+    int nYear = -1;
+    bool bYearRule = false;
+    TIME_ZONE_INFORMATION yearRule{};
+};
+
+SYSTEMZONE& SystemZone()
+{
+    static SYSTEMZONE zone = [] {
+        SYSTEMZONE found;
+        found.pForYear = KernelProc<GetTimeZoneInformationForYearProc>("GetTimeZoneInformationForYear");
+        found.pToSystemTime = KernelProc<TzSpecificLocalTimeToSystemTimeProc>("TzSpecificLocalTimeToSystemTime");
+        auto pGetDynamic = KernelProc<GetDynamicTimeZoneInformationProc>("GetDynamicTimeZoneInformation");
+        if (pGetDynamic != nullptr && pGetDynamic(&found.dynamic) != TIME_ZONE_ID_INVALID) {
+            found.bKnown = found.bDynamic = true;
+            found.strName = Utf8Of(found.dynamic.TimeZoneKeyName,
+                                   static_cast<int>(wcsnlen(found.dynamic.TimeZoneKeyName, 128)));
+            found.fixed.Bias = found.dynamic.Bias;
+            found.fixed.StandardBias = found.dynamic.StandardBias;
+            found.fixed.DaylightBias = found.dynamic.DaylightBias;
+            found.fixed.StandardDate = found.dynamic.StandardDate;
+            found.fixed.DaylightDate = found.dynamic.DaylightDate;
+        } else if (GetTimeZoneInformation(&found.fixed) != TIME_ZONE_ID_INVALID) {
+            // Windows XP names its zone by the standard name alone.
+            found.bKnown = true;
+            found.strName = Utf8Of(found.fixed.StandardName, static_cast<int>(wcsnlen(found.fixed.StandardName, 32)));
+        }
+        return found;
+    }();
+    return zone;
+}
 
 HANDLE AsHandle(File* pFile)
 {
@@ -249,6 +317,69 @@ bool TruncateFile(File* pFile, long long nSize)
 void CloseFile(File* pFile)
 {
     CloseHandle(AsHandle(pFile));
+}
+
+std::string TimeZoneName()
+{
+    return SystemZone().strName;
+}
+
+bool LocalTimeToUtc(const DATETIME& local, DATETIME& utc)
+{
+    SYSTEMZONE& zone = SystemZone();
+    if (!zone.bKnown) {
+        utc = local;
+        return true;
+    }
+    // The year's own rule, as TzSpecificLocalTimeToSystemTimeEx takes it from the
+    // zone's dynamic information; that function itself is not called: Wine 8 does
+    // not implement it, and it would read the registry again for every line.
+    const TIME_ZONE_INFORMATION* pRule = &zone.fixed;
+    if (zone.bDynamic && !zone.dynamic.DynamicDaylightTimeDisabled && zone.pForYear != nullptr) {
+        if (zone.nYear != local.nYear) {
+            zone.nYear = local.nYear;
+            zone.bYearRule = zone.pForYear(static_cast<USHORT>(local.nYear), &zone.dynamic, &zone.yearRule) != FALSE;
+        }
+        if (zone.bYearRule)
+            pRule = &zone.yearRule;
+    }
+    SYSTEMTIME localTime{};
+    localTime.wYear = static_cast<WORD>(local.nYear);
+    localTime.wMonth = static_cast<WORD>(local.nMonth);
+    localTime.wDay = static_cast<WORD>(local.nDay);
+    localTime.wHour = static_cast<WORD>(local.nHour);
+    localTime.wMinute = static_cast<WORD>(local.nMinute);
+    localTime.wSecond = static_cast<WORD>(local.nSecond);
+    SYSTEMTIME utcTime;
+    if (zone.pToSystemTime == nullptr || !zone.pToSystemTime(pRule, &localTime, &utcTime))
+        return false;
+    utc = {utcTime.wYear, utcTime.wMonth, utcTime.wDay, utcTime.wHour, utcTime.wMinute, utcTime.wSecond};
+    return true;
+}
+
+std::string TextToUtf8(std::string_view strText)
+{
+    if (strText.empty() || strText.size() > 0x7fffffff)
+        return std::string();
+    const int nLength = static_cast<int>(strText.size());
+    const int nWide = MultiByteToWideChar(CP_ACP, 0, strText.data(), nLength, nullptr, 0);
+    if (nWide <= 0)
+        return std::string();
+    std::wstring strWide(static_cast<std::size_t>(nWide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, strText.data(), nLength, &strWide[0], nWide);
+    return Utf8Of(strWide.data(), nWide);
+}
+
+std::string SystemName()
+{
+    wchar_t szName[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD nSize = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(szName, &nSize) ? Utf8Of(szName, static_cast<int>(nSize)) : std::string();
+}
+
+std::string SystemVolume()
+{
+    return std::string();
 }
 
 }  // namespace plat
