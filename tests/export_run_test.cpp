@@ -325,3 +325,90 @@ TEST(LineReader, LineBeyondTheCapIsCut)
 }
 
 }  // namespace
+
+// The timeline, named by the environment for one run.
+class Timeline : public ExportRun {
+protected:
+    void SetUp() override
+    {
+        ExportRun::SetUp();
+        SetTimeline("timeline.jsonl");
+    }
+    void TearDown() override { SetTimeline(""); }
+    static void SetTimeline(const char* szName)
+    {
+#ifdef _WIN32
+        _putenv_s("VIRUSHIST_TIMELINE", szName);
+#else
+        setenv("VIRUSHIST_TIMELINE", szName, 1);
+#endif
+    }
+    std::vector<std::string> Records()
+    {
+        std::vector<std::string> astrRecords;
+        const std::string& strFile = g_fake.files["timeline.jsonl"].strContent;
+        for (std::size_t nPos = 0, nEnd; (nEnd = strFile.find('\n', nPos)) != std::string::npos; nPos = nEnd + 1)
+            astrRecords.push_back(strFile.substr(nPos, nEnd - nPos));
+        return astrRecords;
+    }
+};
+
+TEST_F(Timeline, EveryLineReadOneRecordAndTheHistoryUnchanged)
+{
+    const std::string strLog = Virus("A") + "\r\n" +
+                               "1F0B19010203,2,0,1,PC,\"u\\\",\xE9,x\r\n" +  // JSON's specials, Latin-1
+                               "\r\n" +                                      // no event: no record
+                               "nottime,7\r\n" + "1F0D01000000,5\n";         // no time; month 14
+    AddLog("a.log", strLog);
+    SetTimeline("");
+    ASSERT_EQ(Run(), kExitSuccess);
+    const std::string strHistory = g_fake.History();
+    SetTimeline("timeline.jsonl");
+    g_fake.nBias = -330;  // India: UTC+05:30
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(g_fake.History(), strHistory);
+
+    const std::vector<std::string> astrRecords = Records();
+    ASSERT_EQ(astrRecords.size(), 4u);
+    const struct {
+        std::size_t nRecord;
+        const char* szPart;
+    } aParts[] = {
+        {0, "{\"datetime\":\"2001-12-24T18:30:00Z\",\"timestamp\":1009218600000000,\"timestamp_desc\":"},
+        {0, ",\"local_time\":\"2001-12-25T00:00:00\",\"utc_offset\":\"+05:30\",\"time_zone\":\"Test Standard Time\""},
+        {0, ",\"event\":5,\"date\":\"2001-12-25\",\"file_name\":\"a.doc\",\"virus_name\":\"A\""},
+        {0, ",\"source\":\"C:\\\\ProgramData\\\\Corvessa\\\\Tarvel Corporate Edition\\\\7.6\\\\logs\\\\a.log\""},
+        {0, ",\"line\":1,\"system\":\"fake system\",\"columns\":[\"1F0B19000000\",\"5\","},
+        {1, "\"line\":2,"},
+        {1, "\"columns\":[\"1F0B19010203\",\"2\",\"0\",\"1\",\"PC\",\"\\\"u\\\\\\\"\",\"\xC3\xA9\",\"x\"]}"},
+        {1, "\"message\":\"Log event 2 on PC (\\\"u\\\\\\\")\""},
+        {2, "{\"datetime\":null,\"timestamp\":null,"},
+        {2, "\"local_time\":null,\"utc_offset\":null,\"time_zone\":null,\"event\":7,"},
+        {2, "\"line\":4,"},
+        {3, "{\"datetime\":null,"},
+        {3, "\"event\":5,\"date\":\"\","},
+        {3, "\"line\":5,"},
+    };
+    for (const auto& test : aParts)
+        EXPECT_NE(astrRecords[test.nRecord].find(test.szPart), std::string::npos)
+            << "record " << test.nRecord << " lacks " << test.szPart << "\n" << astrRecords[test.nRecord];
+}
+
+TEST_F(Timeline, WithoutATimeZoneTheLocalTimeIsUtc)
+{
+    AddLog("a.log", Virus("A"));
+    g_fake.strTimeZone.clear();
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_NE(Records().at(0).find("\"datetime\":\"2001-12-25T00:00:00Z\""), std::string::npos);
+    EXPECT_NE(Records().at(0).find("\"utc_offset\":\"+00:00\",\"time_zone\":null"), std::string::npos);
+}
+
+TEST_F(Timeline, ThatCannotBeCreatedEndsTheRunBeforeAnythingIsWritten)
+{
+    AddLog("a.log", Virus("A"));
+    g_fake.files["VirusHist.csv"].strContent = "kept";
+    g_fake.unwritable.insert("timeline.jsonl");
+    EXPECT_EQ(Run(), kExitOutputNotCreatable);
+    EXPECT_EQ(g_fake.History(), "kept");
+    EXPECT_EQ(g_fake.messages.size(), 1u);
+}
