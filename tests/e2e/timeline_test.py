@@ -1,0 +1,237 @@
+#!/usr/bin/python3
+"""The timeline end to end: stand-in system drives (and a FAT image made from
+one) whose SYSTEM and SOFTWARE hives keep a time zone as Windows 10, Windows XP and
+a Wine prefix keep it, each giving the UTC of the table Windows made
+(tests/data/time_zones.tsv); a Wine prefix giving the same timeline from both
+builds; and every timeline taken by Timesketch's JSONL importer's rules.
+Run with Debian's /usr/bin/python3, which has python3-hivex."""
+import datetime
+import json
+import os
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+import hives
+import images
+from common import COMMANDS, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix
+from drive_test import install, make_drive, software_keys
+from hives import REG_BINARY, REG_DWORD, REG_SZ
+
+TABLE = os.path.join(ROOT, "tests", "data", "time_zones.tsv")
+TZ_KEY = r"ControlSet002\Control\TimeZoneInformation"
+ZONES_KEY = r"Microsoft\Windows NT\CurrentVersion\Time Zones"
+YEARS = (2001, 2007, 2012, 2025)  # each at or after every zone's first Dynamic DST year
+
+
+def read_table():
+    """The zones' registry data and the table's conversions: {key: (TZI, first year,
+    year rules)}, {key: [(local, UTC or None)]}."""
+    zones, rows = {}, {}
+    with open(TABLE) as f:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            if fields[0] == "zone":
+                years = [bytes.fromhex(y) for y in fields[4].split(",") if y]
+                zones[fields[1]] = (bytes.fromhex(fields[2]), int(fields[3]), years)
+            else:
+                rows.setdefault(fields[0], []).append((fields[1], None if fields[2] == "-" else fields[2]))
+    return zones, rows
+
+
+ZONES, ROWS = read_table()
+
+
+def zone_keys(names):
+    """The Time Zones keys of the SOFTWARE hive for the zones named."""
+    keys = {}
+    for name in names:
+        tzi, first, years = ZONES[name]
+        keys[ZONES_KEY + "\\" + name] = {"TZI": (REG_BINARY, tzi), "Std": (REG_SZ, name)}
+        if years:
+            dynamic = {"FirstEntry": (REG_DWORD, first), "LastEntry": (REG_DWORD, first + len(years) - 1)}
+            dynamic.update({str(first + i): (REG_BINARY, rule) for i, rule in enumerate(years)})
+            keys[ZONES_KEY + "\\" + name + "\\Dynamic DST"] = dynamic
+    return keys
+
+
+def time_zone_values(name, style):
+    """TimeZoneInformation as each system keeps it: Windows 10 its values and key
+    name, Windows XP its values and standard name, Wine the names alone."""
+    tzi = ZONES[name][0]
+    bias, standard_bias, daylight_bias = struct.unpack("<iii", tzi[:12])
+    names = {"StandardName": (REG_SZ, name)}
+    if style == "wine":
+        return dict(names, TimeZoneKeyName=(REG_SZ, name))
+    values = dict(names, Bias=(REG_DWORD, bias & 0xFFFFFFFF), StandardBias=(REG_DWORD, standard_bias & 0xFFFFFFFF),
+                  DaylightBias=(REG_DWORD, daylight_bias & 0xFFFFFFFF), StandardStart=(REG_BINARY, tzi[12:28]),
+                  DaylightStart=(REG_BINARY, tzi[28:44]))
+    if style == "win10":
+        values.update(TimeZoneKeyName=(REG_SZ, name), DynamicDaylightTimeDisabled=(REG_DWORD, 0))
+    return values
+
+
+def log_time(local):
+    """A log's time column for "YYYY-MM-DDTHH:MM:SS"."""
+    t = datetime.datetime.fromisoformat(local)
+    return "%02X%02X%02X%02X%02X%02X" % (t.year - 1970, t.month - 1, t.day, t.hour, t.minute, t.second)
+
+
+def check_importable(test, data):
+    """Timesketch's JSONL importer's rules: each line one JSON object with message,
+    datetime and timestamp_desc; a datetime it would parse when no timestamp is
+    given; and UTF-8 throughout."""
+    text = data.decode("utf-8")  # fails on anything that is not UTF-8
+    test.assertTrue(text == "" or text.endswith("\n"))
+    records = []
+    for line in text.splitlines():
+        record = json.loads(line)
+        test.assertIsInstance(record, dict)
+        for field in ("message", "datetime", "timestamp_desc"):
+            test.assertIn(field, record)
+        test.assertIn("timestamp", record)
+        if record["datetime"] is not None:
+            moment = datetime.datetime.fromisoformat(record["datetime"])
+            test.assertEqual(int(moment.timestamp()) * 1000000, record["timestamp"])
+        records.append(record)
+    return records
+
+
+class Timeline(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vh-timeline-")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_linux(self, system, **variables):
+        cwd = fresh_folder(os.path.join(self.work, "run"))
+        env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=system, VIRUSHIST_TIMELINE="timeline.jsonl", **variables)
+        done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        check_no_sanitizer_report(self, done.stderr)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(cwd, "timeline.jsonl"), "rb") as f:
+            return check_importable(self, f.read())
+
+    def drive_with_zone(self, name, style, extra=None, lines=None):
+        """A Windows 10 stand-in drive keeping the zone as style says, whose log holds
+        one line per table row of the zone in YEARS."""
+        folder = os.path.join(self.work, "drive-win10")
+        shutil.rmtree(folder, ignore_errors=True)
+        system = {"Select": {"Current": (REG_DWORD, 2)},
+                  r"ControlSet002\Control\Nls\CodePage": {"ACP": (REG_SZ, "1252")}}
+        if name:
+            system[TZ_KEY] = dict(time_zone_values(name, style), **(extra or {}))
+        software = software_keys("win10", "en_US")
+        software.update(zone_keys(ZONES))
+        drive = make_drive(self.work, "win10", "en_US", software=software, system=system)
+        install(drive, "win10", "en_US")
+        logs = os.path.join(drive, "ProgramData", "Corvessa", "Tarvel Corporate Edition", "7.6", "logs")
+        if lines is None:
+            lines = [row for row in ROWS[name] if int(row[0][:4]) in YEARS]
+        with open(os.path.join(logs, "a.log"), "w", newline="") as f:
+            for local, _ in lines:
+                f.write(log_time(local) + ",2,0,1,PC01,alice,,,0,0,0,0,0,\"d\"\r\n")
+        return drive, lines
+
+    def check_table(self, records, lines, zone):
+        self.assertEqual(len(records), len(lines))
+        for record, (local, utc) in zip(records, lines):
+            self.assertEqual(record["local_time"], local)
+            self.assertEqual(record["datetime"], utc + "Z" if utc else None, (zone, local))
+            self.assertEqual(record["time_zone"], zone)
+
+    def test_each_zone_gives_the_tables_utc(self):
+        # (zone, how the system keeps it)
+        cases = [("Pacific Standard Time", "win10"), ("W. Europe Standard Time", "wine"),
+                 ("AUS Eastern Standard Time", "wine"), ("India Standard Time", "winxp"),
+                 ("Nepal Standard Time", "win10"), ("Newfoundland Standard Time", "win10"),
+                 ("Iran Standard Time", "win10"), ("Morocco Standard Time", "wine"),
+                 ("Samoa Standard Time", "win10"), ("UTC", "wine"),
+                 ("E. South America Standard Time", "win10"), ("Lord Howe Standard Time", "wine")]
+        for zone, style in cases:
+            with self.subTest(zone=zone, style=style):
+                drive, lines = self.drive_with_zone(zone, style)
+                records = self.run_linux(drive)
+                # Windows XP names its zone by its standard name.
+                self.check_table(records, lines, zone)
+
+    def test_each_year_its_own_rule(self):
+        # A 2001 US log: the pre-2007 rule (standard time on 20 March); a 2007
+        # Australian log: 2007's (standard time from 25 March, where later years
+        # keep daylight time to April); with Dynamic DST turned off, the system's
+        # own rule for every year.
+        cases = [("Pacific Standard Time", {}, "2001-03-20T12:00:00", "2001-03-20T20:00:00Z", "-08:00"),
+                 ("Pacific Standard Time", {"DynamicDaylightTimeDisabled": (REG_DWORD, 1)},
+                  "2001-03-20T12:00:00", "2001-03-20T19:00:00Z", "-07:00"),
+                 ("AUS Eastern Standard Time", {}, "2007-03-30T12:00:00", "2007-03-30T02:00:00Z", "+10:00"),
+                 ("AUS Eastern Standard Time", {}, "2008-03-30T12:00:00", "2008-03-30T01:00:00Z", "+11:00")]
+        for zone, extra, local, utc, offset in cases:
+            with self.subTest(zone=zone, local=local, extra=extra):
+                drive, _ = self.drive_with_zone(zone, "win10", extra, [(local, utc)])
+                record = self.run_linux(drive)[0]
+                self.assertEqual((record["datetime"], record["utc_offset"]), (utc, offset))
+
+    def test_without_time_zone_data_the_local_time_is_utc(self):
+        drive, _ = self.drive_with_zone(None, None, lines=[("2001-03-20T12:00:00", None)])
+        record = self.run_linux(drive)[0]
+        self.assertEqual((record["datetime"], record["utc_offset"], record["time_zone"]),
+                         ("2001-03-20T12:00:00Z", "+00:00", None))
+
+    def test_image_gives_the_drives_timeline(self):
+        drive, lines = self.drive_with_zone("AUS Eastern Standard Time", "win10")
+        image = images.fat32_volume(os.path.join(self.work, "volume.img"), 64, drive)
+        from_drive = self.run_linux(drive)
+        from_image = self.run_linux(image)
+        for record in from_drive + from_image:
+            record.pop("system")
+        for record in from_image:
+            self.assertEqual(record.pop("volume"), "0")
+        self.assertEqual(from_image, from_drive)
+        self.check_table(from_image, lines, "AUS Eastern Standard Time")
+
+
+class PrefixBothBuilds(unittest.TestCase):
+    """A prefix made, and both builds run, in one host zone: Wine keeps the zone's
+    name and takes its rules from the host. Wine's GetTimeZoneInformationForYear
+    gives a year before the zone's first Dynamic DST year (Pacific: 2000) the TZI,
+    not the first year's rule as Windows does: those records are compared apart."""
+
+    def test_same_timeline_from_both_builds(self):
+        work = tempfile.mkdtemp(prefix="vh-timeline-prefix-")
+        prefix = os.path.join(work, "prefix")
+        env = locale_env("en_US", WINEPREFIX=prefix, TZ="America/Los_Angeles", VIRUSHIST_TIMELINE="t.jsonl")
+        try:
+            make_prefix(prefix, os.path.join(ROOT, "samples", "logs"), env)
+            timelines = {}
+            for build in ("linux", "windows"):
+                cwd = fresh_folder(os.path.join(work, build))
+                done = subprocess.run(COMMANDS[build], cwd=cwd, env=env, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE)
+                check_no_sanitizer_report(self, done.stderr)
+                self.assertEqual(done.returncode, 0)
+                with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
+                    timelines[build] = check_importable(self, f.read())
+            linux, windows = timelines["linux"], timelines["windows"]
+            self.assertEqual(len(linux), len(windows))
+            self.assertGreater(len(linux), 20)
+            before_first_year = 0
+            for a, b in zip(linux, windows):
+                self.assertEqual(a.pop("system"), prefix)
+                b.pop("system")
+                if a["local_time"] and a["local_time"] < "2000":
+                    before_first_year += 1
+                    a, b = dict(a), dict(b)
+                    for field in ("datetime", "timestamp", "utc_offset"):
+                        a.pop(field), b.pop(field)
+                self.assertEqual(a, b)
+            self.assertEqual(linux[0]["time_zone"], "Pacific Standard Time")
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, check=False)
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    unittest.main()
