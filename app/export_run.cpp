@@ -62,7 +62,7 @@ int ExportVirusHistory(int argc, char** argv)
     CTimelineWriter timeline;
     CTimelineWriter* pTimeline = nullptr;
     if (const char* szTimeline = std::getenv(kTimelineVariable); szTimeline != nullptr && *szTimeline != '\0') {
-        if (!timeline.Create(plat::ArgumentText(szTimeline).c_str())) {
+        if (!timeline.Create(szTimeline)) {
             plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
             return kExitOutputNotCreatable;
         }

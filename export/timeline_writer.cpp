@@ -128,7 +128,7 @@ CTimelineWriter::~CTimelineWriter()
 
 bool CTimelineWriter::Create(const char* szPath)
 {
-    m_pFile = plat::CreateForWrite(szPath);
+    m_pFile = plat::CreateNamedFile(szPath);
     if (m_pFile == nullptr)
         return false;
     m_strSystem = ",\"system\":";

@@ -21,7 +21,7 @@ public:
     CTimelineWriter(const CTimelineWriter&) = delete;
     CTimelineWriter& operator=(const CTimelineWriter&) = delete;
 
-    // Creates the file, or empties it; false when it cannot.
+    // Creates the file the user named, or empties it; false when it cannot.
     bool Create(const char* szPath);
     // The log file whose lines follow, by its Windows path.
     void BeginFile(std::string_view strSource);

@@ -146,6 +146,10 @@ long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize);
 
 // Creates the file, or truncates it to zero length when it exists; null on failure.
 File* CreateForWrite(const char* szPath);
+// Creates, or truncates, a file the user named (an environment variable's value):
+// on Windows a path as CreateFileA takes it, on POSIX a path of this host as
+// given, relative to the current directory; null on failure.
+File* CreateNamedFile(const char* szName);
 // Opens the file for appending, creating it when missing; null on failure.
 File* OpenForAppend(const char* szPath);
 // The file's length in bytes, or -1 on failure.

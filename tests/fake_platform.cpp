@@ -231,6 +231,11 @@ File* CreateForWrite(const char* szPath)
     return OpenFake(szPath, false);
 }
 
+File* CreateNamedFile(const char* szName)
+{
+    return CreateForWrite(szName);
+}
+
 File* OpenForAppend(const char* szPath)
 {
     int nAppend = g_fake.nAppends++;

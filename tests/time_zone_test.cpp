@@ -82,7 +82,7 @@ TEST(TimeZone, AsWindowsConvertsUnderWine)
         TIMEZONE tziAlone;
         tziAlone.rule = zone.rule;
         const bool bWineDiffers = !zone.aYears.empty() && local.nYear < zone.nFirstYear;
-        int32_t nBias = 0, nWindowsBias = 0;
+        int64_t nBias = 0, nWindowsBias = 0;
         if (bWineDiffers && LocalBias(zone, local.nYear, local.nMonth, local.nDay, local.nHour, local.nMinute,
                                       local.nSecond, nWindowsBias) &&
             LocalBias(tziAlone, local.nYear, local.nMonth, local.nDay, local.nHour, local.nMinute, local.nSecond,
@@ -126,7 +126,7 @@ TEST(TimeZone, RulesAndYears)
     for (const auto& test : aRules) {
         TIMEZONE zone;
         zone.rule = test.rule;
-        int32_t nBias = 0;
+        int64_t nBias = 0;
         EXPECT_EQ(LocalBias(zone, 2001, 7, 1, 12, 0, 0, nBias), test.bConverts) << test.szName;
     }
     TZRULE rule;
@@ -142,7 +142,7 @@ TEST(TimeZone, RulesAndYears)
         int32_t nBias;
     } aYears[] = {{1995, 480}, {2006, 480}, {2007, 420}, {2035, 420}};
     for (const auto& test : aYears) {
-        int32_t nBias = 0;
+        int64_t nBias = 0;
         EXPECT_TRUE(LocalBias(us, test.nYear, 3, 20, 12, 0, 0, nBias));
         EXPECT_EQ(nBias, test.nBias) << test.nYear << "-03-20";
     }

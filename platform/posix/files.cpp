@@ -72,14 +72,19 @@ bool IsNotFound(uint32_t dwError)
 
 // Opens a file for writing the way Windows would name it: first as written, then
 // with its components matched case-insensitively. Only host folders are written.
-File* OpenForWriting(const char* szPath, int nFlags)
+// A write beyond the file size limit must fail, not end the process.
+void IgnoreSizeSignal()
 {
     static const bool bNoSizeSignal = [] {
-        // A write beyond the file size limit must fail, not end the process.
         signal(SIGXFSZ, SIG_IGN);
         return true;
     }();
     (void)bNoSizeSignal;
+}
+
+File* OpenForWriting(const char* szPath, int nFlags)
+{
+    IgnoreSizeSignal();
     const bool bBareName = IsBareName(szPath);
     const VOLUMEPATH direct = bBareName ? VOLUMEPATH{&HostVolume(), szPath} : DirectPath(szPath);
     if (direct.pVolume != nullptr && !direct.pVolume->IsWritable()) {
@@ -191,6 +196,17 @@ long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize)
 File* CreateForWrite(const char* szPath)
 {
     return OpenForWriting(szPath, O_WRONLY | O_CREAT | O_TRUNC);
+}
+
+File* CreateNamedFile(const char* szName)
+{
+    IgnoreSizeSignal();
+    const int nFd = open(szName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (nFd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return nullptr;
+    }
+    return AsFile(nFd);
 }
 
 File* OpenForAppend(const char* szPath)

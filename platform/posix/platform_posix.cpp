@@ -259,7 +259,7 @@ std::string TimeZoneName()
 bool LocalTimeToUtc(const DATETIME& local, DATETIME& utc)
 {
     const TIMEZONE* pZone = CSystem::Get().TimeZone();
-    int32_t nBias = 0;
+    int64_t nBias = 0;
     if (pZone != nullptr && !LocalBias(*pZone, local.nYear, local.nMonth, local.nDay, local.nHour, local.nMinute,
                                        local.nSecond, nBias))
         return false;

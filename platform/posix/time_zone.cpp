@@ -100,7 +100,7 @@ bool ReadTziValue(std::string_view strBytes, TZRULE& rule)
 }
 
 bool LocalBias(const TIMEZONE& zone, int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond,
-               int32_t& nBias)
+               int64_t& nBias)
 {
     const TZRULE& rule = RuleOfYear(zone, nYear);
     if (rule.daylightDate.wMonth == 0) {  // no daylight time that year
@@ -119,6 +119,6 @@ bool LocalBias(const TIMEZONE& zone, int nYear, int nMonth, int nDay, int nHour,
     // across the new year.
     const bool bDaylight = daylight.wMonth < standard.wMonth ? bBeforeStandard && bAfterDaylight
                                                              : bBeforeStandard || bAfterDaylight;
-    nBias = rule.nBias + (bDaylight ? rule.nDaylightBias : rule.nStandardBias);
+    nBias = static_cast<int64_t>(rule.nBias) + (bDaylight ? rule.nDaylightBias : rule.nStandardBias);
     return true;
 }

@@ -49,4 +49,4 @@ bool ReadTzDate(std::string_view strBytes, TZDATE& date);
 // nearest). False when the rule is one Windows rejects (a daylight date without a
 // standard date, or a week number outside 1 to 5); the time is then not converted.
 bool LocalBias(const TIMEZONE& zone, int nYear, int nMonth, int nDay, int nHour, int nMinute,
-               int nSecond, int32_t& nBias);
+               int nSecond, int64_t& nBias);

@@ -277,6 +277,11 @@ File* CreateForWrite(const char* szPath)
     return OpenShared(szPath, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
+File* CreateNamedFile(const char* szName)
+{
+    return CreateForWrite(szName);
+}
+
 File* OpenForAppend(const char* szPath)
 {
     return OpenShared(szPath, GENERIC_WRITE, OPEN_ALWAYS);
