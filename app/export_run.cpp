@@ -2,6 +2,7 @@
 // every matching log, line by line, to the history writer.
 #include "app/export_run.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,6 +32,42 @@ bool FitsInPath(const std::string& strPath)
     return strPath.size() < plat::kMaxPath;
 }
 
+// An output file the run cannot have: held by another run (said in one line on
+// standard error), or not creatable (the message box).
+int RefuseOutput(const char* szName, bool bHeld)
+{
+    if (bHeld)
+        std::fprintf(stderr, "%s: another run of virushist is writing it; this one wrote nothing\n", szName);
+    else
+        plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
+    return kExitOutputNotCreatable;
+}
+
+// The walk over the logs the search string finds, each read into the history file
+// (and the timeline); the run's exit status.
+int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline)
+{
+    // A pattern with a folder part searches that folder; each file is read there.
+    const std::string strFoundFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    plat::FindData data{};
+    plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
+    int nStatus = kExitSuccess;
+    if (pSearch == nullptr)
+        return pTimeline == nullptr || pTimeline->Close() ? kExitSuccess : kExitIncomplete;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        data.cFileName[plat::kMaxPath - 1] = '\0';
+        const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY, pTimeline);
+        if (nFileStatus != kExitSuccess)
+            nStatus = nFileStatus;
+    } while (nStatus != kExitRowDamaged && plat::FindNext(pSearch, &data));
+    plat::CloseSearch(pSearch);
+    if (pTimeline != nullptr && !pTimeline->Close() && nStatus == kExitSuccess)
+        nStatus = kExitIncomplete;
+    return nStatus;
+}
+
 }  // namespace
 
 int ExportVirusHistory(int argc, char** argv)
@@ -57,42 +94,27 @@ int ExportVirusHistory(int argc, char** argv)
     if (!FitsInPath(strSearch))
         return kExitPatternTooLong;
 
-    // The timeline first: a name that cannot be created leaves the history file as
-    // it was.
+    // The history file, and the timeline when one is named, are held for the whole
+    // run: a second run in the same folder would mix its rows into them. Both are
+    // held before either is emptied, so a run that cannot have them touches nothing.
     CTimelineWriter timeline;
     CTimelineWriter* pTimeline = nullptr;
-    if (const char* szTimeline = std::getenv(kTimelineVariable); szTimeline != nullptr && *szTimeline != '\0') {
-        if (!timeline.Create(szTimeline)) {
-            plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
-            return kExitOutputNotCreatable;
-        }
+    bool bHeld = false;
+    const char* const szTimeline = std::getenv(kTimelineVariable);
+    if (szTimeline != nullptr && *szTimeline != '\0') {
+        if (!timeline.Open(szTimeline, &bHeld))
+            return RefuseOutput(szTimeline, bHeld);
         pTimeline = &timeline;
     }
-    plat::File* pOutput = plat::CreateForWrite(kHistoryFileName);
-    if (pOutput == nullptr) {
-        plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
-        return kExitOutputNotCreatable;
+    plat::File* pOutput = plat::OpenHeld(kHistoryFileName, false, &bHeld);
+    if (pOutput == nullptr)
+        return RefuseOutput(kHistoryFileName, bHeld);
+    if (!plat::TruncateFile(pOutput, 0) || (pTimeline != nullptr && !timeline.Empty())) {
+        plat::CloseFile(pOutput);
+        return RefuseOutput(kHistoryFileName, false);
     }
+    const int nStatus = ExportLogs(strSearch, pTimeline);
     plat::CloseFile(pOutput);
-
-    // A pattern with a folder part searches that folder; each file is read there.
-    const std::string strFoundFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
-    plat::FindData data{};
-    plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
-    int nStatus = kExitSuccess;
-    if (pSearch == nullptr)
-        return timeline.Close() ? kExitSuccess : kExitIncomplete;
-    do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        data.cFileName[plat::kMaxPath - 1] = '\0';
-        const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY, pTimeline);
-        if (nFileStatus != kExitSuccess)
-            nStatus = nFileStatus;
-    } while (nStatus != kExitRowDamaged && plat::FindNext(pSearch, &data));
-    plat::CloseSearch(pSearch);
-    if (!timeline.Close() && nStatus == kExitSuccess)
-        nStatus = kExitIncomplete;
     return nStatus;
 }
 

@@ -3,8 +3,9 @@
 #include "export/timeline_writer.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "common/clock.h"
 #include "export/history_writer.h"
@@ -15,109 +16,213 @@ namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
 constexpr const char* kTimestampDescription = "Event Logged";
 constexpr std::size_t kQuotedColumns[] = {7, 13};  // columns the log may quote
+constexpr std::size_t kMessageColumns = 6;  // the time, the event, computer and user among them
 
-// How each byte stands in a JSON string: 0 as it is, 1 escaped by a letter, 2 as
-// \u00XX.
-constexpr std::array<char, 256> kEscapes = [] {
+// How each byte stands in a JSON string, as bits: none as it is, 1 escaped by a
+// letter, 2 as \u00XX, 4 a byte of a character beyond ASCII (text of the code
+// page must be converted; UTF-8 stands as it is).
+constexpr std::array<char, 256> kKinds = [] {
     std::array<char, 256> ab{};
     for (int i = 0; i < 0x20; ++i)
         ab[i] = 2;
     ab['"'] = ab['\\'] = ab['\b'] = ab['\f'] = ab['\n'] = ab['\r'] = ab['\t'] = 1;
+    for (int i = 0x80; i < 0x100; ++i)
+        ab[i] = 4;
     return ab;
 }();
+
+// UTF-8 text appended inside a JSON string, escaped.
+void AppendEscapedUtf8(std::string& strJson, std::string_view strText)
+{
+    std::size_t nRun = 0;
+    for (std::size_t i = 0; i < strText.size(); ++i) {
+        const char chKind = kKinds[static_cast<unsigned char>(strText[i])];
+        if (chKind == 0 || chKind == 4)
+            continue;
+        strJson.append(strText.data() + nRun, i - nRun);
+        nRun = i + 1;
+        const char ch = strText[i];
+        if (chKind == 1) {
+            static constexpr char szFrom[] = "\"\\\b\f\n\r\t", szTo[] = "\"\\bfnrt";
+            strJson += '\\';
+            strJson += szTo[std::strchr(szFrom, ch) - szFrom];
+        } else {
+            static constexpr char szHex[] = "0123456789abcdef";
+            const char achEscape[] = {'\\', 'u', '0', '0', szHex[ch >> 4], szHex[ch & 15]};
+            strJson.append(achEscape, sizeof(achEscape));
+        }
+    }
+    strJson.append(strText.data() + nRun, strText.size() - nRun);
+}
+
+// Text of the system's code page appended inside a JSON string: most text is
+// ASCII with nothing to escape, which stands as it is in every code page and in
+// UTF-8.
+void AppendEscapedText(std::string& strJson, std::string_view strText)
+{
+    char chKinds = 0;
+    for (char ch : strText)
+        chKinds |= kKinds[static_cast<unsigned char>(ch)];
+    if (chKinds == 0)
+        strJson.append(strText);
+    else if (chKinds & 4)
+        AppendEscapedUtf8(strJson, plat::TextToUtf8(strText));
+    else
+        AppendEscapedUtf8(strJson, strText);
+}
 
 // UTF-8 text appended as a JSON string.
 void AppendJsonUtf8(std::string& strJson, std::string_view strText)
 {
     strJson += '"';
-    std::size_t nRun = 0;
-    for (std::size_t i = 0; i < strText.size(); ++i) {
-        const unsigned char ch = static_cast<unsigned char>(strText[i]);
-        if (kEscapes[ch] == 0)
-            continue;
-        strJson.append(strText.data() + nRun, i - nRun);
-        nRun = i + 1;
-        if (kEscapes[ch] == 1) {
-            static constexpr char szFrom[] = "\"\\\b\f\n\r\t", szTo[] = "\"\\bfnrt";
-            strJson += '\\';
-            strJson += szTo[std::strchr(szFrom, ch) - szFrom];
-        } else {
-            char szEscape[8];
-            std::snprintf(szEscape, sizeof(szEscape), "\\u%04x", ch);
-            strJson += szEscape;
-        }
-    }
-    strJson.append(strText.data() + nRun, strText.size() - nRun);
+    AppendEscapedUtf8(strJson, strText);
     strJson += '"';
+}
+
+// Digits of a number, at least nWidth of them, written backwards from pEnd; the
+// start of what was written.
+char* PutDigits(char* pEnd, unsigned long long nValue, int nWidth = 1)
+{
+    do {
+        *--pEnd = static_cast<char>('0' + nValue % 10);
+        nValue /= 10;
+    } while (--nWidth > 0 || nValue != 0);
+    return pEnd;
 }
 
 void AppendNumber(std::string& strJson, long long nValue)
 {
     char szNumber[24];
-    strJson.append(szNumber, static_cast<std::size_t>(std::snprintf(szNumber, sizeof(szNumber), "%lld", nValue)));
+    char* const pEnd = szNumber + sizeof(szNumber);
+    const unsigned long long nMagnitude = nValue < 0 ? 0ULL - static_cast<unsigned long long>(nValue)
+                                                     : static_cast<unsigned long long>(nValue);
+    char* p = PutDigits(pEnd, nMagnitude);
+    if (nValue < 0)
+        *--p = '-';
+    strJson.append(p, static_cast<std::size_t>(pEnd - p));
 }
 
-// The columns of a line, as the log writes them: split at commas, where a quoted
-// column 7 or 13 runs to its closing quote. Each keeps its text as written, so
-// that joined by commas they give the line back.
-template <typename Visit>
-void ForEachColumn(std::string_view strLine, Visit visit)
+// A time as JSON: "YYYY-MM-DDTHH:MM:SS", with "Z" for UTC.
+void AppendTime(std::string& strJson, const plat::DATETIME& time, bool bUtc)
 {
+    char achTime[] = "\"0000-00-00T00:00:00Z\"";
+    PutDigits(achTime + 5, static_cast<unsigned>(time.nYear), 4);
+    PutDigits(achTime + 8, static_cast<unsigned>(time.nMonth), 2);
+    PutDigits(achTime + 11, static_cast<unsigned>(time.nDay), 2);
+    PutDigits(achTime + 14, static_cast<unsigned>(time.nHour), 2);
+    PutDigits(achTime + 17, static_cast<unsigned>(time.nMinute), 2);
+    PutDigits(achTime + 20, static_cast<unsigned>(time.nSecond), 2);
+    if (!bUtc) {
+        achTime[20] = '"';
+        strJson.append(achTime, 21);
+    } else {
+        strJson.append(achTime, 22);
+    }
+}
+
+// The columns of a line (the first nMost), as the log writes them: split at
+// commas, where a quoted column 7 or 13 runs to its closing quote. Each keeps its
+// text as written, so that joined by commas they give the line back.
+void SplitColumns(std::string_view strLine, std::vector<std::string_view>& astrColumns, std::size_t nMost)
+{
+    astrColumns.clear();
     std::size_t nStart = 0;
-    for (std::size_t nColumn = 0;; ++nColumn) {
+    for (std::size_t nColumn = 0; nColumn < nMost; ++nColumn) {
         std::size_t nSearch = nStart;
-        for (std::size_t nQuoted : kQuotedColumns) {
-            if (nColumn == nQuoted && nStart < strLine.size() && strLine[nStart] == '"') {
-                const std::size_t nClose = strLine.find('"', nStart + 1);
-                if (nClose != std::string_view::npos)
-                    nSearch = nClose;
-            }
+        if ((nColumn == kQuotedColumns[0] || nColumn == kQuotedColumns[1]) && nStart < strLine.size() &&
+            strLine[nStart] == '"') {
+            const std::size_t nClose = strLine.find('"', nStart + 1);
+            if (nClose != std::string_view::npos)
+                nSearch = nClose;
         }
         const std::size_t nComma = strLine.find(',', nSearch);
         if (nComma == std::string_view::npos) {
-            visit(strLine.substr(nStart));
+            astrColumns.push_back(strLine.substr(nStart));
             return;
         }
-        visit(strLine.substr(nStart, nComma - nStart));
+        astrColumns.push_back(strLine.substr(nStart, nComma - nStart));
         nStart = nComma + 1;
     }
+}
+
+// The columns of a line as JSON strings joined by commas, split as SplitColumns
+// splits them, in one pass, when the line is ASCII without control characters
+// (quotes and backslashes escaped); false, with nothing appended, when it is not.
+bool AppendAsciiColumns(std::string& strJson, std::string_view strLine)
+{
+    // The bytes that are not copied as they are: commas, quotes, backslashes,
+    // control characters and bytes beyond ASCII.
+    static constexpr std::array<bool, 256> abSpecial = [] {
+        std::array<bool, 256> ab{};
+        for (int i = 0; i < 256; ++i)
+            ab[i] = kKinds[i] != 0 || i == ',';
+        return ab;
+    }();
+    const std::size_t nStart = strJson.size();
+    strJson.resize(nStart + 3 * strLine.size() + 2);  // a comma is three bytes at most
+    char* const pStart = &strJson[nStart];
+    char* p = pStart;
+    *p++ = '"';
+    const char* const pEnd = strLine.data() + strLine.size();
+    const char* pColumn = strLine.data();  // where the current column starts
+    std::size_t nColumn = 0;
+    bool bQuoted = false;  // in a quoted column 7 or 13, before its closing quote
+    for (const char* pIn = strLine.data(); pIn < pEnd; ++pIn) {
+        const char ch = *pIn;
+        if (!abSpecial[static_cast<unsigned char>(ch)]) {
+            *p++ = ch;
+        } else if (ch == ',') {
+            if (bQuoted) {
+                *p++ = ',';
+                continue;
+            }
+            *p++ = '"';
+            *p++ = ',';
+            *p++ = '"';
+            ++nColumn;
+            pColumn = pIn + 1;
+        } else if (ch == '"' || ch == '\\') {
+            if (ch == '"')
+                bQuoted = pIn == pColumn ? nColumn == kQuotedColumns[0] || nColumn == kQuotedColumns[1] : false;
+            *p++ = '\\';
+            *p++ = ch;
+        } else {
+            strJson.resize(nStart);
+            return false;
+        }
+    }
+    *p++ = '"';
+    strJson.resize(nStart + static_cast<std::size_t>(p - pStart));
+    return true;
+}
+
+bool IsLeapYear(int nYear)
+{
+    return nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
 }
 
 // A log time as a date and time, if it is one: all six parts read and each in
 // its range.
 bool ReadLocalTime(std::string_view strColumn, plat::DATETIME& time)
 {
+    static constexpr int anDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     LOGTIME logTime{};
     if (!ScanLogTime(strColumn, logTime))
         return false;
     time = {logTime.byYear + 1970, logTime.byMonth + 1, logTime.byDay,
             logTime.byHour,        logTime.byMinute,    logTime.bySecond};
-    if (time.nMonth > 12 || time.nDay < 1 || time.nHour > 23 || time.nMinute > 59 || time.nSecond > 59)
-        return false;
-    const plat::DATETIME nextDay = DateTimeOfMinutes(MinutesOf({time.nYear, time.nMonth, time.nDay, 0, 0, 0}), 0);
-    return nextDay.nMonth == time.nMonth && nextDay.nDay == time.nDay;
-}
-
-void AppendTime(std::string& strJson, const plat::DATETIME& time, bool bUtc)
-{
-    char szTime[32];
-    strJson.append(szTime, static_cast<std::size_t>(std::snprintf(
-                               szTime, sizeof(szTime), "\"%04d-%02d-%02dT%02d:%02d:%02d%s\"", time.nYear,
-                               time.nMonth, time.nDay, time.nHour, time.nMinute, time.nSecond, bUtc ? "Z" : "")));
+    return time.nMonth <= 12 && time.nDay >= 1 &&
+           time.nDay <= anDays[time.nMonth - 1] + (time.nMonth == 2 && IsLeapYear(time.nYear)) &&
+           time.nHour <= 23 && time.nMinute <= 59 && time.nSecond <= 59;
 }
 
 }  // namespace
 
 void AppendJsonText(std::string& strJson, std::string_view strText)
 {
-    // ASCII is the same in every system code page and in UTF-8.
-    for (char ch : strText) {
-        if (static_cast<unsigned char>(ch) >= 0x80) {
-            AppendJsonUtf8(strJson, plat::TextToUtf8(strText));
-            return;
-        }
-    }
-    AppendJsonUtf8(strJson, strText);
+    strJson += '"';
+    AppendEscapedText(strJson, strText);
+    strJson += '"';
 }
 
 CTimelineWriter::~CTimelineWriter()
@@ -126,10 +231,17 @@ CTimelineWriter::~CTimelineWriter()
         plat::CloseFile(m_pFile);
 }
 
-bool CTimelineWriter::Create(const char* szPath)
+bool CTimelineWriter::Open(const char* szName, bool* pbHeld)
 {
-    m_pFile = plat::CreateNamedFile(szPath);
-    if (m_pFile == nullptr)
+    m_pFile = plat::OpenHeld(szName, true, pbHeld);
+    return m_pFile != nullptr;
+}
+
+bool CTimelineWriter::Empty()
+{
+    // A file that is already empty (or a device or pipe, which has no length) is
+    // not cut.
+    if (m_pFile == nullptr || (plat::FileSize(m_pFile) != 0 && !plat::TruncateFile(m_pFile, 0)))
         return false;
     m_strSystem = ",\"system\":";
     AppendJsonUtf8(m_strSystem, plat::SystemName());
@@ -154,70 +266,90 @@ void CTimelineWriter::BeginFile(std::string_view strSource)
     AppendJsonText(m_strSource, strSource);
 }
 
+bool CTimelineWriter::ConvertTime(std::string_view strColumn)
+{
+    // Lines mostly share their minute with the line before, and a zone's offset
+    // changes only at a whole minute: the conversion of the minute is kept.
+    plat::DATETIME local{};
+    if (!ReadLocalTime(strColumn, local))
+        return false;
+    const bool bSameMinute = m_bTimeKept && local.nYear == m_local.nYear && local.nMonth == m_local.nMonth &&
+                             local.nDay == m_local.nDay && local.nHour == m_local.nHour &&
+                             local.nMinute == m_local.nMinute;
+    if (!bSameMinute) {
+        plat::DATETIME utc{};
+        m_bTimeKept = false;
+        if (!plat::LocalTimeToUtc(local, utc))
+            return false;
+        static const long long nEpoch = MinutesOf({1970, 1, 1, 0, 0, 0});
+        m_nOffset = MinutesOf(local) - MinutesOf(utc);
+        m_utc = utc;
+        m_nMinuteTimestamp = (MinutesOf(utc) - nEpoch) * 60 * 1000000LL;
+        m_bTimeKept = true;
+    }
+    m_local = local;
+    m_utc.nSecond = local.nSecond;
+    m_nTimestamp = m_nMinuteTimestamp + local.nSecond * 1000000LL;
+    return true;
+}
+
 void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const CLogEntry* pRow)
 {
     if (m_pFile == nullptr)
         return;
     std::string& strJson = m_strBuffer;
+    SplitColumns(strLine, m_astrColumns, kMessageColumns);
 
-    // The time: as logged, and in UTC by the system's rules; null when the line's
+    // The time: in UTC by the system's rules, and as logged; null when the line's
     // time column is no time or the rules cannot convert it.
-    const std::size_t nTimeEnd = strLine.find(',');
-    plat::DATETIME local{}, utc{};
-    const bool bTime = ReadLocalTime(strLine.substr(0, nTimeEnd), local) && plat::LocalTimeToUtc(local, utc);
+    const bool bTime = ConvertTime(m_astrColumns[0]);
     strJson += "{\"datetime\":";
-    if (bTime)
-        AppendTime(strJson, utc, true);
-    else
-        strJson += "null";
-    strJson += ",\"timestamp\":";
-    if (bTime)
-        {
-        static const long long nEpoch = MinutesOf({1970, 1, 1, 0, 0, 0});
-        AppendNumber(strJson, ((MinutesOf(utc) - nEpoch) * 60 + utc.nSecond) * 1000000LL);
+    if (bTime) {
+        AppendTime(strJson, m_utc, true);
+        strJson += ",\"timestamp\":";
+        AppendNumber(strJson, m_nTimestamp);
+    } else {
+        strJson += "null,\"timestamp\":null";
     }
-    else
-        strJson += "null";
     strJson += ",\"timestamp_desc\":\"";
     strJson += kTimestampDescription;
 
     // The message: the virus event's row in a sentence, or the event and where.
     const int32_t nEvent = ReadEventType(strLine);
     HISTORYFIELD aFields[kHistoryFields];
-    if (pRow != nullptr)
-        GetHistoryFields(*pRow, aFields);
-    std::string_view astrColumns[6];
-    std::size_t nColumns = 0;
-    ForEachColumn(strLine.substr(0, 4096), [&](std::string_view strColumn) {
-        if (nColumns < 6)
-            astrColumns[nColumns++] = strColumn;
-    });
-    std::string strMessage;
+    strJson += "\",\"message\":\"";
     if (pRow != nullptr) {
-        strMessage = "Virus ";
-        strMessage.append(aFields[2].strText).append(" in ").append(aFields[7].strText).append(aFields[1].strText);
-        strMessage.append(" on ").append(aFields[5].strText).append(" (").append(aFields[6].strText).append("): ");
-        strMessage.append(aFields[4].strText);
+        GetHistoryFields(*pRow, aFields);
+        const std::pair<const char*, std::string_view> aParts[] = {
+            {"Virus ", aFields[2].strText}, {" in ", aFields[7].strText}, {"", aFields[1].strText},
+            {" on ", aFields[5].strText},   {" (", aFields[6].strText},   {"): ", aFields[4].strText}};
+        for (const auto& [szText, strField] : aParts) {
+            strJson += szText;
+            AppendEscapedText(strJson, strField);
+        }
     } else {
-        strMessage = "Log event " + std::to_string(nEvent);
-        if (nColumns > 4 && !astrColumns[4].empty())
-            strMessage.append(" on ").append(astrColumns[4]);
-        if (nColumns > 5 && !astrColumns[5].empty())
-            strMessage.append(" (").append(astrColumns[5]).append(")");
+        strJson += "Log event ";
+        AppendNumber(strJson, nEvent);
+        if (m_astrColumns.size() > 4 && !m_astrColumns[4].empty()) {
+            strJson += " on ";
+            AppendEscapedText(strJson, m_astrColumns[4]);
+        }
+        if (m_astrColumns.size() > 5 && !m_astrColumns[5].empty()) {
+            strJson += " (";
+            AppendEscapedText(strJson, m_astrColumns[5]);
+            strJson += ')';
+        }
     }
-    strJson += "\",\"message\":";
-    AppendJsonText(strJson, strMessage);
 
-    strJson += ",\"local_time\":";
+    strJson += "\",\"local_time\":";
     if (bTime) {
-        AppendTime(strJson, local, false);
-        const long long nOffset = MinutesOf(local) - MinutesOf(utc);
-        const long long nMagnitude = nOffset < 0 ? -nOffset : nOffset;
-        char szOffset[32];
-        strJson.append(szOffset, static_cast<std::size_t>(std::snprintf(szOffset, sizeof(szOffset),
-                                                                          ",\"utc_offset\":\"%c%02lld:%02lld\"",
-                                                                          nOffset < 0 ? '-' : '+',
-                                                                          nMagnitude / 60, nMagnitude % 60)));
+        AppendTime(strJson, m_local, false);
+        const long long nMagnitude = m_nOffset < 0 ? -m_nOffset : m_nOffset;
+        char achOffset[] = ",\"utc_offset\":\"+00:00\"";
+        achOffset[15] = m_nOffset < 0 ? '-' : '+';
+        PutDigits(achOffset + 18, static_cast<unsigned long long>(nMagnitude / 60 % 100), 2);
+        PutDigits(achOffset + 21, static_cast<unsigned long long>(nMagnitude % 60), 2);
+        strJson.append(achOffset, sizeof(achOffset) - 1);
         strJson += ",\"time_zone\":";
         strJson += m_strZone;
     } else {
@@ -239,13 +371,14 @@ void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const 
     AppendNumber(strJson, nLine);
     strJson += m_strSystem;
     strJson += ",\"columns\":[";
-    bool bFirst = true;
-    ForEachColumn(strLine, [&](std::string_view strColumn) {
-        if (!bFirst)
-            strJson += ',';
-        bFirst = false;
-        AppendJsonText(strJson, strColumn);
-    });
+    if (!AppendAsciiColumns(strJson, strLine)) {
+        SplitColumns(strLine, m_astrColumns, std::string_view::npos);
+        for (std::size_t i = 0; i < m_astrColumns.size(); ++i) {
+            if (i != 0)
+                strJson += ',';
+            AppendJsonText(strJson, m_astrColumns[i]);
+        }
+    }
     strJson += "]}\n";
     if (strJson.size() >= kFlushSize)
         Flush();

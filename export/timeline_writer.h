@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -21,8 +22,12 @@ public:
     CTimelineWriter(const CTimelineWriter&) = delete;
     CTimelineWriter& operator=(const CTimelineWriter&) = delete;
 
-    // Creates the file the user named, or empties it; false when it cannot.
-    bool Create(const char* szPath);
+    // Opens the file the user named, creating it when missing, and holds it for the
+    // run (plat::OpenHeld); false when it cannot, with *pbHeld true when another
+    // run holds it. Nothing in it is touched until Empty.
+    bool Open(const char* szName, bool* pbHeld);
+    // Empties the file: the start of the run's records.
+    bool Empty();
     // The log file whose lines follow, by its Windows path.
     void BeginFile(std::string_view strSource);
     // One line of that file (its 1-based number and its text, without its line
@@ -34,6 +39,9 @@ public:
 
 private:
     void Flush();
+    // Reads a line's time column and converts it: m_local, m_utc, m_nOffset and
+    // m_nTimestamp; false when it is no time or cannot be converted.
+    bool ConvertTime(std::string_view strColumn);
 
     plat::File* m_pFile = nullptr;
     std::string m_strBuffer;
@@ -41,6 +49,13 @@ private:
     std::string m_strSystem;  // the "system" (and "volume") fields, as JSON
     std::string m_strZone;    // the "time_zone" field, as JSON
     bool m_bFailed = false;
+    std::vector<std::string_view> m_astrColumns;  // of the line being written
+    bool m_bTimeKept = false;  // m_local's minute was converted, to m_nOffset
+    plat::DATETIME m_local{};
+    plat::DATETIME m_utc{};
+    long long m_nOffset = 0;     // local time minus UTC, in minutes
+    long long m_nTimestamp = 0;  // microseconds since 1970 (UTC)
+    long long m_nMinuteTimestamp = 0;  // of m_local's minute
 };
 
 // A text of the system's code page appended as a JSON string in UTF-8.

@@ -146,10 +146,15 @@ long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize);
 
 // Creates the file, or truncates it to zero length when it exists; null on failure.
 File* CreateForWrite(const char* szPath);
-// Creates, or truncates, a file the user named (an environment variable's value):
-// on Windows a path as CreateFileA takes it, on POSIX a path of this host as
-// given, relative to the current directory; null on failure.
-File* CreateNamedFile(const char* szName);
+// Opens a file for writing, creating it when missing and leaving what it holds,
+// and holds it until it is closed, so that another run of this program cannot
+// hold it meanwhile (a lock beyond any data, on Windows; flock on POSIX); the
+// run's own other opens of the file are not hindered. Null on failure, with
+// *pbHeld true when the failure is that another run holds it. szPath is a path of
+// the system, or with bNamed a path the user named (an environment variable's
+// value): on Windows a path as CreateFileA takes it, on POSIX a path of this host
+// as given, relative to the current directory.
+File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld);
 // Opens the file for appending, creating it when missing; null on failure.
 File* OpenForAppend(const char* szPath);
 // The file's length in bytes, or -1 on failure.

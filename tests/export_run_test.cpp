@@ -358,7 +358,8 @@ TEST_F(Timeline, EveryLineReadOneRecordAndTheHistoryUnchanged)
     const std::string strLog = Virus("A") + "\r\n" +
                                "1F0B19010203,2,0,1,PC,\"u\\\",\xE9,x\r\n" +  // JSON's specials, Latin-1
                                "\r\n" +                                      // no event: no record
-                               "nottime,7\r\n" + "1F0D01000000,5\n";         // no time; month 14
+                               "nottime,7\r\n" + "1F0D01000000,5\n" +     // no time; month 14
+                               "1F0B19000000,9,0,1,PC,u,v,\"C:\\a, b\",8,9,0,0,0,\"x, \\y\"z,w\n";
     AddLog("a.log", strLog);
     SetTimeline("");
     ASSERT_EQ(Run(), kExitSuccess);
@@ -369,7 +370,7 @@ TEST_F(Timeline, EveryLineReadOneRecordAndTheHistoryUnchanged)
     EXPECT_EQ(g_fake.History(), strHistory);
 
     const std::vector<std::string> astrRecords = Records();
-    ASSERT_EQ(astrRecords.size(), 4u);
+    ASSERT_EQ(astrRecords.size(), 5u);
     const struct {
         std::size_t nRecord;
         const char* szPart;
@@ -388,6 +389,9 @@ TEST_F(Timeline, EveryLineReadOneRecordAndTheHistoryUnchanged)
         {3, "{\"datetime\":null,"},
         {3, "\"event\":5,\"date\":\"\","},
         {3, "\"line\":5,"},
+        // Quoted columns 7 and 13 run to their closing quote.
+        {4, "\"columns\":[\"1F0B19000000\",\"9\",\"0\",\"1\",\"PC\",\"u\",\"v\",\"\\\"C:\\\\a, b\\\"\",\"8\","
+            "\"9\",\"0\",\"0\",\"0\",\"\\\"x, \\\\y\\\"z\",\"w\"]}"},
     };
     for (const auto& test : aParts)
         EXPECT_NE(astrRecords[test.nRecord].find(test.szPart), std::string::npos)
@@ -411,4 +415,20 @@ TEST_F(Timeline, ThatCannotBeCreatedEndsTheRunBeforeAnythingIsWritten)
     EXPECT_EQ(Run(), kExitOutputNotCreatable);
     EXPECT_EQ(g_fake.History(), "kept");
     EXPECT_EQ(g_fake.messages.size(), 1u);
+}
+
+// Another run holding either output file: this one ends before either is touched.
+TEST_F(Timeline, HeldByAnotherRunTouchesNothing)
+{
+    for (const char* szHeld : {"VirusHist.csv", "timeline.jsonl"}) {
+        SetUp();
+        AddLog("a.log", Virus("A"));
+        g_fake.files["VirusHist.csv"].strContent = "kept";
+        g_fake.files["timeline.jsonl"].strContent = "kept too";
+        g_fake.held.insert(szHeld);
+        EXPECT_EQ(Run(), kExitOutputNotCreatable) << szHeld;
+        EXPECT_EQ(g_fake.History(), "kept") << szHeld;
+        EXPECT_EQ(g_fake.files["timeline.jsonl"].strContent, "kept too") << szHeld;
+        EXPECT_TRUE(g_fake.messages.empty()) << szHeld;
+    }
 }

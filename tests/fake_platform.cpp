@@ -231,9 +231,13 @@ File* CreateForWrite(const char* szPath)
     return OpenFake(szPath, false);
 }
 
-File* CreateNamedFile(const char* szName)
+File* OpenHeld(const char* szPath, bool, bool* pbHeld)
 {
-    return CreateForWrite(szName);
+    *pbHeld = g_fake.held.count(szPath) != 0;
+    if (*pbHeld || g_fake.unwritable.count(szPath))
+        return nullptr;
+    g_fake.files[szPath];
+    return OpenFake(szPath, false);
 }
 
 File* OpenForAppend(const char* szPath)
@@ -259,7 +263,7 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 
 bool TruncateFile(File* pFile, long long nSize)
 {
-    if (g_fake.nTruncateFailures > 0) {
+    if (pFile->bAppend && g_fake.nTruncateFailures > 0) {  // a row's cut-back
         --g_fake.nTruncateFailures;
         return false;
     }

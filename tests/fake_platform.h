@@ -66,10 +66,11 @@ struct FakePlatform {
     // Files by path; output files are created in the same map.
     std::map<std::string, FakeFile> files;
     std::set<std::string> unwritable;  // names that cannot be opened for writing
+    std::set<std::string> held;        // names another run holds
     std::size_t nReadChunk = 1 << 16;
     std::set<int> failedAppendOpens;   // appends (counted from 0) whose open fails
     std::set<int> shortAppends;        // appends that write only half their data
-    int nTruncateFailures = 0;         // how many of the next cut-backs fail
+    int nTruncateFailures = 0;         // how many of the next cut-backs of a row fail
     int nAppends = 0;
     int nFilesOpen = 0;
     std::vector<std::string> opened;   // every path opened, in order

@@ -3,6 +3,7 @@
 // folder holds, in the volume's order, each converted to the system's code page.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,15 +199,27 @@ File* CreateForWrite(const char* szPath)
     return OpenForWriting(szPath, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
-File* CreateNamedFile(const char* szName)
+File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld)
 {
+    *pbHeld = false;
     IgnoreSizeSignal();
-    const int nFd = open(szName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (nFd < 0) {
+    File* pFile = nullptr;
+    if (!bNamed) {
+        pFile = OpenForWriting(szPath, O_WRONLY | O_CREAT);
+    } else if (const int nFd = open(szPath, O_WRONLY | O_CREAT | O_CLOEXEC, 0666); nFd >= 0) {
+        pFile = AsFile(nFd);
+    } else {
         SetLastError(ErrorFromErrno(errno));
+    }
+    if (pFile == nullptr)
+        return nullptr;
+    if (flock(AsDescriptor(pFile), LOCK_EX | LOCK_NB) != 0) {
+        *pbHeld = errno == EWOULDBLOCK;
+        SetLastError(*pbHeld ? ERROR_LOCK_VIOLATION : ErrorFromErrno(errno));
+        close(AsDescriptor(pFile));
         return nullptr;
     }
-    return AsFile(nFd);
+    return pFile;
 }
 
 File* OpenForAppend(const char* szPath)

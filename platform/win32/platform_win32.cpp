@@ -277,9 +277,23 @@ File* CreateForWrite(const char* szPath)
     return OpenShared(szPath, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
-File* CreateNamedFile(const char* szName)
+File* OpenHeld(const char* szPath, bool, bool* pbHeld)
 {
-    return CreateForWrite(szName);
+    *pbHeld = false;
+    File* pFile = OpenShared(szPath, GENERIC_WRITE, OPEN_ALWAYS);
+    if (pFile == nullptr)
+        return nullptr;
+    // One byte far beyond any data: no write of this run or another touches it.
+    OVERLAPPED place{};
+    place.OffsetHigh = 0x7FFFFFFF;
+    if (!LockFileEx(AsHandle(pFile), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) {
+        const DWORD dwError = GetLastError();
+        *pbHeld = dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_IO_PENDING;
+        CloseHandle(AsHandle(pFile));
+        SetLastError(dwError);
+        return nullptr;
+    }
+    return pFile;
 }
 
 File* OpenForAppend(const char* szPath)
