@@ -72,6 +72,8 @@ int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline)
 
 int ExportVirusHistory(int argc, char** argv)
 {
+    if (plat::AnswerOption(argc, argv))
+        return kExitSuccess;
     if (!plat::OpenSystem())
         return kExitSystemUnreadable;
     const std::string strPattern = argc == 2 ? plat::ArgumentText(argv[1]) : kDefaultPattern;

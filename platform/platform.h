@@ -24,6 +24,12 @@ constexpr std::size_t kMaxPath = 260;
 // standard error naming the file and the reason, and returns false.
 bool OpenSystem();
 
+// The options a platform answers itself: on Linux "--help" and "--version", each
+// as the only argument, printed to standard output. True when the command line was
+// one of them, which the program answers alone, touching no file; always false on
+// Windows, where every argument is the pattern.
+bool AnswerOption(int argc, char** argv);
+
 // A command-line argument in the system's ANSI code page. On Windows the runtime
 // hands it over so; the POSIX layer converts it from this host's character set (its
 // locale's, UTF-8 in the C or POSIX locale, as terminals send it). A character

@@ -188,6 +188,11 @@ bool LoadStringResource(uint32_t nID, std::string& strText)
     return FindStringTableText(nID, strText);
 }
 
+bool AnswerOption(int, char**)
+{
+    return false;
+}
+
 std::string ArgumentText(const char* szArgument)
 {
     return szArgument;

@@ -218,8 +218,25 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
         m_strError = m_strRoot + ": " + std::strerror(errno);
         return;
     }
+    // The volume is a disk image's, by its start sector: a decimal number.
+    std::string strSector;
+    if (!strVolume.empty()) {
+        const std::size_t nDigits = strVolume.find_first_not_of("0123456789");
+        const std::size_t nFirst = strVolume.find_first_not_of('0');
+        if (nDigits != std::string::npos || (nFirst != std::string::npos && strVolume.size() - nFirst > 19)) {
+            m_strError = m_strRoot + ": VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+                         " is not a start sector (a decimal number of sectors from the start of the disk)";
+            return;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            m_strError = m_strRoot + ": is a folder, and VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+                         " names a volume of a disk image (unset it to read the folder)";
+            return;
+        }
+        strSector = nFirst == std::string::npos ? "0" : strVolume.substr(nFirst);
+    }
     if (!S_ISDIR(info.st_mode)) {
-        m_pImage = OpenImageVolume(m_strRoot, strVolume, m_strError, m_strVolume);
+        m_pImage = OpenImageVolume(m_strRoot, strSector, m_strError, m_strVolume);
         if (!m_pImage)
             return;
         m_pVolume = m_pImage.get();

@@ -229,6 +229,11 @@ bool LoadStringResource(uint32_t nID, std::string& strText)
     return true;
 }
 
+bool AnswerOption(int, char**)
+{
+    return false;
+}
+
 std::string ArgumentText(const char* szArgument)
 {
     return szArgument;

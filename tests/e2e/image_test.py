@@ -197,6 +197,14 @@ class Images(unittest.TestCase):
             with self.subTest(start=start):
                 self.assertEqual(self.run_linux(disk, volume=start)[:2], self.run_linux(self.folders[name])[:2])
         self.check_unreadable(disk, "no Windows volume starts at sector 1", volume=1)
+        # A start sector written with leading zeros is the same sector; what is no
+        # decimal number, or a volume named for a folder, is said as such.
+        self.assertEqual(self.run_linux(disk, volume="0" + str(starts[0]))[:2],
+                         self.run_linux(self.folders["bare-ntfs"])[:2])
+        for value in ("0x800", "2048s", "-1", "99999999999999999999"):
+            with self.subTest(value=value):
+                self.check_unreadable(disk, "VIRUSHIST_SYSTEM_VOLUME=" + value, "not a start sector", volume=value)
+        self.check_unreadable(self.folders["bare-ntfs"], "VIRUSHIST_SYSTEM_VOLUME=2048", "is a folder", volume=2048)
 
     def test_damaged_and_foreign_images(self):
         work = fresh_folder(os.path.join(self.work, "damaged"))
