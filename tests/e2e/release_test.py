@@ -2,8 +2,11 @@
 """The release, tried as a user would (as root): scripts/package makes the zip, the
 Debian package and their checksums; the package installs with dpkg, its
 /usr/bin/virushist exports the bundled sample from a fresh prefix, and dpkg -r
-removes it cleanly; the zip's executable runs under Wine from an empty folder
-outside the build tree and writes the same file."""
+removes it cleanly, and lintian accepts it with its manual page and changelog;
+--help and --version answer without touching a file; the help, the manual page
+and the README name every variable and exit status the code knows; the zip's
+executable runs under Wine from an empty folder outside the build tree and writes
+the same file."""
 import hashlib
 import os
 import re
@@ -15,6 +18,28 @@ import unittest
 import zipfile
 
 from common import ROOT, make_prefix, prefix_env, read_history
+
+LINUX_EXE = os.path.join(ROOT, "build", "native", "virushist")
+
+
+def known_variables():
+    """The environment variables the code reads (its getenv calls and the timeline's
+    name), WINEPREFIX among them."""
+    names = set()
+    for folder, _, files in os.walk(ROOT):
+        if "/build" in folder or "/.git" in folder or "/tests" in folder or "/fuzz" in folder:
+            continue
+        for name in files:
+            if name.endswith((".cpp", ".h")):
+                with open(os.path.join(folder, name), encoding="utf-8") as f:
+                    names.update(re.findall(r'"((?:VIRUSHIST_[A-Z_]+)|WINEPREFIX)"', f.read()))
+    return names
+
+
+def known_statuses():
+    """The exit statuses of the run, from its enumeration."""
+    with open(os.path.join(ROOT, "app", "export_run.h"), encoding="utf-8") as f:
+        return sorted(int(n) for n in re.findall(r"kExit\w+ = (\d+),", f.read()))
 
 
 def version():
@@ -74,6 +99,58 @@ class Release(unittest.TestCase):
         self.assertFalse(os.path.exists("/usr/share/doc/virushist"))
         status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", "virushist"], capture_output=True, text=True)
         self.assertNotIn("installed", status.stdout.replace("not-installed", ""))
+
+    def test_debian_package_passes_lintian_with_manual_page_and_changelog(self):
+        files = subprocess.run(["dpkg-deb", "-c", self.deb], check=True, capture_output=True, text=True).stdout
+        for path in ("./usr/share/man/man1/virushist.1.gz", "./usr/share/doc/virushist/changelog.gz",
+                     "./usr/share/doc/virushist/copyright"):
+            self.assertIn(path, files)
+        done = subprocess.run(["lintian", "--fail-on", "error,warning", self.deb], capture_output=True, text=True)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        reported = [line for line in done.stdout.splitlines() if line.startswith(("E:", "W:"))]
+        self.assertEqual(reported, [])
+        page = os.path.join(ROOT, "docs", "virushist.1")
+        for command in (["groff", "-man", "-ww", "-z", page], ["mandoc", "-T", "lint", page]):
+            done = subprocess.run(command, capture_output=True, text=True)
+            self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""), command)
+
+    def test_help_and_version_touch_nothing(self):
+        cwd = tempfile.mkdtemp(dir=self.work)
+        with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+            f.write(b"kept\r\n")
+        env = dict(self.env, VIRUSHIST_TIMELINE="t.jsonl")
+        for option, expected in (("--help", "Usage: virushist"), ("--version", "virushist " + self.version)):
+            with self.subTest(option):
+                done = subprocess.run([LINUX_EXE, option], cwd=cwd, env=env, capture_output=True, text=True)
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
+                self.assertTrue(done.stdout.startswith(expected), done.stdout)
+                self.assertEqual(sorted(os.listdir(cwd)), ["VirusHist.csv"])
+                with open(os.path.join(cwd, "VirusHist.csv"), "rb") as f:
+                    self.assertEqual(f.read(), b"kept\r\n")
+        # Any other argument, one beginning with -- too, is the pattern.
+        done = subprocess.run([LINUX_EXE, "--bogus"], cwd=cwd, env=self.env, capture_output=True)
+        self.assertEqual((done.returncode, done.stdout), (0, b""))
+
+    def test_help_manual_and_readme_name_every_variable_and_status(self):
+        variables, statuses = known_variables(), known_statuses()
+        self.assertTrue({"VIRUSHIST_SYSTEM_DRIVE", "VIRUSHIST_TIMELINE", "WINEPREFIX"} <= variables, variables)
+        self.assertEqual(statuses, list(range(8)))
+        help_text = subprocess.run([LINUX_EXE, "--help"], check=True, capture_output=True, text=True).stdout
+        manual = subprocess.run(["mandoc", "-T", "utf8", os.path.join(ROOT, "docs", "virushist.1")], check=True,
+                                capture_output=True, text=True).stdout
+        manual = re.sub(r".\x08", "", manual)
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            readme = f.read()
+        sections = {"--help": (help_text, help_text.split("Exit status:")[1]),
+                    "manual": (manual, manual.split("EXIT STATUS")[1].split("EXAMPLES")[0]),
+                    "README": (readme, readme.split("## Exit status")[1].split("\n## ")[0])}
+        for name, (text, exit_section) in sections.items():
+            with self.subTest(name):
+                for variable in variables:
+                    self.assertTrue(variable in text, f"{name} does not name {variable}")
+                for status in statuses:
+                    self.assertTrue(re.search(r"(?m)^\s*\|?\s*%d\b" % status, exit_section),
+                                    f"{name} does not list exit status {status}")
 
     def test_zip_runs_under_wine_from_an_empty_folder(self):
         folder = tempfile.mkdtemp(prefix="vh-unzipped-")

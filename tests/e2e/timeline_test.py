@@ -15,6 +15,7 @@ import tempfile
 import unittest
 
 import hives
+import icu
 import images
 from common import COMMANDS, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix
 from drive_test import install, make_drive, software_keys
@@ -191,6 +192,42 @@ class Timeline(unittest.TestCase):
             self.assertEqual(record.pop("volume"), "0")
         self.assertEqual(from_image, from_drive)
         self.check_table(from_image, lines, "AUS Eastern Standard Time")
+
+
+class IanaCrossCheck(unittest.TestCase):
+    """The table against IANA's history (ICU), on the 15th of each month at noon,
+    where no zone changes its offset. Years before a zone's first Dynamic DST year
+    are left out (the table has Wine's answer there, the zone's TZI). Where IANA
+    differs from Windows' own rules, the difference is named here."""
+
+    IANA = {"Pacific Standard Time": "America/Los_Angeles", "W. Europe Standard Time": "Europe/Berlin",
+            "AUS Eastern Standard Time": "Australia/Sydney", "India Standard Time": "Asia/Kolkata",
+            "Nepal Standard Time": "Asia/Kathmandu", "Newfoundland Standard Time": "America/St_Johns",
+            "Iran Standard Time": "Asia/Tehran", "Morocco Standard Time": "Africa/Casablanca",
+            "Samoa Standard Time": "Pacific/Apia", "UTC": "Etc/UTC",
+            "E. South America Standard Time": "America/Sao_Paulo",
+            "Lord Howe Standard Time": "Australia/Lord_Howe"}
+    # W. Europe has one rule, today's, for every year: in 1995 daylight time ended
+    # in September. Morocco's Dynamic DST years do not have the Ramadan breaks IANA
+    # has, in the years Ramadan fell in summer.
+    DIFFERENCES = {"W. Europe Standard Time": {1995},
+                   "Morocco Standard Time": {2012, 2013, 2014, 2015, 2016, 2017, 2018,
+                                             2031, 2032, 2033, 2034, 2035}}
+
+    def test_table_agrees_with_iana_but_where_named(self):
+        differences = {}
+        for name, rows in ROWS.items():
+            zone = icu.TimeZone.createTimeZone(self.IANA[name])
+            first = ZONES[name][1] if ZONES[name][2] else 0
+            for local, utc in rows:
+                if not local.endswith("-15T12:00:00") or int(local[:4]) < first:
+                    continue
+                moment = datetime.datetime.fromisoformat(utc).replace(tzinfo=datetime.timezone.utc)
+                raw, daylight = zone.getOffset(moment.timestamp(), False)
+                if moment + datetime.timedelta(milliseconds=raw + daylight) != \
+                        datetime.datetime.fromisoformat(local).replace(tzinfo=datetime.timezone.utc):
+                    differences.setdefault(name, set()).add(int(local[:4]))
+        self.assertEqual(differences, self.DIFFERENCES)
 
 
 class PrefixBothBuilds(unittest.TestCase):
