@@ -1,7 +1,10 @@
 // The platform on Windows: the Win32 API in its ANSI variants.
 #include "platform/win32/windows_headers.h"
 
+#include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 #include <cwchar>
 #include <string>
 
@@ -102,6 +105,13 @@ File* OpenShared(const char* szPath, DWORD dwAccess, DWORD dwDisposition)
 {
     return AsFile(CreateFileA(szPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               dwDisposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The files OpenHeld holds, each with the mutex that holds it.
+std::vector<std::pair<HANDLE, HANDLE>>& HeldFiles()
+{
+    static std::vector<std::pair<HANDLE, HANDLE>> aHeld;
+    return aHeld;
 }
 
 }  // namespace
@@ -284,20 +294,36 @@ File* CreateForWrite(const char* szPath)
 
 File* OpenHeld(const char* szPath, bool, bool* pbHeld)
 {
+    // The hold is a named mutex, one for each file by its full path in capitals:
+    // a byte-range lock would do on Windows, but Wine keeps every descriptor the
+    // run's per-row opens close while a lock exists, until it runs out of them.
     *pbHeld = false;
-    File* pFile = OpenShared(szPath, GENERIC_WRITE, OPEN_ALWAYS);
-    if (pFile == nullptr)
+    char szFull[2 * MAX_PATH];
+    const DWORD nFull = GetFullPathNameA(szPath, sizeof(szFull), szFull, nullptr);
+    if (nFull == 0 || nFull >= sizeof(szFull))
         return nullptr;
-    // One byte far beyond any data: no write of this run or another touches it.
-    OVERLAPPED place{};
-    place.OffsetHigh = 0x7FFFFFFF;
-    if (!LockFileEx(AsHandle(pFile), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &place)) {
+    CharUpperBuffA(szFull, nFull);
+    uint64_t nHash = 14695981039346656037ULL;  // FNV-1a of the path
+    for (DWORD i = 0; i < nFull; ++i)
+        nHash = (nHash ^ static_cast<unsigned char>(szFull[i])) * 1099511628211ULL;
+    char szName[64];
+    std::snprintf(szName, sizeof(szName), "Local\\virushist-%016llx", static_cast<unsigned long long>(nHash));
+    HANDLE hMutex = CreateMutexA(nullptr, TRUE, szName);
+    if (hMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+        *pbHeld = hMutex != nullptr;
+        if (hMutex != nullptr)
+            CloseHandle(hMutex);
+        SetLastError(ERROR_LOCK_VIOLATION);
+        return nullptr;
+    }
+    File* pFile = OpenShared(szPath, GENERIC_WRITE, OPEN_ALWAYS);
+    if (pFile == nullptr) {
         const DWORD dwError = GetLastError();
-        *pbHeld = dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_IO_PENDING;
-        CloseHandle(AsHandle(pFile));
+        CloseHandle(hMutex);
         SetLastError(dwError);
         return nullptr;
     }
+    HeldFiles().emplace_back(AsHandle(pFile), hMutex);
     return pFile;
 }
 
@@ -341,6 +367,16 @@ bool TruncateFile(File* pFile, long long nSize)
 void CloseFile(File* pFile)
 {
     CloseHandle(AsHandle(pFile));
+    // The hold of a held file ends with it.
+    auto& aHeld = HeldFiles();
+    for (auto it = aHeld.begin(); it != aHeld.end(); ++it) {
+        if (it->first == AsHandle(pFile)) {
+            ReleaseMutex(it->second);
+            CloseHandle(it->second);
+            aHeld.erase(it);
+            break;
+        }
+    }
 }
 
 std::string TimeZoneName()

@@ -136,6 +136,38 @@ class Faults(unittest.TestCase):
             self.assertTrue(os.path.isdir(os.path.join(cwd, "VirusHist.csv")))
         self.on_each_platform(check)
 
+    def test_second_run_in_the_same_folder_touches_nothing(self):
+        # A run holds the history file and the timeline to its end: another started
+        # in the same folder meanwhile ends with exit 2 and one line, and the first
+        # writes every row.
+        env = dict(self.env, VIRUSHIST_TIMELINE="timeline.jsonl")
+        def check(platform):
+            self.set_logs({})
+            fd = self.open_pipe_log("live.log")
+            cwd = fresh_folder(os.path.join(self.work, "run-" + platform))
+            first = subprocess.Popen(COMMANDS[platform], cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE)
+            os.write(fd, b"".join(virus_line("r%d.doc" % i) for i in range(3)))
+            self.wait_for_rows(cwd, 3)
+            with open(os.path.join(cwd, "timeline.jsonl"), "rb") as f:
+                timeline = f.read()
+            history = read_history(cwd)
+            second = subprocess.run(COMMANDS[platform], cwd=cwd, env=env, capture_output=True, timeout=120)
+            self.assertEqual(second.returncode, 2)
+            self.assertEqual(second.stderr.decode().strip().count("\n"), 0, second.stderr)
+            self.assertIn(b"another run", second.stderr)
+            self.assertEqual(read_history(cwd), history)
+            os.write(fd, virus_line("r3.doc") + virus_line("r4.doc"))
+            os.close(fd)
+            status, data = self.finish(platform, first, cwd)
+            self.assertEqual(status, 0)
+            self.assertEqual(names(parse_rows(self, data)), ["r%d.doc" % i for i in range(5)])
+            with open(os.path.join(cwd, "timeline.jsonl"), "rb") as f:
+                whole = f.read()
+            self.assertTrue(whole.startswith(timeline[:timeline.rfind(b"\n") + 1]))
+            self.assertEqual(whole.count(b"\n"), 5)
+        self.on_each_platform(check)
+
     def test_file_size_limit(self):
         # Only whole rows stay: the file is the first rows of the full export.
         # (Under Wine the limit's signal ends the process: Wine does not ignore it.)

@@ -278,7 +278,9 @@ class Images(unittest.TestCase):
                 self.check_unreadable(make(), words)
 
     def test_many_images_with_gnu_parallel(self):
-        # The README's command, over three images of different formats and layouts.
+        # The README's command, over three images of different formats and layouts
+        # and one that cannot be read: each job's status is the tool's, in the job
+        # log too.
         work = fresh_folder(os.path.join(self.work, "many"))
         evidence = fresh_folder(os.path.join(work, "evidence"))
         chosen = {"pc1.E01": ("win10-gpt", "e01"), "pc2.vmdk": ("winxp-mbr", "vmdk"),
@@ -289,12 +291,21 @@ class Images(unittest.TestCase):
                 shutil.copyfile(self.images[layout, "raw"], os.path.join(evidence, name))
             else:
                 images.convert(self.images[layout, "raw"], fmt, os.path.join(evidence, name.rsplit(".", 1)[0]))
+        with open(os.path.join(evidence, "pc4.img"), "wb") as f:
+            f.write(bytes(1 << 20))
         env = locale_env(None, PATH=LINUX_BUILD + os.pathsep + os.environ["PATH"])
-        command = ("parallel --will-cite 'mkdir -p out/{/.} && cd out/{/.} && "
-                   "VIRUSHIST_SYSTEM_DRIVE={} virushist; echo \"{/}: exit $?\"' ::: \"$PWD\"/evidence/*")
+        command = ("parallel --will-cite --joblog jobs.log 'mkdir -p out/{/.} && cd out/{/.} && "
+                   "VIRUSHIST_SYSTEM_DRIVE={} virushist; s=$?; echo \"{/}: exit $s\"; exit $s' ::: \"$PWD\"/evidence/*")
         done = subprocess.run(["bash", "-c", command], cwd=work, env=env, capture_output=True)
+        self.assertEqual(done.returncode, 1)  # parallel: the number of jobs that failed
         self.assertEqual(sorted(done.stdout.decode().splitlines()),
-                         ["pc1.E01: exit 0", "pc2.vmdk: exit 0", "pc3.img: exit 0"], done.stderr)
+                         ["pc1.E01: exit 0", "pc2.vmdk: exit 0", "pc3.img: exit 0",
+                          f"pc4.img: exit {EXIT_SYSTEM_UNREADABLE}"], done.stderr)
+        with open(os.path.join(work, "jobs.log")) as f:
+            rows = [line.rstrip("\n").split("\t") for line in f]
+        exit_column = rows[0].index("Exitval")
+        statuses = {row[-1].split("evidence/")[1].split()[0]: int(row[exit_column]) for row in rows[1:]}
+        self.assertEqual(statuses, {"pc1.E01": 0, "pc2.vmdk": 0, "pc3.img": 0, "pc4.img": EXIT_SYSTEM_UNREADABLE})
         for name, (layout, _) in chosen.items():
             with self.subTest(name):
                 self.assertEqual(read_history(os.path.join(work, "out", name.rsplit(".", 1)[0])),
