@@ -154,8 +154,8 @@ long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize);
 File* CreateForWrite(const char* szPath);
 // Opens a file for writing, creating it when missing and leaving what it holds,
 // and holds it until it is closed, so that another run of this program cannot
-// hold it meanwhile (a lock beyond any data, on Windows; flock on POSIX); the
-// run's own other opens of the file are not hindered. Null on failure, with
+// hold it meanwhile (a named mutex of its full path on Windows; flock on POSIX);
+// the run's own other opens of the file are not hindered. Null on failure, with
 // *pbHeld true when the failure is that another run holds it. szPath is a path of
 // the system, or with bNamed a path the user named (an environment variable's
 // value): on Windows a path as CreateFileA takes it, on POSIX a path of this host
