@@ -6,12 +6,17 @@
 // delivers it: NTFS in the order of its name index, FAT in directory order.
 #include <dlfcn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <libewf.h>
+#include <libqcow.h>
 #include <tsk/libtsk.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -41,6 +46,10 @@ struct TSKLIBRARY {
     decltype(&::tsk_fs_file_read) tsk_fs_file_read;
     decltype(&::tsk_fs_open_img) tsk_fs_open_img;
     decltype(&::tsk_img_close) tsk_img_close;
+    void (*tsk_img_free)(void*);      // libtsk's own allocation of an image,
+    void* (*tsk_img_malloc)(size_t);  // exported though its header is not installed
+    decltype(&::tsk_img_open_external) tsk_img_open_external;
+    decltype(&::tsk_img_open_utf8) tsk_img_open_utf8;
     decltype(&::tsk_img_open_utf8_sing) tsk_img_open_utf8_sing;
     decltype(&::tsk_img_read) tsk_img_read;
     decltype(&::tsk_vs_close) tsk_vs_close;
@@ -79,6 +88,10 @@ bool LoadTsk(std::string& strError)
         LOAD(tsk_fs_file_read);
         LOAD(tsk_fs_open_img);
         LOAD(tsk_img_close);
+        LOAD(tsk_img_free);
+        LOAD(tsk_img_malloc);
+        LOAD(tsk_img_open_external);
+        LOAD(tsk_img_open_utf8);
         LOAD(tsk_img_open_utf8_sing);
         LOAD(tsk_img_read);
         LOAD(tsk_vs_close);
@@ -413,13 +426,275 @@ bool IsBitLocker(TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
     return bRead && std::memcmp(achBoot + 3, "-FVE-FS-", 8) == 0;
 }
 
-// What a file that opens as no image at all is, by its first bytes.
-std::string KnownFormat(TSK_IMG_INFO* pImage)
+// A library of the image formats libtsk does not read itself, loaded when such an
+// image is opened: its handle, or null with strError.
+void* LoadFormatLibrary(const char* szName, std::string& strError)
 {
-    char achMagic[4] = {};
-    const bool bRead = Tsk().tsk_img_read(pImage, 0, achMagic, sizeof(achMagic)) == sizeof(achMagic);
-    Tsk().tsk_error_reset();
-    return bRead && std::memcmp(achMagic, "QFI\xfb", 4) == 0 ? "a QCOW image, which libtsk cannot read" : "";
+    void* pLibrary = dlopen(szName, RTLD_NOW | RTLD_LOCAL);
+    if (pLibrary == nullptr)
+        strError = std::string(szName) + " cannot be loaded (" + dlerror() + ")";
+    return pLibrary;
+}
+
+template <typename Function>
+bool Find(void* pLibrary, const char* szName, Function& pFunction, std::string& strError)
+{
+    pFunction = reinterpret_cast<Function>(dlsym(pLibrary, szName));
+    if (pFunction == nullptr)
+        strError = std::string("the image library has no ") + szName;
+    return pFunction != nullptr;
+}
+
+// QCOW and QCOW2 images (KVM, Proxmox, OpenStack), read with libqcow: a libtsk
+// image whose reads are libqcow's, one more layer under the file system, as
+// libtsk stacks its own.
+struct QCOWLIBRARY {
+    decltype(&::libqcow_file_initialize) initialize;
+    decltype(&::libqcow_file_open) open;
+    decltype(&::libqcow_file_get_media_size) get_media_size;
+    decltype(&::libqcow_file_read_buffer_at_offset) read_at;
+    decltype(&::libqcow_file_close) close;
+    decltype(&::libqcow_file_free) free;
+    decltype(&::libqcow_error_sprint) error_sprint;
+    decltype(&::libqcow_error_free) error_free;
+};
+
+const QCOWLIBRARY* Qcow(std::string& strError)
+{
+    static QCOWLIBRARY library;
+    static const std::string strLoadError = [] {
+        std::string strWhy;
+        void* pLibrary = LoadFormatLibrary("libqcow.so.1", strWhy);
+        if (pLibrary == nullptr)
+            return strWhy;
+        if (!Find(pLibrary, "libqcow_file_initialize", library.initialize, strWhy) ||
+            !Find(pLibrary, "libqcow_file_open", library.open, strWhy) ||
+            !Find(pLibrary, "libqcow_file_get_media_size", library.get_media_size, strWhy) ||
+            !Find(pLibrary, "libqcow_file_read_buffer_at_offset", library.read_at, strWhy) ||
+            !Find(pLibrary, "libqcow_file_close", library.close, strWhy) ||
+            !Find(pLibrary, "libqcow_file_free", library.free, strWhy) ||
+            !Find(pLibrary, "libqcow_error_sprint", library.error_sprint, strWhy) ||
+            !Find(pLibrary, "libqcow_error_free", library.error_free, strWhy))
+            return strWhy;
+        return std::string();
+    }();
+    strError = strLoadError;
+    return strLoadError.empty() ? &library : nullptr;
+}
+
+struct QCOWIMAGE {
+    TSK_IMG_INFO info;  // first: libtsk sees this
+    const QCOWLIBRARY* pLibrary;
+    libqcow_file_t* pFile;
+};
+
+ssize_t ReadQcow(TSK_IMG_INFO* pInfo, TSK_OFF_T nOffset, char* pBuffer, size_t nSize)
+{
+    QCOWIMAGE* pImage = reinterpret_cast<QCOWIMAGE*>(pInfo);
+    libqcow_error_t* pError = nullptr;
+    const ssize_t nRead = pImage->pLibrary->read_at(pImage->pFile, pBuffer, nSize, nOffset, &pError);
+    pImage->pLibrary->error_free(&pError);
+    return nRead;
+}
+
+void CloseQcow(TSK_IMG_INFO* pInfo)
+{
+    QCOWIMAGE* pImage = reinterpret_cast<QCOWIMAGE*>(pInfo);
+    pImage->pLibrary->close(pImage->pFile, nullptr);
+    pImage->pLibrary->free(&pImage->pFile, nullptr);
+    Tsk().tsk_img_free(pImage);
+}
+
+void StatQcow(TSK_IMG_INFO*, FILE*) {}
+
+TSK_IMG_INFO* OpenQcow(const std::string& strImage, std::string& strError)
+{
+    const QCOWLIBRARY* pLibrary = Qcow(strError);
+    if (pLibrary == nullptr)
+        return nullptr;
+    libqcow_file_t* pFile = nullptr;
+    libqcow_error_t* pError = nullptr;
+    size64_t nSize = 0;
+    if (pLibrary->initialize(&pFile, &pError) != 1 ||
+        pLibrary->open(pFile, strImage.c_str(), LIBQCOW_OPEN_READ, &pError) != 1 ||
+        pLibrary->get_media_size(pFile, &nSize, &pError) != 1 ||
+        nSize > static_cast<size64_t>(std::numeric_limits<TSK_OFF_T>::max())) {
+        char szError[512] = "its size is out of range";
+        if (pError != nullptr)
+            pLibrary->error_sprint(pError, szError, sizeof(szError));
+        pLibrary->error_free(&pError);
+        if (pFile != nullptr)
+            pLibrary->free(&pFile, nullptr);
+        strError = std::string("a QCOW image libqcow cannot open (") + szError + ")";
+        std::replace(strError.begin(), strError.end(), '\n', ' ');
+        return nullptr;
+    }
+    QCOWIMAGE* pImage = static_cast<QCOWIMAGE*>(Tsk().tsk_img_malloc(sizeof(QCOWIMAGE)));
+    if (pImage == nullptr) {
+        pLibrary->close(pFile, nullptr);
+        pLibrary->free(&pFile, nullptr);
+        strError = "out of memory";
+        return nullptr;
+    }
+    pImage->pLibrary = pLibrary;
+    pImage->pFile = pFile;
+    return Tsk().tsk_img_open_external(pImage, static_cast<TSK_OFF_T>(nSize), 512, ReadQcow, CloseQcow, StatQcow);
+}
+
+// An E01's segments, found as libewf finds them (E01, E02, ... beside the first,
+// after following a link to it), all of them or none: a missing one is named.
+struct EWFLIBRARY {
+    decltype(&::libewf_glob) glob;
+    decltype(&::libewf_glob_free) glob_free;
+    decltype(&::libewf_handle_initialize) initialize;
+    decltype(&::libewf_handle_open) open;
+    decltype(&::libewf_handle_close) close;
+    decltype(&::libewf_handle_free) free;
+    decltype(&::libewf_error_sprint) error_sprint;
+    decltype(&::libewf_error_free) error_free;
+};
+
+const EWFLIBRARY* Ewf(std::string& strError)
+{
+    static EWFLIBRARY library;
+    static const std::string strLoadError = [] {
+        std::string strWhy;
+        void* pLibrary = LoadFormatLibrary("libewf.so.2", strWhy);
+        if (pLibrary == nullptr)
+            return strWhy;
+        if (!Find(pLibrary, "libewf_glob", library.glob, strWhy) ||
+            !Find(pLibrary, "libewf_glob_free", library.glob_free, strWhy) ||
+            !Find(pLibrary, "libewf_handle_initialize", library.initialize, strWhy) ||
+            !Find(pLibrary, "libewf_handle_open", library.open, strWhy) ||
+            !Find(pLibrary, "libewf_handle_close", library.close, strWhy) ||
+            !Find(pLibrary, "libewf_handle_free", library.free, strWhy) ||
+            !Find(pLibrary, "libewf_error_sprint", library.error_sprint, strWhy) ||
+            !Find(pLibrary, "libewf_error_free", library.error_free, strWhy))
+            return strWhy;
+        return std::string();
+    }();
+    strError = strLoadError;
+    return strLoadError.empty() ? &library : nullptr;
+}
+
+// The name of the segment after strName in the EWF naming scheme (E01 ... E99,
+// EAA ... EZZ, FAA ...), or empty past its end.
+std::string NextSegment(std::string strName)
+{
+    const std::size_t nSize = strName.size();
+    if (nSize < 3)
+        return std::string();
+    char& chFirst = strName[nSize - 3];
+    char& chSecond = strName[nSize - 2];
+    char& chThird = strName[nSize - 1];
+    const bool bDigits = chSecond >= '0' && chSecond <= '9' && chThird >= '0' && chThird <= '9';
+    if (bDigits && !(chSecond == '9' && chThird == '9')) {
+        chThird == '9' ? (chThird = '0', ++chSecond) : ++chThird;
+        return strName;
+    }
+    const char chA = chFirst >= 'a' ? 'a' : 'A';
+    if (bDigits) {
+        chSecond = chThird = chA;  // E99 is followed by EAA
+        return strName;
+    }
+    if (chThird != chA + 25) {
+        ++chThird;
+    } else if (chSecond != chA + 25) {
+        ++chSecond;
+        chThird = chA;
+    } else if (chFirst != chA + 25) {
+        ++chFirst;
+        chSecond = chThird = chA;
+    } else {
+        return std::string();
+    }
+    return strName;
+}
+
+// Whether an EWF segment file ends in a "next" section descriptor (76 bytes, its
+// type first), as every segment of a set but the last does.
+bool EndsInNextSection(const std::string& strSegment)
+{
+    constexpr long kDescriptorSize = 76;
+    char achType[16] = {};
+    FILE* pFile = std::fopen(strSegment.c_str(), "rb");
+    if (pFile == nullptr)
+        return false;
+    const bool bRead = std::fseek(pFile, -kDescriptorSize, SEEK_END) == 0 &&
+                       std::fread(achType, 1, sizeof(achType), pFile) == sizeof(achType);
+    std::fclose(pFile);
+    return bRead && std::memcmp(achType, "next\0", 5) == 0;
+}
+
+TSK_IMG_INFO* OpenEwf(const std::string& strImage, std::string& strError)
+{
+    const EWFLIBRARY* pLibrary = Ewf(strError);
+    if (pLibrary == nullptr)
+        return nullptr;
+    char szReal[PATH_MAX];
+    const std::string strFirst = realpath(strImage.c_str(), szReal) != nullptr ? szReal : strImage;
+    char** apszNames = nullptr;
+    int nNames = 0;
+    libewf_error_t* pError = nullptr;
+    if (pLibrary->glob(strFirst.c_str(), strFirst.size(), LIBEWF_FORMAT_UNKNOWN, &apszNames, &nNames, &pError) != 1 ||
+        nNames < 1) {
+        pLibrary->error_free(&pError);
+        strError = "its E01 segments cannot be found";
+        return nullptr;
+    }
+    // Each segment but the last of a set ends in a "next" section, the last in
+    // "done": a set whose last segment found ends in "next" lacks the one after it.
+    const std::string strLast = apszNames[nNames - 1];
+    bool bWhole = false;
+    if (EndsInNextSection(strLast)) {
+        const std::string strNext = NextSegment(strLast);
+        strError = "its segment " + strNext.substr(strNext.rfind('/') + 1) + " is missing (" +
+                   std::to_string(nNames) + " segment" + (nNames == 1 ? "" : "s") + " found beside " + strFirst + ")";
+    } else {
+        // All the segments open as one image.
+        libewf_handle_t* pHandle = nullptr;
+        bWhole = pLibrary->initialize(&pHandle, &pError) == 1 &&
+                 pLibrary->open(pHandle, apszNames, nNames, LIBEWF_OPEN_READ, &pError) == 1;
+        if (bWhole) {
+            pLibrary->close(pHandle, nullptr);
+        } else {
+            char szError[512] = "unknown error";
+            if (pError != nullptr)
+                pLibrary->error_sprint(pError, szError, sizeof(szError));
+            strError = std::string("its segments do not open as one image (") + szError + ")";
+            std::replace(strError.begin(), strError.end(), '\n', ' ');
+        }
+        pLibrary->free(&pHandle, nullptr);
+        pLibrary->error_free(&pError);
+    }
+    TSK_IMG_INFO* pImage = nullptr;
+    if (bWhole) {
+        pImage = Tsk().tsk_img_open_utf8(nNames, apszNames, TSK_IMG_TYPE_EWF_EWF, 0);
+        if (pImage == nullptr)
+            strError = "not a disk image libtsk can open (" + LibraryError() + ")";
+    }
+    pLibrary->glob_free(apszNames, nNames, nullptr);
+    return pImage;
+}
+
+// Opens the image: QCOW with libqcow, E01 with its segments found first, any other
+// format as libtsk detects it. Null with strError.
+TSK_IMG_INFO* OpenImage(const std::string& strImage, std::string& strError)
+{
+    char achMagic[8] = {};
+    if (FILE* pFile = std::fopen(strImage.c_str(), "rb")) {
+        if (std::fread(achMagic, 1, sizeof(achMagic), pFile) != sizeof(achMagic))
+            std::memset(achMagic, 0, sizeof(achMagic));
+        std::fclose(pFile);
+    }
+    if (std::memcmp(achMagic, "QFI\xfb", 4) == 0)
+        return OpenQcow(strImage, strError);
+    if (std::memcmp(achMagic, "EVF\x09\x0d\x0a\xff\x00", 8) == 0)
+        return OpenEwf(strImage, strError);
+    TSK_IMG_INFO* pImage = Tsk().tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
+    if (pImage == nullptr)
+        strError = "not a disk image libtsk can open (" + LibraryError() + ")";
+    return pImage;
 }
 
 std::string JoinSectors(const std::vector<uint64_t>& anSectors)
@@ -440,9 +715,10 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
         strError = strImage + ": " + strLoadError;
         return nullptr;
     }
-    TSK_IMG_INFO* pImage = Tsk().tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
+    std::string strWhy;
+    TSK_IMG_INFO* pImage = OpenImage(strImage, strWhy);
     if (pImage == nullptr) {
-        strError = strImage + ": not a disk image libtsk can open (" + LibraryError() + ")";
+        strError = strImage + ": " + strWhy;
         return nullptr;
     }
     // The volumes: each allocated partition of the partition table, or the image
@@ -479,10 +755,8 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
         return std::move(aCandidates[0].pVolume);
     }
     if (aCandidates.empty()) {
-        const std::string strKnown = KnownFormat(pImage);
         strError = strImage + ": " +
-                   (!strKnown.empty() ? strKnown
-                    : !strSector.empty()
+                   (!strSector.empty()
                         ? "no Windows volume starts at sector " + std::string(strSector) +
                               " (VIRUSHIST_SYSTEM_VOLUME)"
                         : "no NTFS or FAT volume holds Windows\\System32\\config\\SOFTWARE");

@@ -20,7 +20,7 @@ import images
 from common import (COMMANDS, LINUX_BUILD, check_no_sanitizer_report, fresh_folder, locale_env,
                     old_history, parse_rows, read_history)
 
-FORMATS = ("raw", "e01", "vmdk", "vhd", "vhdx")
+FORMATS = ("raw", "e01", "vmdk", "vhd", "vhdx", "qcow2")
 EXIT_SYSTEM_UNREADABLE = 7
 EXIT_INCOMPLETE = 4
 
@@ -118,6 +118,21 @@ class Images(unittest.TestCase):
                     before = hashlib.sha256(open(image, "rb").read()).digest()
                     self.assertEqual(self.run_linux(image, user="nobody")[:2], expected[:2])
                     self.assertEqual(hashlib.sha256(open(image, "rb").read()).digest(), before)
+
+    def test_e01_segments_found_beside_the_first_or_its_link(self):
+        # Segments of 1 MiB: a link elsewhere to the first finds the others beside
+        # the file it names.
+        work = fresh_folder(os.path.join(self.work, "segments"))
+        base = os.path.join(work, "pc")
+        subprocess.run(["ewfacquire", "-u", "-q", "-t", base, "-f", "encase6", "-c", "none",
+                        "-S", str(images.MIB), self.images["bare-ntfs", "raw"]], check=True, **images.QUIET)
+        self.assertTrue(os.path.exists(base + ".E03"))
+        links = fresh_folder(os.path.join(work, "links"))
+        os.symlink(base + ".E01", os.path.join(links, "evidence.E01"))
+        expected = self.run_linux(self.folders["bare-ntfs"])[:2]
+        for image in (base + ".E01", os.path.join(links, "evidence.E01")):
+            with self.subTest(image=image):
+                self.assertEqual(self.run_linux(image)[:2], expected)
 
     def test_split_raw(self):
         raw = self.images["winxp-mbr", "raw"]
@@ -255,9 +270,6 @@ class Images(unittest.TestCase):
             os.remove(base + ".E03")
             return base + ".E01"
 
-        def qcow2():
-            return images.convert(self.images["bare-ntfs", "raw"], "qcow2", os.path.join(work, "disk"))
-
         def bitlocker():
             # An encrypted volume: the BitLocker boot sector's signature, then noise.
             path = os.path.join(work, "bitlocker.img")
@@ -272,7 +284,7 @@ class Images(unittest.TestCase):
 
         cases = {empty: "", garbage: "no NTFS or FAT volume", truncated: "no NTFS or FAT volume",
                  past_the_end: "no NTFS or FAT volume", no_file_system: "no NTFS or FAT volume",
-                 e01_missing_segment: "", qcow2: "QCOW", bitlocker: "BitLocker", a_device: ""}
+                 e01_missing_segment: "segments.E03 is missing", bitlocker: "BitLocker", a_device: ""}
         for make, words in cases.items():
             with self.subTest(make.__name__):
                 self.check_unreadable(make(), words)
