@@ -242,15 +242,22 @@ class PrefixBothBuilds(unittest.TestCase):
         env = locale_env("en_US", WINEPREFIX=prefix, TZ="America/Los_Angeles", VIRUSHIST_TIMELINE="t.jsonl")
         try:
             make_prefix(prefix, os.path.join(ROOT, "samples", "logs"), env)
-            timelines = {}
+            timelines, histories = {}, set()
+            without = dict(env)
+            without.pop("VIRUSHIST_TIMELINE")
             for build in ("linux", "windows"):
-                cwd = fresh_folder(os.path.join(work, build))
-                done = subprocess.run(COMMANDS[build], cwd=cwd, env=env, stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE)
-                check_no_sanitizer_report(self, done.stderr)
-                self.assertEqual(done.returncode, 0)
+                # The history file is the same with the timeline and without it.
+                for run_env in (without, env):
+                    cwd = fresh_folder(os.path.join(work, build))
+                    done = subprocess.run(COMMANDS[build], cwd=cwd, env=run_env, stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE)
+                    check_no_sanitizer_report(self, done.stderr)
+                    self.assertEqual(done.returncode, 0)
+                    with open(os.path.join(cwd, "VirusHist.csv"), "rb") as f:
+                        histories.add(f.read())
                 with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
                     timelines[build] = check_importable(self, f.read())
+            self.assertEqual(len(histories), 1)
             linux, windows = timelines["linux"], timelines["windows"]
             self.assertEqual(len(linux), len(windows))
             self.assertGreater(len(linux), 20)
