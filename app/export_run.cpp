@@ -3,9 +3,11 @@
 #include "app/export_run.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/line_reader.h"
 #include "export/history_writer.h"
@@ -45,7 +47,7 @@ int RefuseOutput(const char* szName, bool bHeld)
 
 // The walk over the logs the search string finds, each read into the history file
 // (and the timeline); the run's exit status.
-int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline)
+int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline, std::vector<std::string>& astrRead)
 {
     // A pattern with a folder part searches that folder; each file is read there.
     const std::string strFoundFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
@@ -53,19 +55,108 @@ int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline)
     plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
     int nStatus = kExitSuccess;
     if (pSearch == nullptr)
-        return pTimeline == nullptr || pTimeline->Close() ? kExitSuccess : kExitIncomplete;
+        return kExitSuccess;
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         data.cFileName[plat::kMaxPath - 1] = '\0';
+        astrRead.push_back(data.cFileName);
         const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY, pTimeline);
         if (nFileStatus != kExitSuccess)
             nStatus = nFileStatus;
     } while (nStatus != kExitRowDamaged && plat::FindNext(pSearch, &data));
     plat::CloseSearch(pSearch);
-    if (pTimeline != nullptr && !pTimeline->Close() && nStatus == kExitSuccess)
-        nStatus = kExitIncomplete;
     return nStatus;
+}
+
+// What VIRUSHIST_RECOVER asks for: "deleted" (and "shadows", which this version
+// does not read). False, with the line said, when the request cannot be met: it
+// is not understood, there is no timeline to write to, or no image to recover
+// from.
+bool ReadRecoverRequest(bool bTimeline, bool& bDeleted)
+{
+    bDeleted = false;
+    const char* const szRecover = std::getenv(kRecoverVariable);
+    if (szRecover == nullptr || *szRecover == '\0')
+        return true;
+    std::string strWhy;
+    const std::string strValue = szRecover;
+    for (std::size_t nStart = 0; nStart <= strValue.size() && strWhy.empty();) {
+        const std::size_t nEnd = std::min(strValue.find(',', nStart), strValue.size());
+        const std::string strWord = strValue.substr(nStart, nEnd - nStart);
+        if (strWord == "deleted")
+            bDeleted = true;
+        else if (strWord == "shadows")
+            strWhy = "shadow copies are not read by this version";
+        else
+            strWhy = "\"" + strWord + "\" is neither deleted nor shadows";
+        nStart = nEnd + 1;
+    }
+    if (strWhy.empty() && !bTimeline)
+        strWhy = "recovered history is written to the timeline alone: name one with VIRUSHIST_TIMELINE";
+    if (strWhy.empty() && plat::CanRecoverDeleted(strWhy))
+        return true;
+    std::fprintf(stderr, "%s=%s: %s\n", kRecoverVariable, szRecover, strWhy.c_str());
+    return false;
+}
+
+// Whether a deleted file's name is one of the logs read live (the live file wins);
+// a lost first letter ("?") matches any.
+bool ReadLive(const std::string& strName, const std::vector<std::string>& astrRead)
+{
+    auto upper = [](char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 32) : ch; };
+    for (const std::string& strLive : astrRead) {
+        bool bSame = strLive.size() == strName.size();
+        for (std::size_t i = 0; bSame && i < strName.size(); ++i)
+            bSame = upper(strLive[i]) == upper(strName[i]) || (i == 0 && strName[0] == '?');
+        if (bSame)
+            return true;
+    }
+    return false;
+}
+
+// The logs the live volume no longer shows, deleted in the folder searched, into
+// the timeline alone. Their clusters may hold other data since: a line whose first
+// column is no time is no log line, and is skipped. Each file is reported on
+// standard error.
+void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
+                        const std::vector<std::string>& astrRead)
+{
+    const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    std::vector<plat::DeletedFile> aFiles;
+    plat::FindDeleted(strSearch.c_str(), aFiles);
+    for (const plat::DeletedFile& file : aFiles) {
+        const std::string strPath = strFolder + '\\' + file.strName;
+        const std::string strShown = plat::TextToUtf8(strPath);
+        if (ReadLive(file.strName, astrRead))
+            continue;
+        plat::File* pFile = plat::OpenDeleted(file);
+        if (pFile == nullptr) {
+            std::fprintf(stderr, "%s: deleted; its data cannot be read any more\n", strShown.c_str());
+            continue;
+        }
+        timeline.BeginFile(strPath, "deleted");
+        CLogEntry entry;
+        CLineReader reader(pFile);
+        std::string_view strLine;
+        uint32_t nLine = 0, nKept = 0, nSkipped = 0;
+        while (reader.ReadLine(strLine) == CLineReader::kLine) {
+            ++nLine;
+            if (strLine.empty())
+                continue;
+            if (!IsLogTime(strLine.substr(0, strLine.find(',')))) {
+                ++nSkipped;
+                continue;
+            }
+            const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
+            if (bVirusEvent)
+                entry.ParseLine(strLine, CLogEntry::kRowColumns);
+            timeline.WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
+            ++nKept;
+        }
+        plat::CloseFile(pFile);
+        std::fprintf(stderr, "%s: recovered (deleted): %u lines kept, %u skipped\n", strShown.c_str(), nKept, nSkipped);
+    }
 }
 
 }  // namespace
@@ -96,14 +187,19 @@ int ExportVirusHistory(int argc, char** argv)
     if (!FitsInPath(strSearch))
         return kExitPatternTooLong;
 
+    const char* const szTimeline = std::getenv(kTimelineVariable);
+    const bool bTimeline = szTimeline != nullptr && *szTimeline != '\0';
+    bool bRecoverDeleted = false;
+    if (!ReadRecoverRequest(bTimeline, bRecoverDeleted))
+        return kExitSystemUnreadable;
+
     // The history file, and the timeline when one is named, are held for the whole
     // run: a second run in the same folder would mix its rows into them. Both are
     // held before either is emptied, so a run that cannot have them touches nothing.
     CTimelineWriter timeline;
     CTimelineWriter* pTimeline = nullptr;
     bool bHeld = false;
-    const char* const szTimeline = std::getenv(kTimelineVariable);
-    if (szTimeline != nullptr && *szTimeline != '\0') {
+    if (bTimeline) {
         if (!timeline.Open(szTimeline, &bHeld))
             return RefuseOutput(szTimeline, bHeld);
         pTimeline = &timeline;
@@ -115,7 +211,12 @@ int ExportVirusHistory(int argc, char** argv)
         plat::CloseFile(pOutput);
         return RefuseOutput(kHistoryFileName, false);
     }
-    const int nStatus = ExportLogs(strSearch, pTimeline);
+    std::vector<std::string> astrRead;
+    int nStatus = ExportLogs(strSearch, pTimeline, astrRead);
+    if (bRecoverDeleted && nStatus != kExitRowDamaged)
+        RecoverDeletedLogs(strSearch, timeline, astrRead);
+    if (pTimeline != nullptr && !timeline.Close() && nStatus == kExitSuccess)
+        nStatus = kExitIncomplete;
     plat::CloseFile(pOutput);
     return nStatus;
 }

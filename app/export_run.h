@@ -5,6 +5,10 @@
 
 constexpr int32_t EXPORT_MODE_HISTORY = 2;
 
+// The environment variable that asks for the history the live volume no longer
+// shows ("deleted"), into the timeline.
+constexpr const char* kRecoverVariable = "VIRUSHIST_RECOVER";
+
 // The process's exit status: what the run came to.
 enum ExitStatus {
     kExitSuccess = 0,            // every row was written (possibly none)
@@ -18,8 +22,8 @@ enum ExitStatus {
     kExitRowDamaged = 6,         // a row was written in part and could not be cut
                                  // back: the file ends in it; nothing after it written
     kExitSystemUnreadable = 7,   // the system read from outside (a mounted drive's
-                                 // hives) cannot be read; said on standard error;
-                                 // nothing touched
+                                 // hives) cannot be read, or VIRUSHIST_RECOVER cannot
+                                 // be met; said on standard error; nothing touched
 };
 
 // Runs the export with the program's arguments and returns its exit status.

@@ -260,10 +260,20 @@ bool CTimelineWriter::Empty()
     return true;
 }
 
-void CTimelineWriter::BeginFile(std::string_view strSource)
+void CTimelineWriter::BeginFile(std::string_view strSource, const char* szRecovered)
 {
     m_strSource.clear();
     AppendJsonText(m_strSource, strSource);
+    if (szRecovered != nullptr) {
+        m_strSource += ",\"recovered\":";
+        AppendJsonUtf8(m_strSource, szRecovered);
+    }
+}
+
+bool IsLogTime(std::string_view strColumn)
+{
+    plat::DATETIME time{};
+    return ReadLocalTime(strColumn, time);
 }
 
 bool CTimelineWriter::ConvertTime(std::string_view strColumn)

@@ -28,8 +28,9 @@ public:
     bool Open(const char* szName, bool* pbHeld);
     // Empties the file: the start of the run's records.
     bool Empty();
-    // The log file whose lines follow, by its Windows path.
-    void BeginFile(std::string_view strSource);
+    // The log file whose lines follow, by its Windows path; szRecovered says how
+    // it was recovered ("deleted") when the live volume no longer shows it.
+    void BeginFile(std::string_view strSource, const char* szRecovered = nullptr);
     // One line of that file (its 1-based number and its text, without its line
     // end); for a virus event, pRow is the entry parsed for its history row.
     void WriteLine(uint32_t nLine, std::string_view strLine, const CLogEntry* pRow);
@@ -45,7 +46,7 @@ private:
 
     plat::File* m_pFile = nullptr;
     std::string m_strBuffer;
-    std::string m_strSource;  // the "source" field, as JSON
+    std::string m_strSource;  // the "source" field, as JSON, and "recovered" after it
     std::string m_strSystem;  // the "system" (and "volume") fields, as JSON
     std::string m_strZone;    // the "time_zone" field, as JSON
     bool m_bFailed = false;
@@ -57,6 +58,10 @@ private:
     long long m_nTimestamp = 0;  // microseconds since 1970 (UTC)
     long long m_nMinuteTimestamp = 0;  // of m_local's minute
 };
+
+// Whether a line's first column reads as a time (six hexadecimal parts, a day that
+// exists): what makes a line of a recovered file a log line, and not reused data.
+bool IsLogTime(std::string_view strColumn);
 
 // A text of the system's code page appended as a JSON string in UTF-8.
 void AppendJsonText(std::string& strJson, std::string_view strText);

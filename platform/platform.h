@@ -9,10 +9,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/codes.h"
 
 namespace plat {
+
+struct File;  // an open file
 
 // Windows' MAX_PATH: a path buffer of 260 bytes holds at most 259 characters.
 constexpr std::size_t kMaxPath = 260;
@@ -140,6 +143,25 @@ std::string TextToUtf8(std::string_view strText);
 // its start sector (empty for any other system).
 std::string SystemName();
 std::string SystemVolume();
+
+// --- History the live volume no longer shows ---------------------------------------
+
+// A deleted file found in a folder of a disk image: its name in the code page (on
+// FAT with "?" for its lost first letter), and where its record is.
+struct DeletedFile {
+    std::string strName;
+    uint64_t nAddress;
+};
+
+// Whether the system read keeps deleted files to recover: a disk image does; false
+// with strWhy, one line, for any other system.
+bool CanRecoverDeleted(std::string& strWhy);
+// The deleted files of the folder of szSearch ("folder\pattern") whose names match
+// its pattern, a lost first letter matching any, in the order the folder holds them.
+void FindDeleted(const char* szSearch, std::vector<DeletedFile>& aFiles);
+// Opens one of them for reading; null when its data cannot be read (its record
+// now holds another file, or it cannot be read as Windows would).
+File* OpenDeleted(const DeletedFile& file);
 
 // --- Files -----------------------------------------------------------------------------
 

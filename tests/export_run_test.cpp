@@ -432,3 +432,69 @@ TEST_F(Timeline, HeldByAnotherRunTouchesNothing)
         EXPECT_TRUE(g_fake.messages.empty()) << szHeld;
     }
 }
+
+// Deleted logs, recovered into the timeline alone.
+class Recover : public Timeline {
+protected:
+    void TearDown() override
+    {
+        SetRecover("");
+        Timeline::TearDown();
+    }
+    static void SetRecover(const char* szValue)
+    {
+#ifdef _WIN32
+        _putenv_s("VIRUSHIST_RECOVER", szValue);
+#else
+        setenv("VIRUSHIST_RECOVER", szValue, 1);
+#endif
+    }
+};
+
+TEST_F(Recover, DeletedLogsReachTheTimelineAlone)
+{
+    AddLog("a.log", Virus("Live"));
+    g_fake.deleted[kLogs + "\\*.log"] = {
+        {"?.log", Virus("Shadowed")},  // a live file of the same name wins
+        {"old.log", Virus("Old") + "\n\x01\x02garbage,5\n\n" + "1F0B19010203,2,0,1,PC,u\n"}};
+    SetRecover("");
+    ASSERT_EQ(Run(), kExitSuccess);
+    const std::string strHistory = g_fake.History();
+    SetRecover("deleted");
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(g_fake.History(), strHistory);
+    const std::vector<std::string> astrRecords = Records();
+    ASSERT_EQ(astrRecords.size(), 3u);
+    EXPECT_EQ(astrRecords[0].find("recovered"), std::string::npos);
+    for (std::size_t i : {1, 2}) {
+        EXPECT_NE(astrRecords[i].find("logs\\\\old.log\",\"recovered\":\"deleted\",\"line\":"), std::string::npos)
+            << astrRecords[i];
+    }
+    EXPECT_NE(astrRecords[1].find("\"virus_name\":\"Old\""), std::string::npos);
+    EXPECT_NE(astrRecords[2].find("\"line\":4,"), std::string::npos);  // the garbage line skipped, not renumbered
+}
+
+TEST_F(Recover, RequestsThatCannotBeMetTouchNothing)
+{
+    const struct {
+        const char* szValue;
+        bool bTimeline;
+        bool bImage;
+    } aCases[] = {
+        {"deleted", false, true},      // no timeline to write to
+        {"deleted", true, false},      // no image to recover from
+        {"shadows", true, true},       // not read by this version
+        {"deleted,bogus", true, true}, // not understood
+    };
+    for (const auto& test : aCases) {
+        SetUp();
+        AddLog("a.log", Virus("A"));
+        g_fake.files["VirusHist.csv"].strContent = "kept";
+        g_fake.bImage = test.bImage;
+        SetTimeline(test.bTimeline ? "timeline.jsonl" : "");
+        SetRecover(test.szValue);
+        EXPECT_EQ(Run(), kExitSystemUnreadable) << test.szValue;
+        EXPECT_EQ(g_fake.History(), "kept") << test.szValue;
+        EXPECT_EQ(g_fake.files.count("timeline.jsonl"), 0u) << test.szValue;
+    }
+}

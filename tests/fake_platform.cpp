@@ -208,6 +208,30 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string
     strText = FakeDate(nYear, nMonth, nDay);
 }
 
+bool CanRecoverDeleted(std::string& strWhy)
+{
+    strWhy = "no image";
+    return g_fake.bImage;
+}
+
+void FindDeleted(const char* szSearch, std::vector<DeletedFile>& aFiles)
+{
+    aFiles.clear();
+    for (const auto& [strName, strContent] : g_fake.deleted[szSearch])
+        aFiles.push_back(DeletedFile{strName, aFiles.size()});
+}
+
+File* OpenDeleted(const DeletedFile& file)
+{
+    for (auto& [strSearch, aFiles] : g_fake.deleted)
+        for (const auto& [strName, strContent] : aFiles)
+            if (strName == file.strName) {
+                g_fake.files["deleted:" + strName].strContent = strContent;
+                return OpenFake(("deleted:" + strName).c_str(), false);
+            }
+    return nullptr;
+}
+
 File* OpenForRead(const char* szPath)
 {
     auto found = g_fake.files.find(szPath);

@@ -60,6 +60,11 @@ struct FakePlatform {
     std::string strSystemName = "fake system";
     std::string strSystemVolume;
 
+    // A disk image, and the deleted files each exact search string finds there:
+    // (name, content).
+    bool bImage = true;
+    std::map<std::string, std::vector<std::pair<std::string, std::string>>> deleted;
+
     // Message boxes: (text, caption).
     std::vector<std::pair<std::string, std::string>> messages;
 

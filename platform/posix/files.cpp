@@ -152,6 +152,51 @@ Search* FindFirst(const char* szPattern, FindData* pData)
     return pSearch.release();
 }
 
+bool CanRecoverDeleted(std::string& strWhy)
+{
+    if (CSystem::Get().Volume().empty()) {
+        strWhy = "VIRUSHIST_RECOVER reads a disk image (VIRUSHIST_SYSTEM_DRIVE=<image file>); " +
+                 CSystem::Get().Name() + " is no image";
+        return false;
+    }
+    return true;
+}
+
+void FindDeleted(const char* szSearch, std::vector<DeletedFile>& aFiles)
+{
+    aFiles.clear();
+    const CCodePage& codePage = CSystem::Get().CodePage();
+    const std::string_view strSearch(szSearch);
+    const std::size_t nSeparator = FindLastSeparator(strSearch);
+    if (nSeparator == std::string_view::npos)
+        return;
+    const VOLUMEPATH folder = ResolvePath(strSearch.substr(0, nSeparator + 1));
+    if (folder.pVolume == nullptr)
+        return;
+    std::vector<DELETEDENTRY> aEntries;
+    folder.pVolume->ListDeleted(folder.strPath, aEntries);
+    const std::u16string strPattern = codePage.ToUtf16(strSearch.substr(nSeparator + 1));
+    for (const DELETEDENTRY& entry : aEntries) {
+        std::u16string strName = Utf8ToUtf16(entry.strName);
+        // A lost first letter matches any: the pattern's own, where it has one.
+        if (entry.strName[0] == '?' && !strName.empty() && !strPattern.empty() && strPattern[0] != u'*' &&
+            strPattern[0] != u'?')
+            strName[0] = strPattern[0];
+        if (!MatchWildcard(strPattern, strName))
+            continue;
+        aFiles.push_back(DeletedFile{codePage.FromUtf16(Utf8ToUtf16(entry.strName)), entry.nAddress});
+    }
+}
+
+File* OpenDeleted(const DeletedFile& file)
+{
+    const VOLUMEPATH root = CSystem::Get().Drive('C');
+    if (root.pVolume == nullptr)
+        return nullptr;
+    std::unique_ptr<CVolumeFile> pFile = root.pVolume->OpenDeleted(file.nAddress);
+    return pFile != nullptr ? AsFile(pFile.release()) : nullptr;
+}
+
 bool FindNext(Search* pSearch, FindData* pData)
 {
     if (pSearch->nNext >= pSearch->aEntries.size())

@@ -252,6 +252,54 @@ public:
         return nFd;
     }
 
+    void ListDeleted(const std::string& strFolder, std::vector<DELETEDENTRY>& aEntries) const override
+    {
+        aEntries.clear();
+        TSK_INUM_T nAddress = m_pFileSystem->root_inum;
+        IMAGEENTRY folder;
+        if (!strFolder.empty() && strFolder != "/") {
+            if (!Find(strFolder, folder) || !folder.entry.bFolder)
+                return;
+            nAddress = folder.nAddress;
+        }
+        TSK_FS_DIR* pDir = Tsk().tsk_fs_dir_open_meta(m_pFileSystem, nAddress);
+        if (pDir == nullptr) {
+            Tsk().tsk_error_reset();
+            return;
+        }
+        const bool bNtfs = TSK_FS_TYPE_ISNTFS(m_pFileSystem->ftype);
+        std::unordered_set<TSK_INUM_T> aSeen;
+        for (std::size_t i = 0, nCount = Tsk().tsk_fs_dir_getsize(pDir); i < nCount; ++i) {
+            const TSK_FS_NAME* pName = Tsk().tsk_fs_dir_get_name(pDir, i);
+            if (pName == nullptr || pName->name == nullptr || !(pName->flags & TSK_FS_NAME_FLAG_UNALLOC) ||
+                pName->type == TSK_FS_NAME_TYPE_DIR || pName->type == TSK_FS_NAME_TYPE_VIRT ||
+                pName->type == TSK_FS_NAME_TYPE_VIRT_DIR || pName->meta_addr == 0 ||
+                (bNtfs && pName->meta_addr < kFirstUserRecord) || !aSeen.insert(pName->meta_addr).second)
+                continue;
+            DELETEDENTRY entry;
+            entry.strName = pName->name;
+            // FAT marks a deleted entry in its first byte, which libtsk shows as "_".
+            if (TSK_FS_TYPE_ISFAT(m_pFileSystem->ftype) && !entry.strName.empty())
+                entry.strName[0] = '?';
+            entry.nAddress = pName->meta_addr;
+            aEntries.push_back(std::move(entry));
+        }
+        Tsk().tsk_fs_dir_close(pDir);
+    }
+
+    std::unique_ptr<CVolumeFile> OpenDeleted(uint64_t nAddress) const override
+    {
+        TSK_FS_FILE* pFile = Tsk().tsk_fs_file_open_meta(m_pFileSystem, nullptr, static_cast<TSK_INUM_T>(nAddress));
+        if (pFile == nullptr || pFile->meta == nullptr || pFile->meta->type != TSK_FS_META_TYPE_REG ||
+            !(pFile->meta->flags & TSK_FS_META_FLAG_UNALLOC) || !ReadsRight(pFile)) {
+            Tsk().tsk_error_reset();
+            if (pFile != nullptr)
+                Tsk().tsk_fs_file_close(pFile);
+            return nullptr;
+        }
+        return std::make_unique<CImageFile>(pFile);
+    }
+
     bool IsWritable() const override { return false; }
 
     std::string DisplayName(const std::string& strPath) const override { return m_strImage + ":" + strPath; }

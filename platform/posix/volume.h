@@ -18,6 +18,13 @@ struct VOLUMEENTRY {
     bool bFolder = false;
 };
 
+// A file a folder no longer lists: deleted, its record still naming its data. On
+// FAT the first letter of its name is lost, and stands as "?".
+struct DELETEDENTRY {
+    std::string strName;  // UTF-8
+    uint64_t nAddress = 0;
+};
+
 // A place on a volume; a null volume for a drive the system does not have.
 struct VOLUMEPATH {
     const CVolume* pVolume = nullptr;
@@ -49,6 +56,11 @@ public:
     // leaves nothing behind; -1 with strError saying what the file is ("missing",
     // "not a file", "unreadable ...").
     virtual int OpenDescriptor(const std::string& strPath, std::string& strError) const = 0;
+    // The deleted files of a folder whose data can still be read, as its file
+    // system keeps them; none on a host folder.
+    virtual void ListDeleted(const std::string&, std::vector<DELETEDENTRY>& aEntries) const { aEntries.clear(); }
+    // Opens one of them; null when its record now holds another file.
+    virtual std::unique_ptr<CVolumeFile> OpenDeleted(uint64_t) const { return nullptr; }
     // Whether files may be created and written here: host folders only.
     virtual bool IsWritable() const = 0;
     // A path as a message names it.

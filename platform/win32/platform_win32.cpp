@@ -271,6 +271,22 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int nHour, int nMinute, in
     strText.assign(nLength > 0 ? szDate : "");
 }
 
+bool CanRecoverDeleted(std::string& strWhy)
+{
+    strWhy = "VIRUSHIST_RECOVER reads a disk image; the Windows build reads the running system only";
+    return false;
+}
+
+void FindDeleted(const char*, std::vector<DeletedFile>& aFiles)
+{
+    aFiles.clear();
+}
+
+File* OpenDeleted(const DeletedFile&)
+{
+    return nullptr;
+}
+
 File* OpenForRead(const char* szPath)
 {
     // Shared for deleting too: the product may rotate its logs while we read.

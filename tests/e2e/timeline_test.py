@@ -11,13 +11,14 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 
 import hives
 import icu
 import images
-from common import COMMANDS, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix
+from common import COMMANDS, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix, read_history
 from drive_test import install, make_drive, software_keys
 from hives import REG_BINARY, REG_DWORD, REG_SZ
 
@@ -194,6 +195,88 @@ class Timeline(unittest.TestCase):
         self.check_table(from_image, lines, "AUS Eastern Standard Time")
 
 
+class DeletedLogs(unittest.TestCase):
+    """VIRUSHIST_RECOVER=deleted on a FAT and an NTFS image (the NTFS one is made as
+    root, through ntfs-3g): a deleted log reaches the timeline alone, with its
+    provenance; its lines that are no log lines are skipped and counted; a live log
+    of the same name wins; the history file is that of the run without recovery."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="vh-deleted-")
+        os.chmod(self.work, 0o755)
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_image(self, image, **variables):
+        cwd = fresh_folder(os.path.join(self.work, "run"))
+        env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=image, **variables)
+        done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, capture_output=True)
+        check_no_sanitizer_report(self, done.stderr)
+        timeline = None
+        if os.path.isfile(os.path.join(cwd, "t.jsonl")):
+            with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
+                timeline = check_importable(self, f.read())
+        return done.returncode, read_history(cwd), timeline, done.stderr.decode()
+
+    def check_image(self, image, deleted_name, live_names):
+        status, history, _, _ = self.run_image(image)
+        self.assertEqual(status, 0)
+        status, recovered_history, records, stderr = self.run_image(
+            image, VIRUSHIST_TIMELINE="t.jsonl", VIRUSHIST_RECOVER="deleted")
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual(recovered_history, history)
+        recovered = [r for r in records if "recovered" in r]
+        self.assertEqual({r["source"].rsplit("\\", 1)[1] for r in recovered}, {deleted_name})
+        self.assertEqual({r["recovered"] for r in recovered}, {"deleted"})
+        self.assertEqual([r["line"] for r in recovered], [1, 3])
+        self.assertEqual(recovered[0]["virus_name"], "Gone")
+        self.assertEqual({r["source"].rsplit("\\", 1)[1] for r in records if "recovered" not in r}, live_names)
+        self.assertIn(deleted_name + ": recovered (deleted): 2 lines kept, 1 skipped", stderr)
+        # Without a timeline, or from a folder, the request is refused before
+        # anything is touched.
+        self.assertEqual(self.run_image(image, VIRUSHIST_RECOVER="deleted")[:3], (7, None, None))
+
+    def logs_folder(self, drive):
+        return os.path.join(drive, "ProgramData", "Corvessa", "Tarvel Corporate Edition", "7.6", "logs")
+
+    def make_drive(self):
+        drive = make_drive(self.work, "win10", "en_US")
+        install(drive, "win10", "en_US")
+        with open(os.path.join(self.logs_folder(drive), "old1.log"), "wb") as f:
+            f.write(b"1F0B19000000,5,0,1,PC01,alice,Gone,C:\\x.doc,5,1,5,256,0,\"d\"\r\n"
+                    b"\x07\x00reused cluster bytes,5\r\n"
+                    b"1F0B19000100,2,0,1,PC01,alice\r\n")
+        return drive
+
+    def test_fat_image(self):
+        drive = self.make_drive()
+        image = images.fat32_volume(os.path.join(self.work, "fat.img"), 64, drive)
+        logs = "::/ProgramData/Corvessa/Tarvel Corporate Edition/7.6/logs/"
+        subprocess.run(["mdel", "-i", image, logs + "old1.log"], check=True, env=images.MTOOLS_ENV)
+        # A log deleted and written again: the live one wins.
+        subprocess.run(["mdel", "-i", image, logs + "a.log"], check=True, env=images.MTOOLS_ENV)
+        subprocess.run(["mcopy", "-i", image, os.path.join(self.logs_folder(drive), "a.log"), logs + "a.log"],
+                       check=True, env=images.MTOOLS_ENV)
+        self.check_image(image, "?ld1.log", {"a.log"})
+
+    @unittest.skipUnless(os.geteuid() == 0, "ntfs-3g fills the image as root")
+    def test_ntfs_image(self):
+        drive = self.make_drive()
+        image = images.ntfs_volume(os.path.join(self.work, "ntfs.img"), 24, drive)
+        with images.mounted_ntfs(image) as mount:
+            os.remove(os.path.join(self.logs_folder(mount), "old1.log"))
+        self.check_image(image, "old1.log", {"a.log"})
+        with self.subTest("a folder"):
+            cwd = fresh_folder(os.path.join(self.work, "folder"))
+            env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=drive, VIRUSHIST_TIMELINE="t.jsonl",
+                             VIRUSHIST_RECOVER="deleted")
+            done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, capture_output=True)
+            self.assertEqual(done.returncode, 7)
+            self.assertIn(b"no image", done.stderr)
+            self.assertEqual(os.listdir(cwd), [])
+
+
 class IanaCrossCheck(unittest.TestCase):
     """The table against IANA's history (ICU), on the 15th of each month at noon,
     where no zone changes its offset. Years before a zone's first Dynamic DST year
@@ -278,4 +361,7 @@ class PrefixBothBuilds(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
