@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes as a disk image (a raw volume, or a disk with a
 // partition table), read as a run reads one: the Windows volume found, the hive
-// handed to libhivex, the logs folder searched and each file in it read.
+// handed to libhivex, the logs folder searched and each file in it read, and the
+// deleted files it still names, as a recovering run reads them.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -20,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
             close(nFd);
         return 0;
     }
-    std::string strError;
+    std::string strError, strChosen;
     const std::unique_ptr<CVolume> pVolume =
-        OpenImageVolume("/proc/self/fd/" + std::to_string(nFd), "", strError);
+        OpenImageVolume("/proc/self/fd/" + std::to_string(nFd), "", strError, strChosen);
     if (pVolume) {
         CHive hive;
         hive.Open(*pVolume, FindNoCase(*pVolume, "", "Windows\\System32\\config\\SOFTWARE"), strError);
@@ -37,6 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
                     while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
                     }
             }
+            std::vector<DELETEDENTRY> aDeleted;
+            pVolume->ListDeleted(strLogs, aDeleted);
+            for (const DELETEDENTRY& entry : aDeleted)
+                if (auto pFile = pVolume->OpenDeleted(entry.nAddress))
+                    while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
+                    }
         }
     }
     close(nFd);

@@ -179,7 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     }
     static const std::string strFile = WorkFolder() + "/timeline.jsonl";
     CTimelineWriter timeline;
-    if (!timeline.Create(strFile.c_str()))
+    bool bHeld = false;
+    if (!timeline.Open(strFile.c_str(), &bHeld) || !timeline.Empty())
         std::abort();
     std::string_view strInput(reinterpret_cast<const char*>(pData) + 1, nSize - 1);
     timeline.BeginFile(strInput.substr(0, 40));
