@@ -27,12 +27,16 @@ const uint32_t kCodePages[] = {874,  932,  936,  949,  950,  1250, 1251, 1252,
 constexpr std::size_t kCount = sizeof(kCodePages) / sizeof(kCodePages[0]);
 
 // A prefix's registry with the code page and a zone, made once per code page.
+// The folder of this run's stand-in prefixes and timeline, removed at exit (by its
+// name in a plain buffer, which outlives every string).
+char g_szWork[] = "/tmp/fuzz-timeline-XXXXXX";
+
 const std::string& WorkFolder()
 {
     static const std::string strRoot = [] {
-        char szTemplate[] = "/tmp/fuzz-timeline-XXXXXX";
-        std::atexit([] { std::filesystem::remove_all(WorkFolder()); });
-        return std::string(mkdtemp(szTemplate));
+        if (mkdtemp(g_szWork) != nullptr)
+            std::atexit([] { std::filesystem::remove_all(g_szWork); });
+        return std::string(g_szWork);
     }();
     return strRoot;
 }
