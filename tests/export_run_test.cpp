@@ -335,14 +335,16 @@ protected:
         SetTimeline("timeline.jsonl");
     }
     void TearDown() override { SetTimeline(""); }
-    static void SetTimeline(const char* szName)
+    // An environment variable for the runs that follow; empty unsets it.
+    static void SetVariable(const char* szName, const char* szValue)
     {
 #ifdef _WIN32
-        _putenv_s("VIRUSHIST_TIMELINE", szName);
+        _putenv_s(szName, szValue);
 #else
-        setenv("VIRUSHIST_TIMELINE", szName, 1);
+        setenv(szName, szValue, 1);
 #endif
     }
+    static void SetTimeline(const char* szName) { SetVariable("VIRUSHIST_TIMELINE", szName); }
     std::vector<std::string> Records()
     {
         std::vector<std::string> astrRecords;
@@ -441,14 +443,7 @@ protected:
         SetRecover("");
         Timeline::TearDown();
     }
-    static void SetRecover(const char* szValue)
-    {
-#ifdef _WIN32
-        _putenv_s("VIRUSHIST_RECOVER", szValue);
-#else
-        setenv("VIRUSHIST_RECOVER", szValue, 1);
-#endif
-    }
+    static void SetRecover(const char* szValue) { SetVariable("VIRUSHIST_RECOVER", szValue); }
 };
 
 TEST_F(Recover, DeletedLogsReachTheTimelineAlone)
