@@ -126,10 +126,10 @@ void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
     std::vector<plat::DeletedFile> aFiles;
     plat::FindDeleted(strSearch.c_str(), aFiles);
     for (const plat::DeletedFile& file : aFiles) {
-        const std::string strPath = strFolder + '\\' + file.strName;
-        const std::string strShown = plat::TextToUtf8(strPath);
         if (ReadLive(file.strName, astrRead))
             continue;
+        const std::string strPath = strFolder + '\\' + file.strName;
+        const std::string strShown = plat::TextToUtf8(strPath);
         plat::File* pFile = plat::OpenDeleted(file);
         if (pFile == nullptr) {
             std::fprintf(stderr, "%s: deleted; its data cannot be read any more\n", strShown.c_str());

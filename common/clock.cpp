@@ -19,6 +19,13 @@ long long MinutesOf(const plat::DATETIME& time)
     return (DaysOf(time.nYear, time.nMonth, time.nDay) * 24 + time.nHour) * 60 + time.nMinute;
 }
 
+int DaysInMonth(int nYear, int nMonth)
+{
+    static constexpr int anDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
+    return anDays[nMonth - 1] + (nMonth == 2 && bLeap ? 1 : 0);
+}
+
 plat::DATETIME DateTimeOfMinutes(long long nMinutes, int nSecond)
 {
     long long nDays = nMinutes >= 0 ? nMinutes / 1440 : -((-nMinutes + 1439) / 1440);

@@ -8,3 +8,5 @@
 long long MinutesOf(const plat::DATETIME& time);
 // The date and time nMinutes after that start, with nSecond as its seconds.
 plat::DATETIME DateTimeOfMinutes(long long nMinutes, int nSecond);
+// The days of a month (1 to 12) of the Gregorian calendar.
+int DaysInMonth(int nYear, int nMonth);

@@ -196,23 +196,16 @@ bool AppendAsciiColumns(std::string& strJson, std::string_view strLine)
     return true;
 }
 
-bool IsLeapYear(int nYear)
-{
-    return nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
-}
-
 // A log time as a date and time, if it is one: all six parts read and each in
 // its range.
 bool ReadLocalTime(std::string_view strColumn, plat::DATETIME& time)
 {
-    static constexpr int anDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     LOGTIME logTime{};
     if (!ScanLogTime(strColumn, logTime))
         return false;
     time = {logTime.byYear + 1970, logTime.byMonth + 1, logTime.byDay,
             logTime.byHour,        logTime.byMinute,    logTime.bySecond};
-    return time.nMonth <= 12 && time.nDay >= 1 &&
-           time.nDay <= anDays[time.nMonth - 1] + (time.nMonth == 2 && IsLeapYear(time.nYear)) &&
+    return time.nMonth <= 12 && time.nDay >= 1 && time.nDay <= DaysInMonth(time.nYear, time.nMonth) &&
            time.nHour <= 23 && time.nMinute <= 59 && time.nSecond <= 59;
 }
 

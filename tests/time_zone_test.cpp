@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/clock.h"
 #include "platform/posix/time_zone.h"
 
 namespace {
@@ -20,25 +21,10 @@ std::string FromHex(const std::string& strHex)
     return strBytes;
 }
 
-struct CLOCK {
-    int nYear, nMonth, nDay, nHour, nMinute, nSecond;
-};
-
-bool ReadClock(const std::string& strText, CLOCK& clock)
+bool ReadClock(const std::string& strText, plat::DATETIME& clock)
 {
     return std::sscanf(strText.c_str(), "%d-%d-%dT%d:%d:%d", &clock.nYear, &clock.nMonth, &clock.nDay,
                        &clock.nHour, &clock.nMinute, &clock.nSecond) == 6;
-}
-
-// Minutes since a fixed day, enough to compare two times of the same years.
-long long Minutes(const CLOCK& clock)
-{
-    int nYear = clock.nYear - (clock.nMonth <= 2);
-    const int nEra = nYear / 400;
-    const int nYearOfEra = nYear - nEra * 400;
-    const int nDayOfYear = (153 * (clock.nMonth + (clock.nMonth > 2 ? -3 : 9)) + 2) / 5 + clock.nDay - 1;
-    const long long nDays = nEra * 146097LL + nYearOfEra * 365 + nYearOfEra / 4 - nYearOfEra / 100 + nDayOfYear;
-    return (nDays * 24 + clock.nHour) * 60 + clock.nMinute;
 }
 
 }  // namespace
@@ -76,7 +62,7 @@ TEST(TimeZone, AsWindowsConvertsUnderWine)
             continue;
         }
         ++nRows;
-        CLOCK local{}, utc{};
+        plat::DATETIME local{}, utc{};
         ASSERT_TRUE(ReadClock(strSecond, local)) << strLine;
         const TIMEZONE& zone = zones.at(strFirst);
         TIMEZONE tziAlone;
@@ -92,7 +78,7 @@ TEST(TimeZone, AsWindowsConvertsUnderWine)
         const bool bConverted = LocalBias(bWineDiffers ? tziAlone : zone, local.nYear, local.nMonth, local.nDay, local.nHour,
                                           local.nMinute, local.nSecond, nBias);
         const bool bExpected = ReadClock(strThird, utc);
-        if (bConverted != bExpected || (bExpected && Minutes(local) + nBias != Minutes(utc))) {
+        if (bConverted != bExpected || (bExpected && MinutesOf(local) + nBias != MinutesOf(utc))) {
             if (++nFailures <= 10)
                 ADD_FAILURE() << strLine << ": bias " << nBias << (bConverted ? "" : " (not converted)");
         }

@@ -38,14 +38,6 @@ Library g_shellLibrary;
 FolderProc g_folderPathProc;
 
 
-// Days in a month of the Gregorian calendar.
-int DaysInMonth(int nYear, int nMonth)
-{
-    static const int anDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool bLeap = (nYear % 4 == 0 && nYear % 100 != 0) || nYear % 400 == 0;
-    return nMonth == 2 && bLeap ? 29 : anDays[nMonth - 1];
-}
-
 // The short date of the C library's default locale, for a system without a picture:
 // the environment's LC_ALL, LC_TIME or LANG, as setlocale(LC_TIME, "") reads them;
 // C when unknown.

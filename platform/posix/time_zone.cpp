@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "common/clock.h"
+
 namespace {
 
 constexpr std::size_t kTzDateSize = 16;
@@ -21,17 +23,6 @@ int32_t Long(const char* p)
     for (int i = 3; i >= 0; --i)
         dwValue = dwValue << 8 | static_cast<unsigned char>(p[i]);
     return static_cast<int32_t>(dwValue);
-}
-
-bool IsLeapYear(int nYear)
-{
-    return nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
-}
-
-int DaysInMonth(int nYear, int nMonth)
-{
-    static constexpr int anDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return anDays[nMonth - 1] + (nMonth == 2 && IsLeapYear(nYear) ? 1 : 0);
 }
 
 // 0 for Sunday, as SYSTEMTIME counts weekdays.
