@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,13 +70,12 @@ int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline, std::ve
     return nStatus;
 }
 
-// What VIRUSHIST_RECOVER asks for: "deleted" (and "shadows", which this version
-// does not read). False, with the line said, when the request cannot be met: it
-// is not understood, there is no timeline to write to, or no image to recover
-// from.
-bool ReadRecoverRequest(bool bTimeline, bool& bDeleted)
+// What VIRUSHIST_RECOVER asks for: "deleted", "shadows", or both, joined by a
+// comma. False, with the line said, when the request cannot be met: it is not
+// understood, there is no timeline to write to, or no image to recover from.
+bool ReadRecoverRequest(bool bTimeline, bool& bDeleted, bool& bShadows)
 {
-    bDeleted = false;
+    bDeleted = bShadows = false;
     const char* const szRecover = std::getenv(kRecoverVariable);
     if (szRecover == nullptr || *szRecover == '\0')
         return true;
@@ -87,14 +87,14 @@ bool ReadRecoverRequest(bool bTimeline, bool& bDeleted)
         if (strWord == "deleted")
             bDeleted = true;
         else if (strWord == "shadows")
-            strWhy = "shadow copies are not read by this version";
+            bShadows = true;
         else
             strWhy = "\"" + strWord + "\" is neither deleted nor shadows";
         nStart = nEnd + 1;
     }
     if (strWhy.empty() && !bTimeline)
         strWhy = "recovered history is written to the timeline alone: name one with VIRUSHIST_TIMELINE";
-    if (strWhy.empty() && plat::CanRecoverDeleted(strWhy))
+    if (strWhy.empty() && plat::CanRecoverHistory(strWhy))
         return true;
     std::fprintf(stderr, "%s=%s: %s\n", kRecoverVariable, szRecover, strWhy.c_str());
     return false;
@@ -118,9 +118,9 @@ bool ReadLive(const std::string& strName, const std::vector<std::string>& astrRe
 // The logs the live volume no longer shows, deleted in the folder searched, into
 // the timeline alone. Their clusters may hold other data since: a line whose first
 // column is no time is no log line, and is skipped. Each file is reported on
-// standard error.
+// standard error; aRecovered gets those read.
 void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
-                        const std::vector<std::string>& astrRead)
+                        const std::vector<std::string>& astrRead, std::vector<plat::DeletedFile>& aRecovered)
 {
     const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
     std::vector<plat::DeletedFile> aFiles;
@@ -135,6 +135,7 @@ void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
             std::fprintf(stderr, "%s: deleted; its data cannot be read any more\n", strShown.c_str());
             continue;
         }
+        aRecovered.push_back(file);
         timeline.BeginFile(strPath, "deleted");
         CLogEntry entry;
         CLineReader reader(pFile);
@@ -157,6 +158,138 @@ void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
         plat::CloseFile(pFile);
         std::fprintf(stderr, "%s: recovered (deleted): %u lines kept, %u skipped\n", strShown.c_str(), nKept, nSkipped);
     }
+}
+
+// A version of a log whose lines are already in the timeline, read line for line
+// beside a shadow copy's version: the live file, a deleted one recovered (whose
+// lines were written only where they read as log lines), or a newer copy's.
+struct WrittenVersion {
+    plat::File* pFile;
+    bool bDeleted;
+    std::unique_ptr<CLineReader> pReader;
+    bool bEnded = false;
+};
+
+// The files a search finds in the view of drive C: being read, in its order.
+std::vector<std::string> FindLogNames(const std::string& strSearch)
+{
+    std::vector<std::string> astrNames;
+    plat::FindData data{};
+    plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
+    if (pSearch == nullptr)
+        return astrNames;
+    do {
+        data.cFileName[plat::kMaxPath - 1] = '\0';
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            astrNames.push_back(data.cFileName);
+    } while (plat::FindNext(pSearch, &data));
+    plat::CloseSearch(pSearch);
+    return astrNames;
+}
+
+// Opens the log at strPath in the versions already written: the live volume's, a
+// deleted one recovered, and those of the copies newer than aCopies[nCopy].
+std::vector<WrittenVersion> OpenWrittenVersions(const std::string& strPath, const std::string& strName,
+                                                const std::vector<plat::ShadowCopy>& aCopies, std::size_t nCopy,
+                                                const std::vector<plat::DeletedFile>& aRecovered)
+{
+    std::vector<WrittenVersion> aVersions;
+    auto keep = [&aVersions](plat::File* pFile, bool bDeleted) {
+        if (pFile != nullptr)
+            aVersions.push_back({pFile, bDeleted, std::make_unique<CLineReader>(pFile)});
+    };
+    plat::ReadShadowCopy(0);
+    keep(plat::OpenForRead(strPath.c_str()), false);
+    for (const plat::DeletedFile& file : aRecovered)
+        if (file.strName == strName)
+            keep(plat::OpenDeleted(file), true);
+    for (std::size_t nNewer = 0; nNewer < nCopy; ++nNewer) {
+        plat::ReadShadowCopy(aCopies[nNewer].nNumber);
+        keep(plat::OpenForRead(strPath.c_str()), false);
+    }
+    plat::ReadShadowCopy(aCopies[nCopy].nNumber);
+    return aVersions;
+}
+
+// Whether line nLine's text is the same line of one of the versions, each read up
+// to it.
+bool AlreadyWritten(std::vector<WrittenVersion>& aVersions, std::string_view strLine)
+{
+    bool bWritten = false;
+    for (WrittenVersion& version : aVersions) {
+        std::string_view strOther;
+        if (version.bEnded || version.pReader->ReadLine(strOther) != CLineReader::kLine) {
+            version.bEnded = true;
+            continue;
+        }
+        bWritten = bWritten || (strOther == strLine &&
+                                (!version.bDeleted || IsLogTime(strOther.substr(0, strOther.find(',')))));
+    }
+    return bWritten;
+}
+
+// The logs of each shadow copy, newest first, into the timeline alone: each line
+// that is not already there (the same line of the same file, byte for byte, in the
+// live volume, a deleted log recovered or a newer copy). A copy that cannot be read
+// is named on standard error, as is each copy read; kExitIncomplete when a copy or
+// a log in one could not be read.
+int RecoverShadowLogs(const std::string& strSearch, CTimelineWriter& timeline,
+                      const std::vector<plat::DeletedFile>& aRecovered)
+{
+    std::vector<plat::ShadowCopy> aCopies;
+    std::vector<std::string> astrSkipped;
+    plat::FindShadowCopies(aCopies, astrSkipped);
+    int nStatus = astrSkipped.empty() ? kExitSuccess : kExitIncomplete;
+    for (const std::string& strSkipped : astrSkipped)
+        std::fprintf(stderr, "%s\n", strSkipped.c_str());
+    const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    const std::string strSystem = plat::SystemName();
+    for (std::size_t nCopy = 0; nCopy < aCopies.size(); ++nCopy) {
+        const plat::ShadowCopy& copy = aCopies[nCopy];
+        plat::ReadShadowCopy(copy.nNumber);
+        const std::vector<std::string> astrNames = FindLogNames(strSearch);
+        uint32_t nNew = 0, nWritten = 0;
+        for (const std::string& strName : astrNames) {
+            const std::string strPath = strFolder + '\\' + strName;
+            std::vector<WrittenVersion> aVersions = OpenWrittenVersions(strPath, strName, aCopies, nCopy, aRecovered);
+            plat::File* pFile = plat::OpenForRead(strPath.c_str());
+            CLineReader::Result result = CLineReader::kFailed;
+            if (pFile != nullptr) {
+                timeline.BeginFile(strPath, "shadow", &copy);
+                CLogEntry entry;
+                CLineReader reader(pFile);
+                std::string_view strLine;
+                uint32_t nLine = 0;
+                while ((result = reader.ReadLine(strLine)) == CLineReader::kLine) {
+                    ++nLine;
+                    const bool bWritten = AlreadyWritten(aVersions, strLine);
+                    if (strLine.empty())
+                        continue;
+                    if (bWritten) {
+                        ++nWritten;
+                        continue;
+                    }
+                    const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
+                    if (bVirusEvent)
+                        entry.ParseLine(strLine, CLogEntry::kRowColumns);
+                    timeline.WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
+                    ++nNew;
+                }
+                plat::CloseFile(pFile);
+            }
+            for (WrittenVersion& version : aVersions)
+                plat::CloseFile(version.pFile);
+            if (result != CLineReader::kEnd) {
+                std::fprintf(stderr, "%s: shadow copy %u: %s cannot be read to its end\n", strSystem.c_str(),
+                             copy.nNumber, plat::TextToUtf8(strPath).c_str());
+                nStatus = kExitIncomplete;
+            }
+        }
+        std::fprintf(stderr, "%s: recovered (shadow copy %u): %zu logs, %u lines new, %u already written\n",
+                     strSystem.c_str(), copy.nNumber, astrNames.size(), nNew, nWritten);
+    }
+    plat::ReadShadowCopy(0);
+    return nStatus;
 }
 
 }  // namespace
@@ -189,8 +322,8 @@ int ExportVirusHistory(int argc, char** argv)
 
     const char* const szTimeline = std::getenv(kTimelineVariable);
     const bool bTimeline = szTimeline != nullptr && *szTimeline != '\0';
-    bool bRecoverDeleted = false;
-    if (!ReadRecoverRequest(bTimeline, bRecoverDeleted))
+    bool bRecoverDeleted = false, bRecoverShadows = false;
+    if (!ReadRecoverRequest(bTimeline, bRecoverDeleted, bRecoverShadows))
         return kExitSystemUnreadable;
 
     // The history file, and the timeline when one is named, are held for the whole
@@ -213,8 +346,12 @@ int ExportVirusHistory(int argc, char** argv)
     }
     std::vector<std::string> astrRead;
     int nStatus = ExportLogs(strSearch, pTimeline, astrRead);
+    std::vector<plat::DeletedFile> aRecovered;
     if (bRecoverDeleted && nStatus != kExitRowDamaged)
-        RecoverDeletedLogs(strSearch, timeline, astrRead);
+        RecoverDeletedLogs(strSearch, timeline, astrRead, aRecovered);
+    if (bRecoverShadows && nStatus != kExitRowDamaged &&
+        RecoverShadowLogs(strSearch, timeline, aRecovered) != kExitSuccess && nStatus == kExitSuccess)
+        nStatus = kExitIncomplete;
     if (pTimeline != nullptr && !timeline.Close() && nStatus == kExitSuccess)
         nStatus = kExitIncomplete;
     plat::CloseFile(pOutput);

@@ -6,7 +6,7 @@
 constexpr int32_t EXPORT_MODE_HISTORY = 2;
 
 // The environment variable that asks for the history the live volume no longer
-// shows ("deleted"), into the timeline.
+// shows ("deleted", "shadows"), into the timeline.
 constexpr const char* kRecoverVariable = "VIRUSHIST_RECOVER";
 
 // The process's exit status: what the run came to.

@@ -253,13 +253,22 @@ bool CTimelineWriter::Empty()
     return true;
 }
 
-void CTimelineWriter::BeginFile(std::string_view strSource, const char* szRecovered)
+void CTimelineWriter::BeginFile(std::string_view strSource, const char* szRecovered, const plat::ShadowCopy* pCopy)
 {
     m_strSource.clear();
     AppendJsonText(m_strSource, strSource);
     if (szRecovered != nullptr) {
         m_strSource += ",\"recovered\":";
         AppendJsonUtf8(m_strSource, szRecovered);
+    }
+    if (pCopy != nullptr) {
+        m_strSource += ",\"shadow_copy\":";
+        AppendNumber(m_strSource, pCopy->nNumber);
+        m_strSource += ",\"shadow_copy_time\":";
+        if (pCopy->created.nYear >= 1601 && pCopy->created.nYear <= 9999)
+            AppendTime(m_strSource, pCopy->created, true);
+        else
+            m_strSource += "null";
     }
 }
 

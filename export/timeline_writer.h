@@ -29,8 +29,10 @@ public:
     // Empties the file: the start of the run's records.
     bool Empty();
     // The log file whose lines follow, by its Windows path; szRecovered says how
-    // it was recovered ("deleted") when the live volume no longer shows it.
-    void BeginFile(std::string_view strSource, const char* szRecovered = nullptr);
+    // it was recovered ("deleted", "shadow") when the live volume no longer shows
+    // it, and pCopy which shadow copy holds it.
+    void BeginFile(std::string_view strSource, const char* szRecovered = nullptr,
+                   const plat::ShadowCopy* pCopy = nullptr);
     // One line of that file (its 1-based number and its text, without its line
     // end); for a virus event, pRow is the entry parsed for its history row.
     void WriteLine(uint32_t nLine, std::string_view strLine, const CLogEntry* pRow);

@@ -153,15 +153,30 @@ struct DeletedFile {
     uint64_t nAddress;
 };
 
-// Whether the system read keeps deleted files to recover: a disk image does; false
-// with strWhy, one line, for any other system.
-bool CanRecoverDeleted(std::string& strWhy);
+// Whether the system read keeps history to recover (deleted files, shadow copies):
+// a disk image does; false with strWhy, one line, for any other system.
+bool CanRecoverHistory(std::string& strWhy);
 // The deleted files of the folder of szSearch ("folder\pattern") whose names match
 // its pattern, a lost first letter matching any, in the order the folder holds them.
 void FindDeleted(const char* szSearch, std::vector<DeletedFile>& aFiles);
 // Opens one of them for reading; null when its data cannot be read (its record
 // now holds another file, or it cannot be read as Windows would).
 File* OpenDeleted(const DeletedFile& file);
+
+// A shadow copy (Volume Shadow Copy store) of the image's Windows volume: its
+// number, from 1 for the oldest, as vshadowinfo counts them, and when it was made.
+struct ShadowCopy {
+    unsigned nNumber;
+    DATETIME created;  // UTC
+};
+
+// The shadow copies of the image's Windows volume that can be read, newest first;
+// one line each in astrSkipped, naming it and why, for those that cannot.
+void FindShadowCopies(std::vector<ShadowCopy>& aCopies, std::vector<std::string>& astrSkipped);
+// Where the file functions read drive C: from now on: 0 the live volume (as at the
+// start), else the shadow copy of that number, one FindShadowCopies gave. A file
+// already open stays open where it was.
+void ReadShadowCopy(unsigned nNumber);
 
 // --- Files -----------------------------------------------------------------------------
 

@@ -478,7 +478,8 @@ TEST_F(Recover, RequestsThatCannotBeMetTouchNothing)
     } aCases[] = {
         {"deleted", false, true},      // no timeline to write to
         {"deleted", true, false},      // no image to recover from
-        {"shadows", true, true},       // not read by this version
+        {"shadows", false, true},      // no timeline to write to
+        {"deleted,shadows", true, false},  // no image to recover from
         {"deleted,bogus", true, true}, // not understood
     };
     for (const auto& test : aCases) {
@@ -491,5 +492,71 @@ TEST_F(Recover, RequestsThatCannotBeMetTouchNothing)
         EXPECT_EQ(Run(), kExitSystemUnreadable) << test.szValue;
         EXPECT_EQ(g_fake.History(), "kept") << test.szValue;
         EXPECT_EQ(g_fake.files.count("timeline.jsonl"), 0u) << test.szValue;
+    }
+}
+
+// A log in a shadow copy, found by the search of the logs and read there.
+void AddCopiedLog(unsigned nCopy, const std::string& strName, const std::string& strContent)
+{
+    g_fake.AddEntry(ShadowKey(nCopy, kLogs + "\\*.log"), strName);
+    g_fake.files[ShadowKey(nCopy, kLogs + "\\" + strName)].strContent = strContent;
+}
+
+TEST_F(Recover, ShadowCopiesAddOnlyTheLinesNotWrittenBefore)
+{
+    AddLog("a.log", Virus("A1") + "\n" + Virus("A2") + "\n");
+    g_fake.deleted[kLogs + "\\*.log"] = {{"d.log", Virus("D1") + "\nnot a log line\n"}};
+    g_fake.shadowCopies = {{2, {2026, 11, 8, 3, 0, 0}}, {1, {2026, 11, 1, 3, 0, 0}}};
+    AddCopiedLog(2, "a.log", Virus("A1") + "\n" + Virus("A2x"));
+    AddCopiedLog(1, "a.log", Virus("A1") + "\n" + Virus("A2x") + "\n" + Virus("A3"));
+    AddCopiedLog(1, "d.log", Virus("D1") + "\nnot a log line\n");
+    SetRecover("");
+    ASSERT_EQ(Run(), kExitSuccess);
+    const std::string strHistory = g_fake.History();
+    SetRecover("deleted,shadows");
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(g_fake.History(), strHistory);
+    EXPECT_EQ(g_fake.nShadowView, 0u);
+    // What each recovered record is: where from, which line, which virus.
+    std::vector<std::string> astrRecovered;
+    for (const std::string& strRecord : Records()) {
+        const std::size_t nFrom = strRecord.find("\"recovered\"");
+        if (nFrom == std::string::npos)
+            continue;
+        const std::size_t nLineEnd = strRecord.find(',', strRecord.find("\"line\":", nFrom));
+        const std::size_t nName = strRecord.find("\"virus_name\":\"");
+        astrRecovered.push_back(strRecord.substr(nFrom, nLineEnd - nFrom) +
+                                (nName == std::string::npos
+                                     ? ""
+                                     : " " + strRecord.substr(nName + 14, strRecord.find('"', nName + 14) - nName - 14)));
+    }
+    EXPECT_EQ(astrRecovered,
+              (std::vector<std::string>{
+                  "\"recovered\":\"deleted\",\"line\":1 D1",
+                  // the line that differs from the live one; copy 1's line 2 is the same
+                  "\"recovered\":\"shadow\",\"shadow_copy\":2,\"shadow_copy_time\":\"2026-11-08T03:00:00Z\",\"line\":2 A2x",
+                  "\"recovered\":\"shadow\",\"shadow_copy\":1,\"shadow_copy_time\":\"2026-11-01T03:00:00Z\",\"line\":3 A3",
+                  // written from the copy: the deleted log's line 2 was skipped
+                  "\"recovered\":\"shadow\",\"shadow_copy\":1,\"shadow_copy_time\":\"2026-11-01T03:00:00Z\",\"line\":2"}));
+}
+
+TEST_F(Recover, ACopySkippedOrReadInPartMakesTheRunIncomplete)
+{
+    const struct {
+        const char* szCase;
+        bool bSkipped;
+        long long nReadFailsAt;
+    } aCases[] = {{"a copy skipped", true, -1}, {"a log of a copy read in part", false, 10}, {"all read", false, -1}};
+    for (const auto& test : aCases) {
+        SetUp();
+        AddLog("a.log", Virus("A1"));
+        g_fake.shadowCopies = {{1, {2026, 11, 1, 3, 0, 0}}};
+        if (test.bSkipped)
+            g_fake.shadowSkipped = {"image: shadow copy 2 is skipped: damaged"};
+        AddCopiedLog(1, "a.log", Virus("A0") + "\n" + Virus("A1"));
+        g_fake.files[ShadowKey(1, kLogs + "\\a.log")].nReadFailsAt = test.nReadFailsAt;
+        SetRecover("shadows");
+        EXPECT_EQ(Run(), test.bSkipped || test.nReadFailsAt >= 0 ? kExitIncomplete : kExitSuccess) << test.szCase;
+        EXPECT_EQ(Names(), std::vector<std::string>{"A1"}) << test.szCase;
     }
 }

@@ -31,6 +31,21 @@ std::string FakeDate(int nYear, int nMonth, int nDay)
     return szDate;
 }
 
+std::string ShadowKey(unsigned nNumber, const std::string& strPath)
+{
+    return "shadow" + std::to_string(nNumber) + "|" + strPath;
+}
+
+namespace {
+
+// A path or search string as keyed in the view being read.
+std::string ViewKey(const char* szPath)
+{
+    return g_fake.nShadowView == 0 ? std::string(szPath) : ShadowKey(g_fake.nShadowView, szPath);
+}
+
+}  // namespace
+
 namespace plat {
 
 struct Library {};
@@ -160,8 +175,9 @@ int32_t CallFolderPathProc(FolderProc*, int32_t nFolder, char* szPath)
 
 Search* FindFirst(const char* szPattern, FindData* pData)
 {
-    g_fake.searched.push_back(szPattern);
-    auto found = g_fake.searches.find(szPattern);
+    const std::string strKey = ViewKey(szPattern);
+    g_fake.searched.push_back(strKey);
+    auto found = g_fake.searches.find(strKey);
     if (found == g_fake.searches.end() || found->second.empty())
         return nullptr;
     ++g_fake.nSearchesOpen;
@@ -208,7 +224,7 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string
     strText = FakeDate(nYear, nMonth, nDay);
 }
 
-bool CanRecoverDeleted(std::string& strWhy)
+bool CanRecoverHistory(std::string& strWhy)
 {
     strWhy = "no image";
     return g_fake.bImage;
@@ -234,10 +250,22 @@ File* OpenDeleted(const DeletedFile& file)
 
 File* OpenForRead(const char* szPath)
 {
-    auto found = g_fake.files.find(szPath);
+    const std::string strKey = ViewKey(szPath);
+    auto found = g_fake.files.find(strKey);
     if (found == g_fake.files.end() || found->second.bOpenFails)
         return nullptr;
-    return OpenFake(szPath, false);
+    return OpenFake(strKey.c_str(), false);
+}
+
+void FindShadowCopies(std::vector<ShadowCopy>& aCopies, std::vector<std::string>& astrSkipped)
+{
+    aCopies = g_fake.shadowCopies;
+    astrSkipped = g_fake.shadowSkipped;
+}
+
+void ReadShadowCopy(unsigned nNumber)
+{
+    g_fake.nShadowView = nNumber;
 }
 
 long ReadBytes(File* pFile, char* pBuffer, std::size_t nSize)

@@ -65,6 +65,13 @@ struct FakePlatform {
     bool bImage = true;
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> deleted;
 
+    // The shadow copies found, newest first, and the lines said of those skipped.
+    // A copy's files and searches are keyed ShadowKey(its number, the path); the
+    // file functions read the view nShadowView (0 the live one).
+    std::vector<plat::ShadowCopy> shadowCopies;
+    std::vector<std::string> shadowSkipped;
+    unsigned nShadowView = 0;
+
     // Message boxes: (text, caption).
     std::vector<std::pair<std::string, std::string>> messages;
 
@@ -84,6 +91,8 @@ struct FakePlatform {
     void AddFolder(const std::string& strPath);  // makes PathExists true for it
     const std::string& History() { return files["VirusHist.csv"].strContent; }
 };
+
+std::string ShadowKey(unsigned nNumber, const std::string& strPath);
 
 // The platform the linked code sees; tests reset it to a fresh FakePlatform.
 extern FakePlatform g_fake;

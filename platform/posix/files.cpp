@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/clock.h"
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/errors.h"
@@ -152,7 +153,7 @@ Search* FindFirst(const char* szPattern, FindData* pData)
     return pSearch.release();
 }
 
-bool CanRecoverDeleted(std::string& strWhy)
+bool CanRecoverHistory(std::string& strWhy)
 {
     if (CSystem::Get().Volume().empty()) {
         strWhy = "VIRUSHIST_RECOVER reads a disk image (VIRUSHIST_SYSTEM_DRIVE=<image file>); " +
@@ -195,6 +196,33 @@ File* OpenDeleted(const DeletedFile& file)
         return nullptr;
     std::unique_ptr<CVolumeFile> pFile = root.pVolume->OpenDeleted(file.nAddress);
     return pFile != nullptr ? AsFile(pFile.release()) : nullptr;
+}
+
+void FindShadowCopies(std::vector<ShadowCopy>& aCopies, std::vector<std::string>& astrSkipped)
+{
+    aCopies.clear();
+    astrSkipped.clear();
+    std::string strError;
+    const std::vector<SHADOWCOPY>& aOpened = CSystem::Get().ShadowCopies(strError);
+    if (!strError.empty())
+        astrSkipped.push_back(strError);
+    for (auto copy = aOpened.rbegin(); copy != aOpened.rend(); ++copy) {
+        if (copy->pVolume == nullptr) {
+            astrSkipped.push_back(CSystem::Get().Name() + ": shadow copy " + std::to_string(copy->nNumber) +
+                                  " is skipped: " + copy->strError);
+            continue;
+        }
+        // FILETIME counts 100 ns from 1601.
+        static const long long n1601 = MinutesOf({1601, 1, 1, 0, 0, 0});
+        const uint64_t nSeconds = copy->nCreated / 10000000;
+        aCopies.push_back(ShadowCopy{copy->nNumber, DateTimeOfMinutes(static_cast<long long>(nSeconds / 60) + n1601,
+                                                                      static_cast<int>(nSeconds % 60))});
+    }
+}
+
+void ReadShadowCopy(unsigned nNumber)
+{
+    CSystem::Get().ReadShadowCopy(nNumber);
 }
 
 bool FindNext(Search* pSearch, FindData* pData)

@@ -11,7 +11,6 @@
 
 #include <libewf.h>
 #include <libqcow.h>
-#include <tsk/libtsk.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,45 +23,12 @@
 
 #include "platform/codes.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/image_layers.h"
 #include "platform/posix/volume.h"
 
 namespace {
 
-// libtsk is loaded when an image is opened, not when the program starts: it brings
-// some forty libraries with it (libewf, libvmdk, libvhdi, afflib and what afflib
-// links), which would triple the memory of every run that reads no image.
-struct TSKLIBRARY {
-    decltype(&::tsk_error_get) tsk_error_get;
-    decltype(&::tsk_error_reset) tsk_error_reset;
-    decltype(&::tsk_fs_close) tsk_fs_close;
-    decltype(&::tsk_fs_dir_close) tsk_fs_dir_close;
-    decltype(&::tsk_fs_dir_get_name) tsk_fs_dir_get_name;
-    decltype(&::tsk_fs_dir_getsize) tsk_fs_dir_getsize;
-    decltype(&::tsk_fs_dir_open_meta) tsk_fs_dir_open_meta;
-    decltype(&::tsk_fs_file_attr_get_idx) tsk_fs_file_attr_get_idx;
-    decltype(&::tsk_fs_file_attr_getsize) tsk_fs_file_attr_getsize;
-    decltype(&::tsk_fs_file_close) tsk_fs_file_close;
-    decltype(&::tsk_fs_file_open_meta) tsk_fs_file_open_meta;
-    decltype(&::tsk_fs_file_read) tsk_fs_file_read;
-    decltype(&::tsk_fs_open_img) tsk_fs_open_img;
-    decltype(&::tsk_img_close) tsk_img_close;
-    void (*tsk_img_free)(void*);      // libtsk's own allocation of an image,
-    void* (*tsk_img_malloc)(size_t);  // exported though its header is not installed
-    decltype(&::tsk_img_open_external) tsk_img_open_external;
-    decltype(&::tsk_img_open_utf8) tsk_img_open_utf8;
-    decltype(&::tsk_img_open_utf8_sing) tsk_img_open_utf8_sing;
-    decltype(&::tsk_img_read) tsk_img_read;
-    decltype(&::tsk_vs_close) tsk_vs_close;
-    decltype(&::tsk_vs_open) tsk_vs_open;
-    decltype(&::tsk_vs_part_get) tsk_vs_part_get;
-};
-
 TSKLIBRARY g_tsk;
-
-const TSKLIBRARY& Tsk()
-{
-    return g_tsk;
-}
 
 // Loads libtsk and its functions once; false with strError when it cannot.
 bool LoadTsk(std::string& strError)
@@ -118,18 +84,6 @@ constexpr std::size_t kAttributesOffset = 32;
 constexpr std::size_t kMaxCachedEntries = 100000;
 constexpr std::size_t kCopyChunk = 1 << 20;
 
-// What libtsk says went wrong, on one line; its error state is cleared.
-std::string LibraryError()
-{
-    const char* szError = Tsk().tsk_error_get();
-    std::string strError = szError != nullptr ? szError : "unknown error";
-    Tsk().tsk_error_reset();
-    std::replace(strError.begin(), strError.end(), '\n', ' ');
-    while (!strError.empty() && strError.back() == ' ')
-        strError.pop_back();
-    return strError;
-}
-
 struct IMAGEENTRY {
     VOLUMEENTRY entry;
     TSK_INUM_T nAddress = 0;
@@ -164,8 +118,11 @@ private:
 
 class CImageVolume : public CVolume {
 public:
-    CImageVolume(std::string strImage, TSK_IMG_INFO* pImage, TSK_FS_INFO* pFileSystem)
-        : m_strImage(std::move(strImage)), m_pImage(pImage), m_pFileSystem(pFileSystem)
+    // The file system at nOffset of the image, in a volume of nSize bytes.
+    CImageVolume(std::string strImage, TSK_IMG_INFO* pImage, TSK_FS_INFO* pFileSystem, TSK_OFF_T nOffset,
+                 TSK_OFF_T nSize)
+        : m_strImage(std::move(strImage)), m_pImage(pImage), m_pFileSystem(pFileSystem), m_nOffset(nOffset),
+          m_nSize(nSize)
     {
         if (TSK_FS_TYPE_ISNTFS(m_pFileSystem->ftype))
             ReadUpCase();
@@ -298,6 +255,13 @@ public:
             return nullptr;
         }
         return std::make_unique<CImageFile>(pFile);
+    }
+
+    std::vector<SHADOWCOPY> OpenShadowCopies(std::string& strError) const override
+    {
+        if (!TSK_FS_TYPE_ISNTFS(m_pFileSystem->ftype))
+            return {};
+        return ::OpenShadowCopies(m_strImage, m_pImage, m_nOffset, m_nSize, strError);
     }
 
     bool IsWritable() const override { return false; }
@@ -435,6 +399,8 @@ private:
     std::string m_strImage;
     TSK_IMG_INFO* m_pImage;
     TSK_FS_INFO* m_pFileSystem;
+    TSK_OFF_T m_nOffset;
+    TSK_OFF_T m_nSize;
     bool m_bOwnsImage = false;
     std::vector<char16_t> m_awUpCase;
     mutable std::map<std::string, std::vector<IMAGEENTRY>> m_listings;
@@ -446,8 +412,10 @@ struct CANDIDATE {
     std::unique_ptr<CImageVolume> pVolume;
 };
 
-// The volume at a byte offset, when it is NTFS or FAT and holds Windows.
-std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
+// The volume at a byte offset, nSize bytes long, when it is NTFS or FAT and holds
+// Windows.
+std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset,
+                                              TSK_OFF_T nSize)
 {
     TSK_FS_INFO* pFileSystem = Tsk().tsk_fs_open_img(pImage, nOffset, TSK_FS_TYPE_DETECT);
     if (pFileSystem == nullptr) {
@@ -458,7 +426,7 @@ std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_I
         Tsk().tsk_fs_close(pFileSystem);
         return nullptr;
     }
-    auto pVolume = std::make_unique<CImageVolume>(strImage, pImage, pFileSystem);
+    auto pVolume = std::make_unique<CImageVolume>(strImage, pImage, pFileSystem, nOffset, nSize);
     if (!pVolume->Exists(FindNoCase(*pVolume, "", "Windows\\System32\\config\\SOFTWARE")))
         return nullptr;
     return pVolume;
@@ -472,25 +440,6 @@ bool IsBitLocker(TSK_IMG_INFO* pImage, TSK_OFF_T nOffset)
     const bool bRead = Tsk().tsk_img_read(pImage, nOffset, achBoot, sizeof(achBoot)) == sizeof(achBoot);
     Tsk().tsk_error_reset();
     return bRead && std::memcmp(achBoot + 3, "-FVE-FS-", 8) == 0;
-}
-
-// A library of the image formats libtsk does not read itself, loaded when such an
-// image is opened: its handle, or null with strError.
-void* LoadFormatLibrary(const char* szName, std::string& strError)
-{
-    void* pLibrary = dlopen(szName, RTLD_NOW | RTLD_LOCAL);
-    if (pLibrary == nullptr)
-        strError = std::string(szName) + " cannot be loaded (" + dlerror() + ")";
-    return pLibrary;
-}
-
-template <typename Function>
-bool Find(void* pLibrary, const char* szName, Function& pFunction, std::string& strError)
-{
-    pFunction = reinterpret_cast<Function>(dlsym(pLibrary, szName));
-    if (pFunction == nullptr)
-        strError = std::string("the image library has no ") + szName;
-    return pFunction != nullptr;
 }
 
 // QCOW and QCOW2 images (KVM, Proxmox, OpenStack), read with libqcow: a libtsk
@@ -515,14 +464,14 @@ const QCOWLIBRARY* Qcow(std::string& strError)
         void* pLibrary = LoadFormatLibrary("libqcow.so.1", strWhy);
         if (pLibrary == nullptr)
             return strWhy;
-        if (!Find(pLibrary, "libqcow_file_initialize", library.initialize, strWhy) ||
-            !Find(pLibrary, "libqcow_file_open", library.open, strWhy) ||
-            !Find(pLibrary, "libqcow_file_get_media_size", library.get_media_size, strWhy) ||
-            !Find(pLibrary, "libqcow_file_read_buffer_at_offset", library.read_at, strWhy) ||
-            !Find(pLibrary, "libqcow_file_close", library.close, strWhy) ||
-            !Find(pLibrary, "libqcow_file_free", library.free, strWhy) ||
-            !Find(pLibrary, "libqcow_error_sprint", library.error_sprint, strWhy) ||
-            !Find(pLibrary, "libqcow_error_free", library.error_free, strWhy))
+        if (!FindFunction(pLibrary, "libqcow_file_initialize", library.initialize, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_open", library.open, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_get_media_size", library.get_media_size, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_read_buffer_at_offset", library.read_at, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_close", library.close, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_free", library.free, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_error_sprint", library.error_sprint, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_error_free", library.error_free, strWhy))
             return strWhy;
         return std::string();
     }();
@@ -610,14 +559,14 @@ const EWFLIBRARY* Ewf(std::string& strError)
         void* pLibrary = LoadFormatLibrary("libewf.so.2", strWhy);
         if (pLibrary == nullptr)
             return strWhy;
-        if (!Find(pLibrary, "libewf_glob", library.glob, strWhy) ||
-            !Find(pLibrary, "libewf_glob_free", library.glob_free, strWhy) ||
-            !Find(pLibrary, "libewf_handle_initialize", library.initialize, strWhy) ||
-            !Find(pLibrary, "libewf_handle_open", library.open, strWhy) ||
-            !Find(pLibrary, "libewf_handle_close", library.close, strWhy) ||
-            !Find(pLibrary, "libewf_handle_free", library.free, strWhy) ||
-            !Find(pLibrary, "libewf_error_sprint", library.error_sprint, strWhy) ||
-            !Find(pLibrary, "libewf_error_free", library.error_free, strWhy))
+        if (!FindFunction(pLibrary, "libewf_glob", library.glob, strWhy) ||
+            !FindFunction(pLibrary, "libewf_glob_free", library.glob_free, strWhy) ||
+            !FindFunction(pLibrary, "libewf_handle_initialize", library.initialize, strWhy) ||
+            !FindFunction(pLibrary, "libewf_handle_open", library.open, strWhy) ||
+            !FindFunction(pLibrary, "libewf_handle_close", library.close, strWhy) ||
+            !FindFunction(pLibrary, "libewf_handle_free", library.free, strWhy) ||
+            !FindFunction(pLibrary, "libewf_error_sprint", library.error_sprint, strWhy) ||
+            !FindFunction(pLibrary, "libewf_error_free", library.error_free, strWhy))
             return strWhy;
         return std::string();
     }();
@@ -755,6 +704,30 @@ std::string JoinSectors(const std::vector<uint64_t>& anSectors)
 
 }  // namespace
 
+const TSKLIBRARY& Tsk()
+{
+    return g_tsk;
+}
+
+std::string LibraryError()
+{
+    const char* szError = Tsk().tsk_error_get();
+    std::string strError = szError != nullptr ? szError : "unknown error";
+    Tsk().tsk_error_reset();
+    std::replace(strError.begin(), strError.end(), '\n', ' ');
+    while (!strError.empty() && strError.back() == ' ')
+        strError.pop_back();
+    return strError;
+}
+
+void* LoadFormatLibrary(const char* szName, std::string& strError)
+{
+    void* pLibrary = dlopen(szName, RTLD_NOW | RTLD_LOCAL);
+    if (pLibrary == nullptr)
+        strError = std::string(szName) + " cannot be loaded (" + dlerror() + ")";
+    return pLibrary;
+}
+
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
                                          std::string& strError, std::string& strChosen)
 {
@@ -770,31 +743,33 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
         return nullptr;
     }
     // The volumes: each allocated partition of the partition table, or the image
-    // itself when it has none.
-    std::vector<uint64_t> anStarts;
+    // itself when it has none; their start and length in sectors.
+    std::vector<std::pair<uint64_t, uint64_t>> aVolumes;
     unsigned nSectorSize = pImage->sector_size;
     if (TSK_VS_INFO* pTable = Tsk().tsk_vs_open(pImage, 0, TSK_VS_TYPE_DETECT)) {
         nSectorSize = pTable->block_size;
         for (TSK_PNUM_T i = 0; i < pTable->part_count; ++i) {
             const TSK_VS_PART_INFO* pPart = Tsk().tsk_vs_part_get(pTable, i);
             if (pPart != nullptr && (pPart->flags & TSK_VS_PART_FLAG_ALLOC))
-                anStarts.push_back(pPart->start);
+                aVolumes.emplace_back(pPart->start, pPart->len);
         }
         Tsk().tsk_vs_close(pTable);
     } else {
         Tsk().tsk_error_reset();
-        anStarts.push_back(0);
+        aVolumes.emplace_back(0, static_cast<uint64_t>(pImage->size) / std::max(nSectorSize, 1u));
     }
     std::vector<CANDIDATE> aCandidates;
     std::vector<uint64_t> anBitLocker;
-    for (uint64_t nStart : anStarts) {
-        if ((!strSector.empty() && std::to_string(nStart) != strSector) ||
-            nStart > static_cast<uint64_t>(std::numeric_limits<TSK_OFF_T>::max()) / nSectorSize)
+    constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<TSK_OFF_T>::max());
+    for (const auto& [nStart, nLength] : aVolumes) {
+        if ((!strSector.empty() && std::to_string(nStart) != strSector) || nSectorSize == 0 ||
+            nStart > kMaxOffset / nSectorSize || nLength > kMaxOffset / nSectorSize)
             continue;
         const TSK_OFF_T nOffset = static_cast<TSK_OFF_T>(nStart * nSectorSize);
+        const TSK_OFF_T nSize = static_cast<TSK_OFF_T>(nLength * nSectorSize);
         if (IsBitLocker(pImage, nOffset))
             anBitLocker.push_back(nStart);
-        else if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset))
+        else if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset, nSize))
             aCandidates.push_back({nStart, std::move(pVolume)});
     }
     if (aCandidates.size() == 1) {
@@ -822,4 +797,21 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
     aCandidates.clear();
     Tsk().tsk_img_close(pImage);
     return nullptr;
+}
+
+std::unique_ptr<CVolume> OpenWholeImageVolume(const std::string& strName, TSK_IMG_INFO* pImage,
+                                              std::string& strError)
+{
+    TSK_FS_INFO* pFileSystem = Tsk().tsk_fs_open_img(pImage, 0, TSK_FS_TYPE_DETECT);
+    if (pFileSystem == nullptr || (!TSK_FS_TYPE_ISNTFS(pFileSystem->ftype) && !TSK_FS_TYPE_ISFAT(pFileSystem->ftype))) {
+        strError = pFileSystem == nullptr ? "no file system libtsk can open (" + LibraryError() + ")"
+                                          : std::string("neither NTFS nor FAT");
+        if (pFileSystem != nullptr)
+            Tsk().tsk_fs_close(pFileSystem);
+        Tsk().tsk_img_close(pImage);
+        return nullptr;
+    }
+    auto pVolume = std::make_unique<CImageVolume>(strName, pImage, pFileSystem, 0, pImage->size);
+    pVolume->OwnImage();
+    return pVolume;
 }

@@ -375,8 +375,27 @@ VOLUMEPATH CSystem::Drive(char chDrive) const
 {
     const char chLower = chDrive >= 'A' && chDrive <= 'Z' ? static_cast<char>(chDrive - 'A' + 'a') : chDrive;
     if (m_bDrive)
-        return chLower == 'c' ? VOLUMEPATH{m_pVolume, m_strRoot} : VOLUMEPATH{};
+        return chLower == 'c' ? VOLUMEPATH{m_pShadowVolume != nullptr ? m_pShadowVolume : m_pVolume, m_strRoot}
+                              : VOLUMEPATH{};
     return VOLUMEPATH{m_pVolume, m_strRoot + "/dosdevices/" + chLower + ":"};
+}
+
+const std::vector<SHADOWCOPY>& CSystem::ShadowCopies(std::string& strError) const
+{
+    if (!m_bShadowCopiesOpened && m_pImage) {
+        m_aShadowCopies = m_pImage->OpenShadowCopies(m_strShadowError);
+        m_bShadowCopiesOpened = true;
+    }
+    strError = m_strShadowError;
+    return m_aShadowCopies;
+}
+
+void CSystem::ReadShadowCopy(unsigned nNumber) const
+{
+    m_pShadowVolume = nullptr;
+    for (const SHADOWCOPY& copy : m_aShadowCopies)
+        if (copy.nNumber == nNumber)
+            m_pShadowVolume = copy.pVolume.get();
 }
 
 bool CSystem::FindDriveValue(std::string_view strSubKey, std::string_view strValue, REGVALUE& value,

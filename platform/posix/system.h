@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive_registry.h"
@@ -64,6 +65,12 @@ public:
     // The time zone the system keeps its clock in, read on first use; null when it
     // keeps none (no TimeZoneInformation, or neither its values nor its zone's TZI).
     const TIMEZONE* TimeZone() const;
+    // The shadow copies of an image's Windows volume, opened on first use, oldest
+    // first (none for any other system); strError when they cannot be read at all.
+    const std::vector<SHADOWCOPY>& ShadowCopies(std::string& strError) const;
+    // The view drive C: is read in: 0 the live volume, else the readable shadow
+    // copy of that number.
+    void ReadShadowCopy(unsigned nNumber) const;
     // Where the system was read from, as named (the prefix, the drive folder or
     // the image file), and an image's Windows volume by its start sector.
     const std::string& Name() const { return m_strName; }
@@ -104,6 +111,11 @@ private:
     std::string m_strVolume;
     mutable bool m_bTimeZoneRead = false;
     mutable std::unique_ptr<TIMEZONE> m_pTimeZone;
+    // Read from the image's volume: closed before it.
+    mutable bool m_bShadowCopiesOpened = false;
+    mutable std::vector<SHADOWCOPY> m_aShadowCopies;
+    mutable std::string m_strShadowError;
+    mutable const CVolume* m_pShadowVolume = nullptr;  // the view of drive C:, when not the live one
 };
 
 // A stored value as RegQueryValueExA returns it: strings (REG_SZ, REG_EXPAND_SZ,

@@ -25,6 +25,16 @@ struct DELETEDENTRY {
     uint64_t nAddress = 0;
 };
 
+// A shadow copy of a volume (a Volume Shadow Copy store): the volume as it was
+// when the copy was made.
+struct SHADOWCOPY {
+    unsigned nNumber = 0;   // from 1, in the order the volume's catalog keeps them
+                            // (oldest first), as vshadowinfo numbers them
+    uint64_t nCreated = 0;  // FILETIME, UTC
+    std::unique_ptr<CVolume> pVolume;  // null when it cannot be read,
+    std::string strError;              // and then why
+};
+
 // A place on a volume; a null volume for a drive the system does not have.
 struct VOLUMEPATH {
     const CVolume* pVolume = nullptr;
@@ -61,6 +71,9 @@ public:
     virtual void ListDeleted(const std::string&, std::vector<DELETEDENTRY>& aEntries) const { aEntries.clear(); }
     // Opens one of them; null when its record now holds another file.
     virtual std::unique_ptr<CVolumeFile> OpenDeleted(uint64_t) const { return nullptr; }
+    // The volume's shadow copies, oldest first; none on a host folder. strError
+    // when the volume has some and they cannot be read at all.
+    virtual std::vector<SHADOWCOPY> OpenShadowCopies(std::string&) const { return {}; }
     // Whether files may be created and written here: host folders only.
     virtual bool IsWritable() const = 0;
     // A path as a message names it.

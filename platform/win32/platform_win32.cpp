@@ -271,7 +271,7 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int nHour, int nMinute, in
     strText.assign(nLength > 0 ? szDate : "");
 }
 
-bool CanRecoverDeleted(std::string& strWhy)
+bool CanRecoverHistory(std::string& strWhy)
 {
     strWhy = "VIRUSHIST_RECOVER reads a disk image; the Windows build reads the running system only";
     return false;
@@ -286,6 +286,14 @@ File* OpenDeleted(const DeletedFile&)
 {
     return nullptr;
 }
+
+void FindShadowCopies(std::vector<ShadowCopy>& aCopies, std::vector<std::string>& astrSkipped)
+{
+    aCopies.clear();
+    astrSkipped.clear();
+}
+
+void ReadShadowCopy(unsigned) {}
 
 File* OpenForRead(const char* szPath)
 {

@@ -18,6 +18,7 @@ import unittest
 import hives
 import icu
 import images
+import shadow_copies
 from common import COMMANDS, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix, read_history
 from drive_test import install, make_drive, software_keys
 from hives import REG_BINARY, REG_DWORD, REG_SZ
@@ -275,6 +276,130 @@ class DeletedLogs(unittest.TestCase):
             self.assertEqual(done.returncode, 7)
             self.assertIn(b"no image", done.stderr)
             self.assertEqual(os.listdir(cwd), [])
+
+
+def log_event(local, name, event=5):
+    return (f"{log_time(local)},{event},0,1,PC01,alice,{name},C:\\x.doc,5,1,5,256,0,\"d\","
+            ",,,,,,,,,0,0,,20011225.001,,,,,,\r\n").encode()
+
+
+@unittest.skipUnless(os.geteuid() == 0, "ntfs-3g fills the image as root")
+class ShadowCopies(unittest.TestCase):
+    """VIRUSHIST_RECOVER=shadows on an NTFS volume with two shadow copies the tests
+    write (shadow_copies.py), checked by libvshadow before the tool is tried. The
+    older copy holds a log deleted since; the newer one a shorter version of a live
+    log, cut in its last line. A line already written (the live volume first, then
+    the copies newest first) is written once; the volume reads the same raw, in a
+    GPT disk and as an E01; a damaged copy is named, and the others still read."""
+
+    OLD = [log_event("2026-10-30T09:00:00", "Gone"), log_event("2026-10-30T09:05:00", "", 2),
+           log_event("2026-10-31T10:00:00", "Gone2")]
+    B = [log_event("2026-10-31T11:00:00", "B1"), log_event("2026-11-05T12:00:00", "B2"),
+         log_event("2026-11-07T13:00:00", "B3"), log_event("2026-11-09T14:00:00", "B4")]
+    CREATED = [datetime.datetime(2026, 11, 1, 3, 0, 0), datetime.datetime(2026, 11, 8, 3, 0, 0)]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vh-shadows-")
+        os.chmod(cls.work, 0o755)
+        drive = make_drive(cls.work, "win10", "en_US")
+        install(drive, "win10", "en_US")
+        logs = "ProgramData/Corvessa/Tarvel Corporate Edition/7.6/logs"
+        with open(os.path.join(drive, logs, "old.log"), "wb") as f:
+            f.write(b"".join(cls.OLD))
+        with open(os.path.join(drive, logs, "b.log"), "wb") as f:
+            f.write(cls.B[0])
+        cls.volume = images.ntfs_volume(os.path.join(cls.work, "volume.img"), 24, drive)
+        shadows = shadow_copies.ShadowCopies(cls.volume, cls.work)
+        shadows.snapshot(cls.CREATED[0])
+        with images.mounted_ntfs(cls.volume) as mount:
+            os.remove(os.path.join(mount, logs, "old.log"))
+            with open(os.path.join(mount, logs, "b.log"), "ab") as f:
+                f.write(cls.B[1] + cls.B[2][:20])
+        shadows.snapshot(cls.CREATED[1])
+        with images.mounted_ntfs(cls.volume) as mount:
+            with open(os.path.join(mount, logs, "b.log"), "ab") as f:
+                f.write(cls.B[2][20:] + cls.B[3])
+        shadows.write()
+        shadows.check()
+        shadows.remove_snapshots()
+        cls.shadows = shadows
+        disk = os.path.join(cls.work, "disk.img")
+        images.gpt_disk(disk, [(24, "0700", cls.volume)])
+        cls.images = {"volume": cls.volume, "gpt": disk,
+                      "gpt-e01": images.convert(disk, "e01", os.path.join(cls.work, "disk"))}
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def run_image(self, image, **variables):
+        cwd = fresh_folder(os.path.join(self.work, "run"))
+        env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=image, VIRUSHIST_TIMELINE="t.jsonl", **variables)
+        done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, capture_output=True)
+        check_no_sanitizer_report(self, done.stderr)
+        with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
+            records = check_importable(self, f.read())
+        return done.returncode, read_history(cwd), records, done.stderr.decode()
+
+    @staticmethod
+    def recovered(records):
+        return [(r["recovered"], r.get("shadow_copy"), r["source"].rsplit("\\", 1)[1], r["line"],
+                 r.get("virus_name")) for r in records if "recovered" in r]
+
+    def test_each_line_once_newest_copy_first(self):
+        status, history, plain, _ = self.run_image(self.volume)
+        self.assertEqual(status, 0)
+        results = {}
+        for name, image in self.images.items():
+            with self.subTest(image=name):
+                status, recovered_history, records, stderr = self.run_image(image, VIRUSHIST_RECOVER="shadows")
+                self.assertEqual(status, 0, stderr)
+                self.assertEqual(recovered_history, history)
+                self.assertEqual([r for r in records if "recovered" not in r],
+                                 [dict(r, system=image) for r in plain] if name == "volume" else
+                                 [r for r in records if "recovered" not in r])
+                self.assertEqual(self.recovered(records), [
+                    ("shadow", 2, "b.log", 3, ""),
+                    ("shadow", 1, "old.log", 1, "Gone"), ("shadow", 1, "old.log", 2, None),
+                    ("shadow", 1, "old.log", 3, "Gone2")])
+                shadow = [r for r in records if "recovered" in r]
+                self.assertEqual(shadow[0]["columns"][0], log_time("2026-11-07T13:00:00"))
+                self.assertEqual(shadow[0]["columns"][-1], "P")  # cut where the copy was made
+                self.assertEqual([r["shadow_copy_time"] for r in shadow],
+                                 ["2026-11-08T03:00:00Z"] + ["2026-11-01T03:00:00Z"] * 3)
+                self.assertIn("recovered (shadow copy 2): 2 logs, 1 lines new, 4 already written", stderr)
+                self.assertIn("recovered (shadow copy 1): 3 logs, 3 lines new, 3 already written", stderr)
+                results[name] = [{k: v for k, v in r.items() if k not in ("system", "volume")} for r in records]
+        self.assertEqual(results["gpt"], results["volume"])
+        self.assertEqual(results["gpt-e01"], results["volume"])
+
+    def test_a_deleted_log_recovered_is_not_written_again(self):
+        status, _, records, stderr = self.run_image(self.volume, VIRUSHIST_RECOVER="deleted,shadows")
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual(self.recovered(records), [
+            ("deleted", None, "old.log", 1, "Gone"), ("deleted", None, "old.log", 2, None),
+            ("deleted", None, "old.log", 3, "Gone2"), ("shadow", 2, "b.log", 3, "")])
+
+    def test_a_damaged_copy_is_named_and_the_others_read(self):
+        # Copy 1 damaged: copy 2 reads. Copy 2 damaged: copy 1 reads through it, and
+        # is skipped with it.
+        for number, skipped in ((1, {1}), (2, {1, 2})):
+            with self.subTest(damaged=number):
+                image = os.path.join(self.work, "damaged.img")
+                shutil.copyfile(self.volume, image)
+                damaged = shadow_copies.ShadowCopies.__new__(shadow_copies.ShadowCopies)
+                damaged.volume, damaged.size = image, self.shadows.size
+                damaged.catalog_slots = self.shadows.catalog_slots
+                damaged.damage_catalog(number)
+                status, _, records, stderr = self.run_image(image, VIRUSHIST_RECOVER="shadows")
+                self.assertEqual(status, 4, stderr)
+                lines = [line for line in stderr.splitlines() if "is skipped" in line]
+                self.assertEqual(len(lines), len(skipped), stderr)
+                self.assertIn(f"shadow copy {number} is skipped: its catalog entry points past the volume's end",
+                              stderr)
+                self.assertEqual({r[1] for r in self.recovered(records)}, {1, 2} - skipped)
+                self.assertEqual(len([r for r in records if "recovered" not in r]), 6)
 
 
 class IanaCrossCheck(unittest.TestCase):
