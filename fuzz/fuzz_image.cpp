@@ -1,7 +1,8 @@
 // Fuzz target: arbitrary bytes as a disk image (a raw volume, or a disk with a
 // partition table), read as a run reads one: the Windows volume found, the hive
-// handed to libhivex, the logs folder searched and each file in it read, and the
-// deleted files it still names, as a recovering run reads them.
+// handed to libhivex, the logs folder searched and each file in it read, and, as a
+// recovering run reads them, the deleted files it still names and the logs folder
+// of each shadow copy the volume keeps.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,6 +13,34 @@
 
 #include "platform/posix/hive_registry.h"
 #include "platform/posix/volume.h"
+
+namespace {
+
+// Reads each file of the logs folder, and its deleted files.
+void ReadLogs(const CVolume& volume, bool bDeleted)
+{
+    const std::string strLogs =
+        FindNoCase(volume, "", "ProgramData\\Corvessa\\Tarvel Corporate Edition\\7.6\\logs");
+    std::vector<VOLUMEENTRY> aEntries;
+    if (!volume.List(strLogs, aEntries))
+        return;
+    char achBuffer[4096];
+    for (const VOLUMEENTRY& entry : aEntries) {
+        uint32_t dwError = 0;
+        if (auto pFile = volume.Open(strLogs + "/" + entry.strName, &dwError))
+            while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
+            }
+    }
+    std::vector<DELETEDENTRY> aDeleted;
+    if (bDeleted)
+        volume.ListDeleted(strLogs, aDeleted);
+    for (const DELETEDENTRY& entry : aDeleted)
+        if (auto pFile = volume.OpenDeleted(entry.nAddress))
+            while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
+            }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {
@@ -27,24 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     if (pVolume) {
         CHive hive;
         hive.Open(*pVolume, FindNoCase(*pVolume, "", "Windows\\System32\\config\\SOFTWARE"), strError);
-        const std::string strLogs =
-            FindNoCase(*pVolume, "", "ProgramData\\Corvessa\\Tarvel Corporate Edition\\7.6\\logs");
-        std::vector<VOLUMEENTRY> aEntries;
-        if (pVolume->List(strLogs, aEntries)) {
-            char achBuffer[4096];
-            for (const VOLUMEENTRY& entry : aEntries) {
-                uint32_t dwError = 0;
-                if (auto pFile = pVolume->Open(strLogs + "/" + entry.strName, &dwError))
-                    while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
-                    }
-            }
-            std::vector<DELETEDENTRY> aDeleted;
-            pVolume->ListDeleted(strLogs, aDeleted);
-            for (const DELETEDENTRY& entry : aDeleted)
-                if (auto pFile = pVolume->OpenDeleted(entry.nAddress))
-                    while (pFile->Read(achBuffer, sizeof(achBuffer)) > 0) {
-                    }
-        }
+        ReadLogs(*pVolume, true);
+        for (const SHADOWCOPY& copy : pVolume->OpenShadowCopies(strError))
+            if (copy.pVolume)
+                ReadLogs(*copy.pVolume, false);
     }
     close(nFd);
     return 0;

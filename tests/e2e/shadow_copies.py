@@ -90,7 +90,7 @@ class ShadowCopies:
         store_names = ["{%s}%s" % (self.guids[n], CATALOG_NAME) for n in range(stores)]
         with images.mounted_ntfs(volume) as mount:
             os.makedirs(os.path.join(mount, FOLDER), exist_ok=True)
-            for name, size in [(CATALOG_NAME, 4 * BLOCK)] + [(n, store_mib * images.MIB) for n in store_names]:
+            for name, size in [(CATALOG_NAME, 4 * BLOCK)] + [(n, int(store_mib * images.MIB)) for n in store_names]:
                 with open(os.path.join(mount, FOLDER, name), "wb") as f:
                     f.write(bytes(size))
         self.catalog_slots, _ = file_slots(volume, FOLDER + "/" + CATALOG_NAME)
