@@ -115,6 +115,15 @@ bool ReadLive(const std::string& strName, const std::vector<std::string>& astrRe
     return false;
 }
 
+// A recovered line into the timeline alone: a virus event with its row's fields.
+void WriteRecoveredLine(CTimelineWriter& timeline, CLogEntry& entry, uint32_t nLine, std::string_view strLine)
+{
+    const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
+    if (bVirusEvent)
+        entry.ParseLine(strLine, CLogEntry::kRowColumns);
+    timeline.WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
+}
+
 // The logs the live volume no longer shows, deleted in the folder searched, into
 // the timeline alone. Their clusters may hold other data since: a line whose first
 // column is no time is no log line, and is skipped. Each file is reported on
@@ -149,10 +158,7 @@ void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
                 ++nSkipped;
                 continue;
             }
-            const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
-            if (bVirusEvent)
-                entry.ParseLine(strLine, CLogEntry::kRowColumns);
-            timeline.WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
+            WriteRecoveredLine(timeline, entry, nLine, strLine);
             ++nKept;
         }
         plat::CloseFile(pFile);
@@ -211,8 +217,8 @@ std::vector<WrittenVersion> OpenWrittenVersions(const std::string& strPath, cons
     return aVersions;
 }
 
-// Whether line nLine's text is the same line of one of the versions, each read up
-// to it.
+// Whether the next line of a shadow copy's log is the same line, byte for byte, of
+// one of the versions already written; each version is read on by one line.
 bool AlreadyWritten(std::vector<WrittenVersion>& aVersions, std::string_view strLine)
 {
     bool bWritten = false;
@@ -269,10 +275,7 @@ int RecoverShadowLogs(const std::string& strSearch, CTimelineWriter& timeline,
                         ++nWritten;
                         continue;
                     }
-                    const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
-                    if (bVirusEvent)
-                        entry.ParseLine(strLine, CLogEntry::kRowColumns);
-                    timeline.WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
+                    WriteRecoveredLine(timeline, entry, nLine, strLine);
                     ++nNew;
                 }
                 plat::CloseFile(pFile);

@@ -154,8 +154,16 @@ class ShadowCopies:
         list_count = max(1, -(-len(blocks) // DESCRIPTORS_PER_BLOCK))
         bitmap_count = -(-(self.size // BLOCK) // BITMAP_BITS_PER_BLOCK)
         needed = 1 + list_count + 1 + bitmap_count + len(blocks)
-        if needed > len(slots) or len(slots) > RANGES_PER_BLOCK:
-            raise ValueError("store %d needs %d blocks, its file has %d" % (number + 1, needed, len(slots)))
+        # The store file's extents: runs of blocks one after the other on the volume.
+        ranges = []
+        for offset, relative in slots:
+            if ranges and ranges[-1][0] + ranges[-1][2] == offset and ranges[-1][1] + ranges[-1][2] == relative:
+                ranges[-1][2] += BLOCK
+            else:
+                ranges.append([offset, relative, BLOCK])
+        if needed > len(slots) or len(ranges) > RANGES_PER_BLOCK:
+            raise ValueError("store %d needs %d blocks and %d ranges; its file has %d blocks" %
+                             (number + 1, needed, len(ranges), len(slots)))
         header_slot, list_slots = slots[0], slots[1:1 + list_count]
         range_slot, bitmap_slots = slots[1 + list_count], slots[2 + list_count:2 + list_count + bitmap_count]
         data_slots = slots[2 + list_count + bitmap_count:]
@@ -179,7 +187,7 @@ class ShadowCopies:
             descriptors += u64(original) + u64(relative) + u64(offset) + u32(0) + u32(0)
         per_block = DESCRIPTORS_PER_BLOCK * 32
         chain(BLOCK_LIST, list_slots, [descriptors[i:i + per_block] for i in range(0, per_block * list_count, per_block)])
-        chain(RANGE_LIST, [range_slot], [b"".join(u64(o) + u64(r) + u64(BLOCK) for o, r in slots)])
+        chain(RANGE_LIST, [range_slot], [b"".join(u64(o) + u64(r) + u64(n) for o, r, n in ranges)])
         # Every block in use: none reads as zeros.
         chain(BITMAP, bitmap_slots, [b""] * bitmap_count)
         return {"header": header_slot[0], "list": list_slots[0][0], "ranges": range_slot[0],
