@@ -290,7 +290,8 @@ class ShadowCopies(unittest.TestCase):
     older copy holds a log deleted since; the newer one a shorter version of a live
     log, cut in its last line. A line already written (the live volume first, then
     the copies newest first) is written once; the volume reads the same raw, in a
-    GPT disk and as an E01; a damaged copy is named, and the others still read."""
+    GPT disk, and as an E01 and a QCOW2 of it; a damaged copy is named, and the
+    others still read."""
 
     OLD = [log_event("2026-10-30T09:00:00", "Gone"), log_event("2026-10-30T09:05:00", "", 2),
            log_event("2026-10-31T10:00:00", "Gone2")]
@@ -327,7 +328,8 @@ class ShadowCopies(unittest.TestCase):
         disk = os.path.join(cls.work, "disk.img")
         images.gpt_disk(disk, [(24, "0700", cls.volume)])
         cls.images = {"volume": cls.volume, "gpt": disk,
-                      "gpt-e01": images.convert(disk, "e01", os.path.join(cls.work, "disk"))}
+                      "gpt-e01": images.convert(disk, "e01", os.path.join(cls.work, "disk")),
+                      "gpt-qcow2": images.convert(disk, "qcow2", os.path.join(cls.work, "disk"))}
 
     @classmethod
     def tearDownClass(cls):
@@ -371,8 +373,8 @@ class ShadowCopies(unittest.TestCase):
                 self.assertIn("recovered (shadow copy 2): 2 logs, 1 lines new, 4 already written", stderr)
                 self.assertIn("recovered (shadow copy 1): 3 logs, 3 lines new, 3 already written", stderr)
                 results[name] = [{k: v for k, v in r.items() if k not in ("system", "volume")} for r in records]
-        self.assertEqual(results["gpt"], results["volume"])
-        self.assertEqual(results["gpt-e01"], results["volume"])
+        for name in ("gpt", "gpt-e01", "gpt-qcow2"):
+            self.assertEqual(results[name], results["volume"], name)
 
     def test_a_deleted_log_recovered_is_not_written_again(self):
         status, _, records, stderr = self.run_image(self.volume, VIRUSHIST_RECOVER="deleted,shadows")
