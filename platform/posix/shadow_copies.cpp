@@ -62,6 +62,7 @@ struct VSHADOWLIBRARY {
     decltype(&::libvshadow_error_free) error_free;
     decltype(&::libbfio_handle_initialize) handle_initialize;
     decltype(&::libbfio_handle_free) handle_free;
+    decltype(&::libbfio_error_free) handle_error_free;
 };
 
 const VSHADOWLIBRARY* VShadow(std::string& strError)
@@ -88,7 +89,8 @@ const VSHADOWLIBRARY* VShadow(std::string& strError)
             !FindFunction(pVShadow, "libvshadow_error_sprint", library.error_sprint, strWhy) ||
             !FindFunction(pVShadow, "libvshadow_error_free", library.error_free, strWhy) ||
             !FindFunction(pBfio, "libbfio_handle_initialize", library.handle_initialize, strWhy) ||
-            !FindFunction(pBfio, "libbfio_handle_free", library.handle_free, strWhy))
+            !FindFunction(pBfio, "libbfio_handle_free", library.handle_free, strWhy) ||
+            !FindFunction(pBfio, "libbfio_error_free", library.handle_error_free, strWhy))
             return strWhy;
         return std::string();
     }();
@@ -407,7 +409,8 @@ std::vector<SHADOWCOPY> OpenShadowCopies(const std::string& strImage, TSK_IMG_IN
                                     AlwaysIo, ReadIo, WriteIo, SeekIo, AlwaysIo, AlwaysIo, GetSizeIo,
                                     LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
                                     &pBfioError) != 1) {
-        // libbfio's error is of its own type; what it says adds nothing here.
+        // libbfio fails here only when it cannot allocate.
+        pLibrary->handle_error_free(&pBfioError);
         pSet->pHandle = nullptr;
         strSetError = "libbfio cannot make a handle";
     } else {
