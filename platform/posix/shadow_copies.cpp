@@ -26,7 +26,10 @@ namespace {
 constexpr TSK_OFF_T kVolumeHeaderOffset = 0x1e00;
 constexpr TSK_OFF_T kBlockSize = 0x4000;
 constexpr std::size_t kEntrySize = 128;
-constexpr std::size_t kMaxCatalogBlocks = 1024;
+// Windows keeps at most 512 shadow copies of a volume: a catalog that names more,
+// or runs through more blocks than they fill, is damaged.
+constexpr std::size_t kMaxStores = 512;
+constexpr std::size_t kMaxCatalogBlocks = 64;
 // Record types of the blocks, and catalog entry types.
 constexpr uint32_t kVolumeHeaderRecord = 1;
 constexpr uint32_t kCatalogRecord = 2;
@@ -249,6 +252,10 @@ bool ReadCatalog(const VOLUMEIO& io, std::vector<STOREENTRY>& aStores, std::stri
             const uint64_t nType = ReadLe(pEntry, 8);
             const TSK_OFF_T nPlace = static_cast<TSK_OFF_T>(nBlock + nEntry);
             if (nType == kStoreEntry) {
+                if (aStores.size() == kMaxStores) {
+                    strError = "the catalog of shadow copies names more than " + std::to_string(kMaxStores);
+                    return true;
+                }
                 STOREENTRY store;
                 std::memcpy(store.abIdentifier, pEntry + 16, sizeof(store.abIdentifier));
                 store.nStoreEntry = nPlace;
