@@ -46,27 +46,36 @@ int RefuseOutput(const char* szName, bool bHeld)
     return kExitOutputNotCreatable;
 }
 
-// The walk over the logs the search string finds, each read into the history file
-// (and the timeline); the run's exit status.
-int ExportLogs(const std::string& strSearch, CTimelineWriter* pTimeline, std::vector<std::string>& astrRead)
+// The files (not folders) a search finds in the view of drive C: being read, in
+// its order.
+std::vector<std::string> FindLogNames(const std::string& strSearch)
 {
-    // A pattern with a folder part searches that folder; each file is read there.
-    const std::string strFoundFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    std::vector<std::string> astrNames;
     plat::FindData data{};
     plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
-    int nStatus = kExitSuccess;
     if (pSearch == nullptr)
-        return kExitSuccess;
+        return astrNames;
     do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            continue;
         data.cFileName[plat::kMaxPath - 1] = '\0';
-        astrRead.push_back(data.cFileName);
-        const int nFileStatus = ReadLogFile(data.cFileName, strFoundFolder.c_str(), EXPORT_MODE_HISTORY, pTimeline);
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            astrNames.push_back(data.cFileName);
+    } while (plat::FindNext(pSearch, &data));
+    plat::CloseSearch(pSearch);
+    return astrNames;
+}
+
+// Each log found, read into the history file (and the timeline) from strFolder;
+// the run's exit status. A damaged row ends the walk.
+int ExportLogs(const std::vector<std::string>& astrNames, const std::string& strFolder, CTimelineWriter* pTimeline)
+{
+    int nStatus = kExitSuccess;
+    for (const std::string& strName : astrNames) {
+        const int nFileStatus = ReadLogFile(strName.c_str(), strFolder.c_str(), EXPORT_MODE_HISTORY, pTimeline);
         if (nFileStatus != kExitSuccess)
             nStatus = nFileStatus;
-    } while (nStatus != kExitRowDamaged && plat::FindNext(pSearch, &data));
-    plat::CloseSearch(pSearch);
+        if (nStatus == kExitRowDamaged)
+            break;
+    }
     return nStatus;
 }
 
@@ -128,10 +137,9 @@ void WriteRecoveredLine(CTimelineWriter& timeline, CLogEntry& entry, uint32_t nL
 // the timeline alone. Their clusters may hold other data since: a line whose first
 // column is no time is no log line, and is skipped. Each file is reported on
 // standard error; aRecovered gets those read.
-void RecoverDeletedLogs(const std::string& strSearch, CTimelineWriter& timeline,
+void RecoverDeletedLogs(const std::string& strSearch, const std::string& strFolder, CTimelineWriter& timeline,
                         const std::vector<std::string>& astrRead, std::vector<plat::DeletedFile>& aRecovered)
 {
-    const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
     std::vector<plat::DeletedFile> aFiles;
     plat::FindDeleted(strSearch.c_str(), aFiles);
     for (const plat::DeletedFile& file : aFiles) {
@@ -175,23 +183,6 @@ struct WrittenVersion {
     std::unique_ptr<CLineReader> pReader;
     bool bEnded = false;
 };
-
-// The files a search finds in the view of drive C: being read, in its order.
-std::vector<std::string> FindLogNames(const std::string& strSearch)
-{
-    std::vector<std::string> astrNames;
-    plat::FindData data{};
-    plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
-    if (pSearch == nullptr)
-        return astrNames;
-    do {
-        data.cFileName[plat::kMaxPath - 1] = '\0';
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            astrNames.push_back(data.cFileName);
-    } while (plat::FindNext(pSearch, &data));
-    plat::CloseSearch(pSearch);
-    return astrNames;
-}
 
 // Opens the log at strPath in the versions already written: the live volume's, a
 // deleted one recovered, and those of the copies newer than aCopies[nCopy].
@@ -239,7 +230,7 @@ bool AlreadyWritten(std::vector<WrittenVersion>& aVersions, std::string_view str
 // live volume, a deleted log recovered or a newer copy). A copy that cannot be read
 // is named on standard error, as is each copy read; kExitIncomplete when a copy or
 // a log in one could not be read.
-int RecoverShadowLogs(const std::string& strSearch, CTimelineWriter& timeline,
+int RecoverShadowLogs(const std::string& strSearch, const std::string& strFolder, CTimelineWriter& timeline,
                       const std::vector<plat::DeletedFile>& aRecovered)
 {
     std::vector<plat::ShadowCopy> aCopies;
@@ -248,7 +239,6 @@ int RecoverShadowLogs(const std::string& strSearch, CTimelineWriter& timeline,
     int nStatus = astrSkipped.empty() ? kExitSuccess : kExitIncomplete;
     for (const std::string& strSkipped : astrSkipped)
         std::fprintf(stderr, "%s\n", strSkipped.c_str());
-    const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
     const std::string strSystem = plat::SystemName();
     for (std::size_t nCopy = 0; nCopy < aCopies.size(); ++nCopy) {
         const plat::ShadowCopy& copy = aCopies[nCopy];
@@ -347,13 +337,15 @@ int ExportVirusHistory(int argc, char** argv)
         plat::CloseFile(pOutput);
         return RefuseOutput(kHistoryFileName, false);
     }
-    std::vector<std::string> astrRead;
-    int nStatus = ExportLogs(strSearch, pTimeline, astrRead);
+    // A pattern with a folder part searches that folder; each file is read there.
+    const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    const std::vector<std::string> astrRead = FindLogNames(strSearch);
+    int nStatus = ExportLogs(astrRead, strFolder, pTimeline);
     std::vector<plat::DeletedFile> aRecovered;
     if (bRecoverDeleted && nStatus != kExitRowDamaged)
-        RecoverDeletedLogs(strSearch, timeline, astrRead, aRecovered);
+        RecoverDeletedLogs(strSearch, strFolder, timeline, astrRead, aRecovered);
     if (bRecoverShadows && nStatus != kExitRowDamaged &&
-        RecoverShadowLogs(strSearch, timeline, aRecovered) != kExitSuccess && nStatus == kExitSuccess)
+        RecoverShadowLogs(strSearch, strFolder, timeline, aRecovered) != kExitSuccess && nStatus == kExitSuccess)
         nStatus = kExitIncomplete;
     if (pTimeline != nullptr && !timeline.Close() && nStatus == kExitSuccess)
         nStatus = kExitIncomplete;

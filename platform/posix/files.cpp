@@ -178,14 +178,15 @@ void FindDeleted(const char* szSearch, std::vector<DeletedFile>& aFiles)
     folder.pVolume->ListDeleted(folder.strPath, aEntries);
     const std::u16string strPattern = codePage.ToUtf16(strSearch.substr(nSeparator + 1));
     for (const DELETEDENTRY& entry : aEntries) {
-        std::u16string strName = Utf8ToUtf16(entry.strName);
+        const std::u16string strFound = Utf8ToUtf16(entry.strName);
+        std::u16string strName = strFound;
         // A lost first letter matches any: the pattern's own, where it has one.
         if (entry.strName[0] == '?' && !strName.empty() && !strPattern.empty() && strPattern[0] != u'*' &&
             strPattern[0] != u'?')
             strName[0] = strPattern[0];
         if (!MatchWildcard(strPattern, strName))
             continue;
-        aFiles.push_back(DeletedFile{codePage.FromUtf16(Utf8ToUtf16(entry.strName)), entry.nAddress});
+        aFiles.push_back(DeletedFile{codePage.FromUtf16(strFound), entry.nAddress});
     }
 }
 
