@@ -105,11 +105,14 @@ uint32_t GetProductDataFolder(int32_t nKind, char* szBuffer)
     return dwStatus;
 }
 
-uint32_t ReadHomeDirectory(char* szBuffer, uint32_t nSize)
+namespace {
+
+// "Home Directory" from one registry view, zero-terminated.
+uint32_t ReadHomeDirectoryFrom(uint32_t dwView, char* szBuffer, uint32_t nSize)
 {
     uint32_t nBytes = nSize;
     uint32_t dwStatus = plat::QueryMachineValue(
-        kProductKey, kHomeDirectoryValue, reinterpret_cast<unsigned char*>(szBuffer), &nBytes);
+        kProductKey, kHomeDirectoryValue, reinterpret_cast<unsigned char*>(szBuffer), &nBytes, dwView);
     if (dwStatus != ERROR_SUCCESS)
         return dwStatus;
     // A value stored without its terminating zero is terminated here; one that fills
@@ -120,6 +123,34 @@ uint32_t ReadHomeDirectory(char* szBuffer, uint32_t nSize)
         szBuffer[nBytes] = '\0';
     }
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool IsSystem64Bit()
+{
+    return plat::IsProcess64Bit() || plat::QueryWow64Process() == plat::kWow64Yes;
+}
+
+int RegistryViews(uint32_t adwViews[2])
+{
+    if (!IsSystem64Bit()) {
+        adwViews[0] = 0;
+        return 1;
+    }
+    adwViews[0] = KEY_WOW64_32KEY;
+    adwViews[1] = KEY_WOW64_64KEY;
+    return 2;
+}
+
+uint32_t ReadHomeDirectory(char* szBuffer, uint32_t nSize)
+{
+    uint32_t adwViews[2];
+    const int nViews = RegistryViews(adwViews);
+    uint32_t dwStatus = ERROR_FILE_NOT_FOUND;
+    for (int i = 0; i < nViews && dwStatus != ERROR_SUCCESS; ++i)
+        dwStatus = ReadHomeDirectoryFrom(adwViews[i], szBuffer, nSize);
+    return dwStatus;
 }
 
 bool IsPlatformNT()

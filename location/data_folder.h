@@ -20,8 +20,17 @@ extern char g_szHomeDirectory[256];
 // error code (the system directory or the shell library could not be had).
 uint32_t GetProductDataFolder(int32_t nKind, char* szBuffer);
 
-// Reads "Home Directory" of the product's key into szBuffer, zero-terminated.
+// Reads "Home Directory" of the product's key into szBuffer, zero-terminated, from
+// the first registry view of RegistryViews that holds it.
 uint32_t ReadHomeDirectory(char* szBuffer, uint32_t nSize);
+// Whether the system is 64-bit Windows: a 64-bit process, or a 32-bit one that
+// IsWow64Process says runs under WOW64.
+bool IsSystem64Bit();
+// The registry views the product's key is read from, in order, as the view flag
+// each is opened with: on 64-bit Windows the 32-bit view, where the product (a
+// 32-bit program) keeps it, then the 64-bit view; on 32-bit Windows the one
+// registry, with no flag (Windows 2000 refuses them). Returns how many.
+int RegistryViews(uint32_t adwViews[2]);
 bool IsPlatformNT();
 bool IsOsVersion5OrLater();
 // Swaps the "Default User" component of szPath (260 bytes) for the user's name when

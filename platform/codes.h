@@ -1,5 +1,5 @@
 // The numbers Windows gives a meaning, named once: status codes, shell folder ids,
-// file attributes, the platform id and registry value types. On Windows they are the
+// file attributes, the platform id, registry access and value types. On Windows they are the
 // Windows headers' own; elsewhere they are defined here with the same values. The
 // program's own status codes stand beside them.
 #pragma once
@@ -35,6 +35,10 @@ constexpr uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
 
 constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
+
+constexpr uint32_t KEY_READ = 0x20019;
+constexpr uint32_t KEY_WOW64_64KEY = 0x0100;
+constexpr uint32_t KEY_WOW64_32KEY = 0x0200;
 
 constexpr uint32_t REG_SZ = 1;
 constexpr uint32_t REG_EXPAND_SZ = 2;

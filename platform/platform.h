@@ -63,12 +63,27 @@ const LeadByteTable& LeadBytes();
 
 // --- Registry ------------------------------------------------------------------
 
-// RegOpenKeyExA (HKEY_LOCAL_MACHINE, KEY_READ), RegQueryValueExA, RegCloseKey.
-// On entry *pnSize is the capacity of pData; on success it is the number of bytes
-// copied. Returns the registry status: 0, or the code of the first call that failed
-// (ERROR_MORE_DATA, 234, when the value exceeds the capacity).
+// RegOpenKeyExA (HKEY_LOCAL_MACHINE, KEY_READ | dwView), RegQueryValueExA,
+// RegCloseKey. dwView is 0, KEY_WOW64_32KEY or KEY_WOW64_64KEY: on 64-bit Windows
+// the registry view the key is opened in (the 32-bit view keeps a 32-bit program's
+// HKLM\Software keys, seen from outside as Software\Wow6432Node); the caller passes
+// a view only where the system is 64-bit. On entry *pnSize is the capacity of
+// pData; on success it is the number of bytes copied. Returns the registry status:
+// 0, or the code of the first call that failed (ERROR_MORE_DATA, 234, when the
+// value exceeds the capacity).
 uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
-                           uint32_t* pnSize);
+                           uint32_t* pnSize, uint32_t dwView = 0);
+
+// Whether this process is a 64-bit program of the system it reads. On Windows the
+// executable's own width; the POSIX layer reads a system as that system's own
+// 64-bit programs would, so it says whether the system is 64-bit Windows (a prefix
+// of arch win64; a drive whose SOFTWARE hive has a Wow6432Node key).
+bool IsProcess64Bit();
+
+// IsWow64Process for this process, looked up at run time: Windows 2000 and XP
+// before SP2 lack it. The POSIX layer answers kWow64No.
+enum Wow64Answer { kWow64Missing, kWow64No, kWow64Yes };
+Wow64Answer QueryWow64Process();
 
 // --- Shell folders, loaded at run time -------------------------------------------
 

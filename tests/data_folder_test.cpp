@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "location/data_folder.h"
 #include "tests/fake_platform.h"
@@ -62,6 +64,63 @@ TEST_F(DataFolder, NotInstalled)
     EXPECT_EQ(Resolve(), ERR_PRODUCT_NOT_INSTALLED);
     EXPECT_TRUE(Untouched());
     EXPECT_TRUE(g_fake.loadedLibraries.empty());
+}
+
+TEST_F(DataFolder, RegistryViewsOfEachSystem)
+{
+    // The view flags asked for, in order, when no view holds the value: none on a
+    // 32-bit system (Windows 2000 refuses them), the 32-bit view then the 64-bit
+    // one on a 64-bit system.
+    const std::vector<uint32_t> kPlain = {0};
+    const std::vector<uint32_t> kBoth = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
+    const struct {
+        const char* szCase;
+        bool bProcess64Bit;
+        plat::Wow64Answer wow64;
+        std::vector<uint32_t> views;
+    } aCases[] = {
+        {"no IsWow64Process (Windows 2000, XP before SP2)", false, plat::kWow64Missing, kPlain},
+        {"32-bit Windows", false, plat::kWow64No, kPlain},
+        {"32-bit process under WOW64", false, plat::kWow64Yes, kBoth},
+        {"64-bit process", true, plat::kWow64No, kBoth},
+    };
+    for (const auto& test : aCases) {
+        SCOPED_TRACE(test.szCase);
+        FreshCase();
+        g_fake.bProcess64Bit = test.bProcess64Bit;
+        g_fake.wow64 = test.wow64;
+        g_fake.homeValue.reset();
+        EXPECT_EQ(Resolve(), ERR_PRODUCT_NOT_INSTALLED);
+        EXPECT_EQ(g_fake.registryViews, test.views);
+        EXPECT_TRUE(Untouched());
+    }
+}
+
+TEST_F(DataFolder, ThirtyTwoBitViewFirst)
+{
+    // On 64-bit Windows, with no version folder: the home directory of the first
+    // view that holds a readable value.
+    const std::optional<std::string> kNone;
+    const std::string kLong(300, 'h');
+    const struct {
+        const char* szCase;
+        std::optional<std::string> value32, value64;
+        std::string strFolder;
+    } aCases[] = {
+        {"32-bit view only", std::string("C:\\Tarvel32"), kNone, "C:\\Tarvel32"},
+        {"64-bit view only", kNone, std::string("C:\\Tarvel64"), "C:\\Tarvel64"},
+        {"both: the 32-bit view wins", std::string("C:\\Tarvel32"), std::string("C:\\Tarvel64"), "C:\\Tarvel32"},
+        {"32-bit view too long", kLong, std::string("C:\\Tarvel64"), "C:\\Tarvel64"},
+    };
+    for (const auto& test : aCases) {
+        SCOPED_TRACE(test.szCase);
+        FreshCase();
+        g_fake.bProcess64Bit = true;
+        g_fake.homeValue32 = test.value32;
+        g_fake.homeValue = test.value64;
+        EXPECT_EQ(Resolve(), ERR_DATA_FOLDER_NOT_FOUND);
+        EXPECT_EQ(m_szBuffer, test.strFolder);
+    }
 }
 
 TEST_F(DataFolder, HomeDirectoryLengths)

@@ -123,16 +123,21 @@ const LeadByteTable& LeadBytes()
 }
 
 uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
-                           uint32_t* pnSize)
+                           uint32_t* pnSize, uint32_t dwView)
 {
     ++g_fake.nRegistryQueries;
+    g_fake.registryViews.push_back(dwView);
     if (g_fake.dwKeyOpenStatus != 0)
         return g_fake.dwKeyOpenStatus;
     if (std::strcmp(szSubKey, "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion") != 0)
         return ERROR_FILE_NOT_FOUND;
-    if (std::strcmp(szValue, "Home Directory") != 0 || !g_fake.homeValue)
+    // A 64-bit system keeps the 32-bit view apart; a 32-bit one ignores the flags.
+    const bool b64Bit = g_fake.bProcess64Bit || g_fake.wow64 == kWow64Yes;
+    const std::optional<std::string>& value =
+        b64Bit && (dwView & KEY_WOW64_32KEY) != 0 ? g_fake.homeValue32 : g_fake.homeValue;
+    if (std::strcmp(szValue, "Home Directory") != 0 || !value)
         return ERROR_FILE_NOT_FOUND;
-    const std::string& strValue = *g_fake.homeValue;
+    const std::string& strValue = *value;
     if (strValue.size() > *pnSize) {
         *pnSize = static_cast<uint32_t>(strValue.size());
         return ERROR_MORE_DATA;
@@ -140,6 +145,16 @@ uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned c
     std::memcpy(pData, strValue.data(), strValue.size());
     *pnSize = static_cast<uint32_t>(strValue.size());
     return 0;
+}
+
+bool IsProcess64Bit()
+{
+    return g_fake.bProcess64Bit;
+}
+
+Wow64Answer QueryWow64Process()
+{
+    return g_fake.wow64;
 }
 
 Library* OpenLibrary(const char* szPath)

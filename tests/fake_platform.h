@@ -32,10 +32,17 @@ struct FakePlatform {
     uint32_t dwLastError = 0;  // what LastError reports after a failure
     std::set<unsigned char> leadBytes;
 
-    // Registry: the product key's "Home Directory", as stored bytes.
+    // Registry: the product key's "Home Directory", as stored bytes: in the one
+    // registry of a 32-bit system or the 64-bit view of a 64-bit one, and in the
+    // 32-bit view of a 64-bit one. The system is 64-bit when the process is, or
+    // IsWow64Process says so. The view flag of each query is recorded.
     uint32_t dwKeyOpenStatus = 0;
     std::optional<std::string> homeValue = std::string("C:\\Program Files\\Tarvel", 24);
+    std::optional<std::string> homeValue32;
+    bool bProcess64Bit = false;
+    plat::Wow64Answer wow64 = plat::kWow64No;
     int nRegistryQueries = 0;
+    std::vector<uint32_t> registryViews;
 
     // Shell library and folders.
     bool bLibraryLoads = true;

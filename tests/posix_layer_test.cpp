@@ -151,6 +151,49 @@ TEST(WineRegistry, FindsValuesAsStored)
     }
 }
 
+// A key Wine keeps as a link to strTarget (below \REGISTRY\Machine\ or not).
+std::string WineLink(const std::string& strKey, const std::string& strTarget)
+{
+    std::string strLine = "[" + strKey + "] 1\n#time=1\n#link\n\"SymbolicLinkValue\"=hex(6):";
+    for (std::size_t i = 0; i < strTarget.size(); ++i) {
+        char szByte[8];
+        std::snprintf(szByte, sizeof(szByte), "%s%02x,00", i == 0 ? "" : ",", static_cast<unsigned char>(strTarget[i]));
+        strLine += szByte;
+    }
+    return strLine + "\n\n";
+}
+
+TEST(WineRegistry, FollowsLinksOnThePath)
+{
+    // Wine's own links: Software\Wow6432Node\Classes is Software\Classes\Wow6432Node.
+    const std::string strFile =
+        "WINE REGISTRY Version 2\n\n#arch=win64\n\n"
+        "[Software\\\\Classes\\\\Wow6432Node\\\\Vh] 1\n\"V\"=\"through the link\"\n\n" +
+        WineLink("Software\\\\Loop", "\\REGISTRY\\Machine\\Software\\Loop") +
+        WineLink("Software\\\\Out", "\\REGISTRY\\User\\S-1-5-21\\Software") +
+        WineLink("Software\\\\Whole", "\\REGISTRY\\Machine\\Software\\Classes\\Wow6432Node\\Vh") +
+        WineLink("Software\\\\Wow6432Node\\\\Classes", "\\REGISTRY\\Machine\\Software\\Classes\\Wow6432Node");
+    const struct {
+        const char* szCase;
+        std::u16string strKey;
+        bool bFound;
+    } aCases[] = {
+        {"a link above the key", u"Software\\Wow6432Node\\Classes\\Vh", true},
+        {"names in other case", u"software\\WOW6432NODE\\classes\\vh", true},
+        {"the key itself a link", u"Software\\Whole", true},
+        {"a link to itself", u"Software\\Loop\\Vh", false},
+        {"a link out of the machine's keys", u"Software\\Out\\Vh", false},
+        {"a key the link's target lacks", u"Software\\Wow6432Node\\Classes\\None", false},
+    };
+    for (const auto& test : aCases) {
+        REGVALUE value{};
+        EXPECT_EQ(FindWineRegistryValue(strFile, test.strKey, u"V", value), test.bFound) << test.szCase;
+        if (test.bFound) {
+            EXPECT_EQ(value.strBytes, Utf16Bytes(u"through the link") + std::string(2, '\0')) << test.szCase;
+        }
+    }
+}
+
 // A throwaway Wine prefix with drive C: and a product key.
 class Prefix : public ::testing::Test {
 protected:
@@ -189,6 +232,40 @@ TEST_F(Prefix, RegistryFromSystemReg)
     EXPECT_EQ(abyData[255], 0);
     nSize = sizeof(abyData);
     EXPECT_EQ(plat::QueryMachineValue(szKey, "Long", abyData, &nSize), 234u);
+}
+
+TEST_F(Prefix, ThirtyTwoBitViewOfEachArch)
+{
+    // The 32-bit view is Software\Wow6432Node in a 64-bit prefix; a 32-bit prefix
+    // has one registry and ignores the view flags.
+    const char* szKey = "Software\\Ordvane\\Pellmoor\\Scarnel6\\CurrentVersion";
+    const struct {
+        const char* szCase;
+        const char* szArch;
+        bool b64Bit;
+        uint32_t dwView;
+        const char* szHome;
+    } aCases[] = {
+        {"win64, 32-bit view", "win64", true, KEY_WOW64_32KEY, "C:\\Tarvel32"},
+        {"win64, 64-bit view", "win64", true, KEY_WOW64_64KEY, "C:\\Tarvel64"},
+        {"win64, no flag", "win64", true, 0, "C:\\Tarvel64"},
+        {"win32, 32-bit view", "win32", false, KEY_WOW64_32KEY, "C:\\Tarvel64"},
+    };
+    for (const auto& test : aCases) {
+        std::ofstream(m_strPrefix + "/system.reg")
+            << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=" << test.szArch << "\n\n"
+            << "[Software\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1\n"
+            << "\"Home Directory\"=\"C:\\\\Tarvel64\"\n\n"
+            << "[Software\\\\Wow6432Node\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1\n"
+            << "\"Home Directory\"=\"C:\\\\Tarvel32\"\n";
+        CSystem::Reopen();
+        EXPECT_EQ(plat::IsProcess64Bit(), test.b64Bit) << test.szCase;
+        char szData[256] = {};
+        uint32_t nSize = sizeof(szData) - 1;
+        EXPECT_EQ(plat::QueryMachineValue(szKey, "Home Directory", reinterpret_cast<unsigned char*>(szData),
+                                          &nSize, test.dwView), 0u) << test.szCase;
+        EXPECT_STREQ(szData, test.szHome) << test.szCase;
+    }
 }
 
 TEST_F(Prefix, PathsInTheSystemsCodePage)

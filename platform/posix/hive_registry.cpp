@@ -70,12 +70,11 @@ bool CHive::Open(const CVolume& volume, const std::string& strPath, std::string&
     return strError.empty();
 }
 
-CHive::Found CHive::FindValue(std::string_view strKey, std::string_view strValue,
-                              REGVALUE& value) const
+CHive::Found CHive::FindKey(std::string_view strKey, std::size_t& hNode) const
 {
     if (m_pHive == nullptr)
         return kMissing;
-    hive_node_h hNode = hivex_root(m_pHive);
+    hNode = hivex_root(m_pHive);
     if (hNode == 0)
         return kDamaged;
     std::size_t nStart = 0;
@@ -92,6 +91,22 @@ CHive::Found CHive::FindValue(std::string_view strKey, std::string_view strValue
         if (hNode == 0)
             return errno == 0 ? kMissing : kDamaged;
     }
+    return kFound;
+}
+
+CHive::Found CHive::FindKey(std::string_view strKey) const
+{
+    hive_node_h hNode;
+    return FindKey(strKey, hNode);
+}
+
+CHive::Found CHive::FindValue(std::string_view strKey, std::string_view strValue,
+                              REGVALUE& value) const
+{
+    hive_node_h hNode;
+    const Found found = FindKey(strKey, hNode);
+    if (found != kFound)
+        return found;
     errno = 0;
     const hive_value_h hValue = hivex_node_get_value(m_pHive, hNode, std::string(strValue).c_str());
     if (hValue == 0)

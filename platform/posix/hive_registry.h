@@ -3,6 +3,7 @@
 // from a host folder or a disk image alike.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,7 +27,11 @@ public:
     // A value below the hive's root: the key's parts joined by "\", names compared
     // without regard to case at every level; the empty name is the key's default.
     Found FindValue(std::string_view strKey, std::string_view strValue, REGVALUE& value) const;
+    // A key below the hive's root, named as for FindValue.
+    Found FindKey(std::string_view strKey) const;
 
 private:
+    Found FindKey(std::string_view strKey, std::size_t& hNode) const;  // hNode: a hive_node_h
+
     hive_h* m_pHive = nullptr;
 };

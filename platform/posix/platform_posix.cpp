@@ -139,9 +139,19 @@ const LeadByteTable& LeadBytes()
 }
 
 uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
-                           uint32_t* pnSize)
+                           uint32_t* pnSize, uint32_t dwView)
 {
-    return CSystem::Get().QueryMachineValue(szSubKey, szValue, pData, pnSize);
+    return CSystem::Get().QueryMachineValue(szSubKey, szValue, pData, pnSize, dwView);
+}
+
+bool IsProcess64Bit()
+{
+    return CSystem::Get().Is64Bit();
+}
+
+Wow64Answer QueryWow64Process()
+{
+    return kWow64No;
 }
 
 Library* OpenLibrary(const char* szPath)

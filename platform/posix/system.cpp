@@ -151,6 +151,7 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
                               "read with WINEPREFIX=<prefix folder> or VIRUSHIST_SYSTEM_DRIVE=<mounted drive or "
                               "disk image>";
     pSystem->m_strMachineRegistry = ReadWholeFile(strPrefix + "/system.reg");
+    pSystem->m_b64Bit = IsWin64Registry(pSystem->m_strMachineRegistry);
     REGVALUE value;
     uint32_t nCodePage = 0;
     if (FindWineRegistryValue(pSystem->m_strMachineRegistry, Widen(kCodePageKey), u"ACP", value))
@@ -294,6 +295,9 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
         return;
     }
     m_pCodePage = std::make_unique<CCodePage>(nCodePage);
+
+    // 32-bit Windows has no 32-bit view of the registry to keep apart.
+    m_b64Bit = m_pSoftware->FindKey("Wow6432Node") == CHive::kFound;
 
     // The version: CurrentMajorVersionNumber, or the leading number of CurrentVersion.
     const CHive::Found major = m_pSoftware->FindValue(kWindowsKey, "CurrentMajorVersionNumber", value);
@@ -498,9 +502,31 @@ std::unique_ptr<TIMEZONE> CSystem::ReadTimeZone() const
     return pZone;
 }
 
-uint32_t CSystem::QueryMachineValue(std::string_view strSubKey, std::string_view strValue,
-                                    unsigned char* pData, uint32_t* pnSize) const
+namespace {
+
+// The key a 64-bit system keeps for HKLM\<strSubKey> in the 32-bit view:
+// Software\X is Software\Wow6432Node\X there; every other key is shared.
+std::string ThirtyTwoBitKey(std::string_view strSubKey)
 {
+    const std::string_view strSoftware = "Software";
+    if (strSubKey.size() < strSoftware.size() || !EqualNoCase(strSubKey.substr(0, strSoftware.size()), strSoftware) ||
+        (strSubKey.size() > strSoftware.size() && strSubKey[strSoftware.size()] != '\\'))
+        return std::string(strSubKey);
+    return std::string(strSoftware) + "\\Wow6432Node" + std::string(strSubKey.substr(strSoftware.size()));
+}
+
+}  // namespace
+
+uint32_t CSystem::QueryMachineValue(std::string_view strSubKey, std::string_view strValue,
+                                    unsigned char* pData, uint32_t* pnSize, uint32_t dwView) const
+{
+    // A 32-bit system has one registry: the flags are ignored there, as Windows XP
+    // ignores them.
+    std::string strViewKey;
+    if (m_b64Bit && (dwView & KEY_WOW64_32KEY) != 0) {
+        strViewKey = ThirtyTwoBitKey(strSubKey);
+        strSubKey = strViewKey;
+    }
     REGVALUE value;
     if (m_bDrive) {
         CHive::Found found = CHive::kMissing;

@@ -43,9 +43,13 @@ public:
     // for a drive the system does not have.
     VOLUMEPATH Drive(char chDrive) const;
 
-    // A value of HKEY_LOCAL_MACHINE as RegQueryValueExA returns it (its status).
+    // A value of HKEY_LOCAL_MACHINE as RegQueryValueExA returns it (its status),
+    // opened in the registry view dwView (0, KEY_WOW64_32KEY or KEY_WOW64_64KEY).
     uint32_t QueryMachineValue(std::string_view strSubKey, std::string_view strValue,
-                               unsigned char* pData, uint32_t* pnSize) const;
+                               unsigned char* pData, uint32_t* pnSize, uint32_t dwView = 0) const;
+    // Whether the system is 64-bit Windows, whose registry has a 32-bit view: a
+    // prefix of arch win64, a drive whose SOFTWARE hive has a Wow6432Node key.
+    bool Is64Bit() const { return m_b64Bit; }
 
     const CCodePage& CodePage() const { return *m_pCodePage; }
     // The short date picture of the system's settings; empty when it has none.
@@ -92,6 +96,7 @@ private:
                     std::string_view strValue, std::u16string& strText, bool& bFound);
 
     bool m_bDrive = false;
+    bool m_b64Bit = false;
     std::string m_strRoot;             // the prefix, or the drive's root on its volume
     const CVolume* m_pVolume = &HostVolume();
     std::unique_ptr<CVolume> m_pImage;  // a disk image's Windows volume

@@ -5,6 +5,8 @@
 //   "Name"=dword:0000002a           a 32-bit number
 //   "Name"=hex(3):41,42,\           bytes of any type, continued on the next line
 //   @="text"                        the key's default value
+//   #link                           the key is a link to the key its
+//   "SymbolicLinkValue"=hex(6):...  SymbolicLinkValue names (\REGISTRY\Machine\...)
 #include "platform/posix/wine_registry.h"
 
 #include <cstddef>
@@ -202,25 +204,69 @@ bool EqualNoCase16(std::u16string_view strLeft, std::u16string_view strRight)
     return true;
 }
 
-bool FindWineRegistryValue(std::string_view strFile, std::u16string_view strKey,
-                           std::u16string_view strValue, REGVALUE& value)
+namespace {
+
+constexpr char16_t kLinkValue[] = u"SymbolicLinkValue";
+constexpr char16_t kMachineRoot[] = u"\\REGISTRY\\Machine\\";
+constexpr uint32_t kRegLink = 6;
+// Links followed in one look-up at the most: a loop of links ends there.
+constexpr int kMaxLinks = 16;
+
+// Whether strKey is strPrefix itself or lies below it.
+bool IsKeyOrBelow(std::u16string_view strKey, std::u16string_view strPrefix)
+{
+    return strKey.size() >= strPrefix.size() && EqualNoCase16(strKey.substr(0, strPrefix.size()), strPrefix) &&
+           (strKey.size() == strPrefix.size() || strKey[strPrefix.size()] == u'\\');
+}
+
+enum class Scan { kFound, kMissing, kLink };
+
+// One pass over the file for strKey's value. A key on the way to it (or the key
+// itself) that Wine keeps as a link ("#link" and its SymbolicLinkValue) gives
+// kLink, with strKey rewritten to the same key below the link's target.
+Scan ScanForValue(std::string_view strFile, std::u16string& strKey, std::u16string_view strValue,
+                  REGVALUE& value)
 {
     std::u16string awName;
+    std::u16string awSection;
     std::string strJoined;
-    bool bInKey = false;
+    bool bOnPath = false;  // in the key or in a key above it
+    bool bLink = false;
+    bool bFound = false;
+    REGVALUE link;
+    auto endSection = [&]() -> Scan {
+        if (bLink && link.dwType == kRegLink) {
+            std::u16string strTarget;
+            for (std::size_t i = 0; i + 1 < link.strBytes.size(); i += 2)
+                strTarget += static_cast<char16_t>(static_cast<unsigned char>(link.strBytes[i]) |
+                                                   static_cast<unsigned char>(link.strBytes[i + 1]) << 8);
+            const std::u16string_view strRoot(kMachineRoot);
+            if (strTarget.size() <= strRoot.size() || !EqualNoCase16(std::u16string_view(strTarget).substr(0, strRoot.size()), strRoot))
+                return Scan::kMissing;  // a link out of HKEY_LOCAL_MACHINE
+            strKey = strTarget.substr(strRoot.size()) + strKey.substr(awSection.size());
+            return Scan::kLink;
+        }
+        return bFound ? Scan::kFound : Scan::kMissing;
+    };
     for (std::size_t nPos = 0; nPos < strFile.size();) {
         std::string_view strLine = NextLine(strFile, nPos, strJoined);
         if (strLine.empty())
             continue;
         if (strLine.front() == '[') {
-            if (bInKey)
-                return false;  // the key's section ended without the value
-            std::size_t nEnd = ReadEscaped(strLine, 1, ']', awName);
-            bInKey = nEnd != std::string_view::npos && EqualNoCase16(awName, strKey);
+            if (bOnPath && (bLink || awSection.size() == strKey.size()))
+                return endSection();  // the key's section, or a link above it, ended
+            std::size_t nEnd = ReadEscaped(strLine, 1, ']', awSection);
+            bOnPath = nEnd != std::string_view::npos && IsKeyOrBelow(strKey, awSection);
+            bLink = false;
+            link = REGVALUE{};
             continue;
         }
-        if (!bInKey)
+        if (!bOnPath)
             continue;
+        if (strLine == "#link") {
+            bLink = true;
+            continue;
+        }
         std::size_t nEquals;
         if (strLine.front() == '@' && strLine.size() > 1 && strLine[1] == '=') {
             awName.clear();
@@ -233,8 +279,47 @@ bool FindWineRegistryValue(std::string_view strFile, std::u16string_view strKey,
         } else {
             continue;  // comments and time stamps
         }
-        if (EqualNoCase16(awName, strValue))
-            return DecodeData(strLine.substr(nEquals + 1), value.strBytes, value.dwType);
+        const std::string_view strData = strLine.substr(nEquals + 1);
+        if (EqualNoCase16(awName, kLinkValue) && !DecodeData(strData, link.strBytes, link.dwType))
+            link.dwType = 0;
+        if (awSection.size() == strKey.size() && EqualNoCase16(awName, strValue))
+            bFound = DecodeData(strData, value.strBytes, value.dwType);
+    }
+    return bOnPath ? endSection() : Scan::kMissing;
+}
+
+}  // namespace
+
+bool FindWineRegistryValue(std::string_view strFile, std::u16string_view strKey,
+                           std::u16string_view strValue, REGVALUE& value)
+{
+    std::u16string strPath(strKey);
+    for (int nLinks = 0; nLinks <= kMaxLinks; ++nLinks) {
+        switch (ScanForValue(strFile, strPath, strValue, value)) {
+        case Scan::kFound:
+            return true;
+        case Scan::kMissing:
+            return false;
+        case Scan::kLink:
+            break;
+        }
+    }
+    return false;
+}
+
+bool IsWin64Registry(std::string_view strFile)
+{
+    // The header's lines, before the first key.
+    for (std::size_t nPos = 0; nPos < strFile.size() && strFile[nPos] != '[';) {
+        std::size_t nEnd = strFile.find('\n', nPos);
+        if (nEnd == std::string_view::npos)
+            nEnd = strFile.size();
+        std::string_view strLine = strFile.substr(nPos, nEnd - nPos);
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.remove_suffix(1);
+        if (strLine == "#arch=win64")
+            return true;
+        nPos = nEnd + 1;
     }
     return false;
 }

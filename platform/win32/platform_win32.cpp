@@ -168,10 +168,10 @@ const LeadByteTable& LeadBytes()
 }
 
 uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned char* pData,
-                           uint32_t* pnSize)
+                           uint32_t* pnSize, uint32_t dwView)
 {
     HKEY hKey;
-    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szSubKey, 0, KEY_READ, &hKey);
+    LONG nStatus = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szSubKey, 0, KEY_READ | dwView, &hKey);
     if (nStatus != ERROR_SUCCESS)
         return static_cast<uint32_t>(nStatus);
     DWORD nSize = *pnSize;
@@ -179,6 +179,21 @@ uint32_t QueryMachineValue(const char* szSubKey, const char* szValue, unsigned c
     *pnSize = nSize;
     RegCloseKey(hKey);
     return static_cast<uint32_t>(nStatus);
+}
+
+bool IsProcess64Bit()
+{
+    return sizeof(void*) == 8;
+}
+
+Wow64Answer QueryWow64Process()
+{
+    typedef BOOL(WINAPI * IsWow64ProcessProc)(HANDLE, PBOOL);
+    const IsWow64ProcessProc pIsWow64 = KernelProc<IsWow64ProcessProc>("IsWow64Process");
+    if (pIsWow64 == nullptr)
+        return kWow64Missing;
+    BOOL bWow64 = FALSE;
+    return pIsWow64(GetCurrentProcess(), &bWow64) && bWow64 ? kWow64Yes : kWow64No;
 }
 
 Library* OpenLibrary(const char* szPath)
