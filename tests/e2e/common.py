@@ -10,6 +10,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 LINUX_BUILD = os.path.join(ROOT, os.environ.get("VH_LINUX_BUILD", os.path.join("build", "native")))
 LINUX_EXE = os.path.join(LINUX_BUILD, "virushist")
 WINDOWS_EXE = os.path.join(ROOT, "build", "mingw", "virushist.exe")
+WINDOWS_EXE32 = os.path.join(ROOT, "build", "mingw32", "virushist.exe")
 LOGGEN = os.path.join(ROOT, "build", "native", "loggen")
 KEY = r"HKLM\Software\Ordvane\Pellmoor\Scarnel6\CurrentVersion"
 PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
@@ -37,15 +38,45 @@ def locale_env(locale=None, **variables):
     return env
 
 
+def wine32_runs():
+    """Whether 32-bit Wine is installed and this machine runs 32-bit code (some
+    hypervisors run none: install-deps then leaves wine32 out)."""
+    loader = "/usr/lib/wine/wine"
+    return os.path.exists(loader) and subprocess.run(
+        [loader, "--version"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
+# The 32-bit executable, where 32-bit Wine runs it.
+WINDOWS32 = {"windows32": ["wine", WINDOWS_EXE32]} if wine32_runs() else {}
+
+
 def make_prefix(prefix, logs, env):
     subprocess.run([os.path.join(ROOT, "scripts", "make-prefix"), prefix],
                    env=dict(env, LOGS=logs), check=True)
 
 
-def set_registry(env, key, value, data, kind="REG_SZ"):
+def registry_view(key, view):
+    """The registry view a value is written in: the product's key in the 32-bit view,
+    as the product, a 32-bit program, writes it; every other key in the 64-bit view,
+    where a 64-bit Windows keeps its own settings. (The same whichever loader "wine"
+    is: with wine32 installed it is the 32-bit one.)"""
+    return "/reg:" + (view or ("32" if key == KEY else "64"))
+
+
+def set_registry(env, key, value, data, kind="REG_SZ", view=None):
     """Writes one registry value and waits until system.reg holds it."""
-    subprocess.run(["wine", "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"],
+    subprocess.run(["wine", "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f",
+                    registry_view(key, view)],
                    env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, check=True)
+
+
+def delete_registry(env, key, value, views=("32", "64")):
+    """Deletes one registry value from each view, where it is, and waits until
+    system.reg no longer holds it."""
+    for view in views:
+        subprocess.run(["wine", "reg", "delete", key, "/v", value, "/f", "/reg:" + view],
+                       env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-w"], env=env, check=True)
 
 

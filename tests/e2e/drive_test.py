@@ -15,8 +15,9 @@ import tempfile
 import unittest
 
 import hives
+import images
 from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, locale_env,
-                    old_history, parse_rows, read_history)
+                    old_history, parse_rows, read_history, registry_view)
 from hives import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ
 
 PRODUCT_KEY = r"Ordvane\Pellmoor\Scarnel6\CurrentVersion"
@@ -125,7 +126,8 @@ class Drives(unittest.TestCase):
         subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         def reg(key, name, data, kind="REG_SZ"):
-            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"],
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f",
+                            registry_view(key, None)],
                            env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if installed:
             reg(KEY, "Home Directory", LOCALES[locale][3])
@@ -193,6 +195,30 @@ class Drives(unittest.TestCase):
     def test_not_installed(self):
         status, data = self.check_same_as_wine("winxp", "en_US", installed=False)
         self.assertEqual((status, data), (1, b"old\r\n"))
+
+    def test_registry_views_on_a_drive_and_its_image(self):
+        # The product, a 32-bit program, keeps its key under Wow6432Node on 64-bit
+        # Windows; a 64-bit build of it would keep it in the native view. With no
+        # version folder, the home directory read tells which view won.
+        homes = {"32": r"C:\Tarvel32", "64": r"C:\Tarvel64"}
+        keys = {"32": "Wow6432Node\\" + PRODUCT_KEY, "64": PRODUCT_KEY}
+        for views, expected in ((("32",), "From32"), (("64",), "From64"), (("32", "64"), "From32")):
+            with self.subTest(views=views):
+                software = software_keys("win10", "en_US", installed=False)
+                for view in views:
+                    software[keys[view]] = {"Home Directory": (REG_SZ, homes[view])}
+                drive = make_drive(self.work, "win10", "en_US", software=software)
+                for view, home in homes.items():
+                    os.makedirs(os.path.join(host(drive, home), "logs"))
+                    with open(os.path.join(host(drive, home), "logs", "a.log"), "wb") as f:
+                        f.write(log_line(r"C:\Data\a.doc", "From" + view).encode())
+                image = images.ntfs_volume(os.path.join(self.work, "volume.img"), 16, source=drive)
+                for system in (drive, image):
+                    status, data, stderr = self.run_linux(system)
+                    self.assertEqual(status, 0, stderr)
+                    self.assertEqual([row[2] for row in parse_rows(self, data)], [expected])
+            self.tearDown()
+            self.setUp()
 
     # Bad hives and settings: the file and the reason on standard error, exit 7,
     # the history file untouched.

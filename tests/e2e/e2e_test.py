@@ -10,8 +10,9 @@ import sys
 import tempfile
 import unittest
 
-from common import (COMMANDS, KEY, LOGGEN, PRODUCT, ROOT, check_no_sanitizer_report, make_prefix,
-                    old_history, parse_rows, prefix_env, read_history, set_registry)
+from common import (COMMANDS, KEY, LOGGEN, PRODUCT, ROOT, WINDOWS32, check_no_sanitizer_report,
+                    delete_registry, make_prefix, old_history, parse_rows, prefix_env, read_history,
+                    set_registry)
 
 
 class EndToEnd(unittest.TestCase):
@@ -40,8 +41,13 @@ class EndToEnd(unittest.TestCase):
 
     def run_both(self, args=(), before=None):
         """Runs each executable in a folder of its own: (exit status, file bytes) each."""
-        results = []
-        for name, command in COMMANDS.items():
+        return list(self.run_each(args=args, before=before).values())
+
+    def run_each(self, more=None, args=(), before=None):
+        """Runs the Linux and the Windows executable, and those of more, each in a folder
+        of its own: {name: (exit status, file bytes, standard output)}."""
+        results = {}
+        for name, command in dict(COMMANDS, **(more or {})).items():
             cwd = os.path.join(self.work, name)
             shutil.rmtree(cwd, ignore_errors=True)
             os.mkdir(cwd)
@@ -51,7 +57,7 @@ class EndToEnd(unittest.TestCase):
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             if name == "linux":
                 check_no_sanitizer_report(self, done.stderr)
-            results.append((done.returncode, read_history(cwd), done.stdout))
+            results[name] = (done.returncode, read_history(cwd), done.stdout)
         return results
 
     def rows(self, data):
@@ -93,6 +99,45 @@ class EndToEnd(unittest.TestCase):
         rows = self.assert_same_rows(linux, windows)
         self.assertEqual(len(rows), 5)
 
+    def test_registry_views(self):
+        # The product's key in the 32-bit view (as the product writes it), in the
+        # 64-bit view, or in both with other home directories: the 32-bit view wins.
+        # With no version folder, the home directory's log tells which was read.
+        product = os.path.join(self.prefix, PRODUCT)
+        homes = {"32": "C:\\Program Files\\Tarvel", "64": "C:\\Program Files\\Tarvel64"}
+        logs = {"32": "00000000.log", "64": "01012001.log"}
+        for view, home in homes.items():
+            folder = os.path.join(self.prefix, "drive_c", home[3:].replace("\\", "/"), "logs")
+            os.makedirs(folder, exist_ok=True)
+            shutil.copy(os.path.join(ROOT, "samples", "logs", logs[view]), os.path.join(folder, "home.log"))
+        for name in ("7.5", "7.6"):
+            os.rename(os.path.join(product, name), os.path.join(product, "old-" + name))
+        try:
+            results = {}
+            for views in (("32",), ("64",), ("32", "64")):
+                delete_registry(self.env, KEY, "Home Directory")
+                for view in views:
+                    set_registry(self.env, KEY, "Home Directory", homes[view], view=view)
+                results[views] = self.run_each(WINDOWS32)
+        finally:
+            delete_registry(self.env, KEY, "Home Directory")
+            set_registry(self.env, KEY, "Home Directory", homes["32"])
+            for name in ("7.5", "7.6"):
+                os.rename(os.path.join(product, "old-" + name), os.path.join(product, name))
+            for home in homes.values():
+                os.remove(os.path.join(self.prefix, "drive_c", home[3:].replace("\\", "/"), "logs", "home.log"))
+        for views, runs in results.items():
+            with self.subTest(views=views):
+                self.assertEqual({name: status for name, (status, _, _) in runs.items()},
+                                 dict.fromkeys(runs, 0))
+                files = {data for _, data, _ in runs.values()}
+                self.assertEqual(len(files), 1, "the builds wrote different files")
+                rows = self.rows(files.pop())
+                self.assertGreater(len(rows), 0)
+                results[views] = rows
+        self.assertEqual(results[("32", "64")], results[("32",)])
+        self.assertNotEqual(results[("64",)], results[("32",)])
+
     def test_output_not_creatable(self):
         results = self.run_both(before=lambda cwd: os.mkdir(os.path.join(cwd, "VirusHist.csv")))
         self.assertEqual([r[0] for r in results], [2, 2])
@@ -123,9 +168,7 @@ class EndToEnd(unittest.TestCase):
             self.assertEqual(got, want)
 
     def test_not_installed(self):
-        subprocess.run(["wine", "reg", "delete", KEY, "/v", "Home Directory", "/f"],
-                       env=self.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, check=True)
+        delete_registry(self.env, KEY, "Home Directory")
         try:
             results = self.run_both(before=old_history)
         finally:

@@ -14,13 +14,16 @@ import tempfile
 import time
 import unittest
 
-from common import (COMMANDS, KEY, LINUX_BUILD, PRODUCT, check_no_sanitizer_report, fresh_folder,
+from common import (COMMANDS, KEY, LINUX_BUILD, WINDOWS32, PRODUCT, check_no_sanitizer_report, fresh_folder,
                     make_prefix, old_history, parse_rows, prefix_env, read_history,
                     set_registry)
 
 SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
 IS_ROOT = os.geteuid() == 0
 NOBODY = 65534
+# The builds the cases on the registry and the data folder run: the 32-bit
+# executable too, where this machine runs 32-bit Wine.
+REGISTRY_PLATFORMS = tuple(COMMANDS) + tuple(WINDOWS32)
 
 
 def virus_line(name):
@@ -68,7 +71,7 @@ class Faults(unittest.TestCase):
         cwd = fresh_folder(os.path.join(self.work, "run-" + platform))
         if before:
             before(cwd)
-        process = subprocess.Popen(COMMANDS[platform] + list(args), cwd=cwd, env=self.env,
+        process = subprocess.Popen(dict(COMMANDS, **WINDOWS32)[platform] + list(args), cwd=cwd, env=self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, **popen)
         return process, cwd
 
@@ -295,7 +298,7 @@ class Faults(unittest.TestCase):
                         self.assertEqual(names(parse_rows(self, data)), ["a.doc"])
                     else:
                         self.assertEqual(data, b"old\r\n")
-                self.on_each_platform(check)
+                self.on_each_platform(check, REGISTRY_PLATFORMS)
         finally:
             set_registry(self.env, KEY, "Home Directory", "C:\\Program Files\\Tarvel")
 
@@ -313,7 +316,7 @@ class Faults(unittest.TestCase):
                 status, data = self.run_export(platform)
                 self.assertEqual(status, 0)
                 self.assertEqual(names(parse_rows(self, data)), ["high.doc"])
-            self.on_each_platform(check)
+            self.on_each_platform(check, REGISTRY_PLATFORMS)
         finally:
             shutil.rmtree(high, ignore_errors=True)
             shutil.rmtree(low, ignore_errors=True)

@@ -13,7 +13,7 @@ import tempfile
 import unittest
 
 from common import (COMMANDS, KEY, ROOT, check_no_sanitizer_report, fresh_folder, locale_env,
-                    parse_rows, read_history)
+                    parse_rows, read_history, registry_view)
 
 PRODUCT = os.path.join("drive_c", "ProgramData", "Corvessa", "Tarvel Corporate Edition")
 
@@ -208,7 +208,7 @@ class Locales(unittest.TestCase):
         # The prefix is whole once its wineserver is done; under load a first
         # "wine reg add" can still fail, and is tried once more.
         subprocess.run(["wineserver", "-w"], env=env, check=True)
-        add = ["wine", "reg", "add", KEY, "/v", "Home Directory", "/d", home, "/f"]
+        add = ["wine", "reg", "add", KEY, "/v", "Home Directory", "/d", home, "/f", registry_view(KEY, None)]
         if subprocess.run(add, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
             subprocess.run(["wineserver", "-w"], env=env, check=True)
             subprocess.run(add, env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""The release, tried as a user would (as root): scripts/package makes the zip, the
-Debian package and their checksums; the package installs with dpkg, its
+"""The release, tried as a user would (as root): scripts/package makes the two zips
+(64-bit and 32-bit), the Debian package and their checksums; the package installs with dpkg, its
 /usr/bin/virushist exports the bundled sample from a fresh prefix, and dpkg -r
 removes it cleanly, and lintian accepts it with its manual page and changelog;
 --help and --version answer without touching a file; the help, the manual page
 and the README name every variable and exit status the code knows; the zip's
-executable runs under Wine from an empty folder outside the build tree and writes
+executables run under Wine from an empty folder outside the build tree and write
 the same file."""
 import hashlib
 import os
@@ -17,7 +17,7 @@ import tempfile
 import unittest
 import zipfile
 
-from common import ROOT, make_prefix, prefix_env, read_history
+from common import ROOT, WINDOWS32, make_prefix, prefix_env, read_history
 
 LINUX_EXE = os.path.join(ROOT, "build", "native", "virushist")
 
@@ -56,7 +56,7 @@ class Release(unittest.TestCase):
                        stdout=subprocess.DEVNULL)
         cls.version = version()
         cls.deb = os.path.join(cls.out, f"virushist_{cls.version}_amd64.deb")
-        cls.zip = os.path.join(cls.out, f"virushist-{cls.version}-win64.zip")
+        cls.zips = {width: os.path.join(cls.out, f"virushist-{cls.version}-win{width}.zip") for width in (64, 32)}
         cls.prefix = os.path.join(cls.work, "prefix")
         cls.env = prefix_env(cls.prefix)
         make_prefix(cls.prefix, os.path.join(ROOT, "samples", "logs"), cls.env)
@@ -76,7 +76,7 @@ class Release(unittest.TestCase):
     def test_checksums(self):
         with open(os.path.join(self.out, "SHA256SUMS")) as f:
             sums = dict(reversed(line.split()) for line in f)
-        self.assertEqual(sorted(sums), sorted(map(os.path.basename, (self.deb, self.zip))))
+        self.assertEqual(sorted(sums), sorted(map(os.path.basename, (self.deb, *self.zips.values()))))
         for name, digest in sums.items():
             with open(os.path.join(self.out, name), "rb") as f:
                 self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest, name)
@@ -152,22 +152,54 @@ class Release(unittest.TestCase):
                     self.assertTrue(re.search(r"(?m)^\s*\|?\s*%d\b" % status, exit_section),
                                     f"{name} does not list exit status {status}")
 
-    def test_zip_runs_under_wine_from_an_empty_folder(self):
-        folder = tempfile.mkdtemp(prefix="vh-unzipped-")
-        try:
-            with zipfile.ZipFile(self.zip) as archive:
-                names = sorted(archive.namelist())
-                archive.extractall(folder)
-            top = f"virushist-{self.version}-win64"
-            self.assertEqual(names, [f"{top}/LICENSE", f"{top}/README.md", f"{top}/virushist.exe"])
-            exe = os.path.join(folder, top, "virushist.exe")
-            imports = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe], check=True,
-                                     capture_output=True, text=True).stdout
-            self.assertIn("LoadStringA", imports)
-            self.assertEqual(self.export(["wine", exe]),
-                             self.export([os.path.join(ROOT, "build", "native", "virushist")]))
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
+    def test_zips_run_under_wine_from_an_empty_folder(self):
+        # Each zip's executable, unpacked outside the build tree, writes the Linux
+        # build's file; the 32-bit one where this machine runs 32-bit Wine.
+        for width, archive_path in self.zips.items():
+            with self.subTest(width=width):
+                folder = tempfile.mkdtemp(prefix="vh-unzipped-")
+                try:
+                    with zipfile.ZipFile(archive_path) as archive:
+                        names = sorted(archive.namelist())
+                        archive.extractall(folder)
+                    top = f"virushist-{self.version}-win{width}"
+                    self.assertEqual(names, [f"{top}/LICENSE", f"{top}/README.md", f"{top}/virushist.exe"])
+                    exe = os.path.join(folder, top, "virushist.exe")
+                    headers, imports = pe_imports(exe)
+                    self.assertIn(("KERNEL32.DLL", "GetProcAddress"), imports)
+                    self.assertIn(("USER32.DLL", "LoadStringA"), imports)
+                    if width == 32:
+                        self.check_starts_on_xp(headers, imports)
+                    if width == 64 or WINDOWS32:
+                        self.assertEqual(self.export(["wine", exe]), self.export([LINUX_EXE]))
+                finally:
+                    shutil.rmtree(folder, ignore_errors=True)
+
+    def check_starts_on_xp(self, headers, imports):
+        """XP SP2 starts a PE of subsystem version 5.01 whose every import its DLLs
+        export: tests/data/xp_imports.txt lists those allowed."""
+        self.assertIn("file format pei-i386", headers)
+        for field in ("MajorSubsystemVersion\t5", "MinorSubsystemVersion\t1"):
+            self.assertIn(field, headers)
+        with open(os.path.join(ROOT, "tests", "data", "xp_imports.txt")) as f:
+            allowed = {tuple(line.split()) for line in f if line.strip() and not line.startswith("#")}
+        self.assertEqual(sorted(imports - allowed), [], "imports that Windows XP SP2 lacks")
+
+
+def pe_imports(exe):
+    """An executable's PE headers as objdump prints them, and its imports: a set of
+    (DLL in capitals, function)."""
+    headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe], check=True,
+                             capture_output=True, text=True).stdout
+    imports, dll = set(), None
+    for line in headers.splitlines():
+        named = re.match(r"\s*DLL Name: (\S+)", line)
+        entry = re.match(r"\t[0-9a-f]+\t\s*\d+\s+(\S+)", line)
+        if named:
+            dll = named.group(1).upper()
+        elif entry and dll:
+            imports.add((dll, entry.group(1)))
+    return headers, imports
 
 
 if __name__ == "__main__":
