@@ -2,12 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr int32_t EXPORT_MODE_HISTORY = 2;
-
-// The environment variable that asks for the history the live volume no longer
-// shows ("deleted", "shadows"), into the timeline.
-constexpr const char* kRecoverVariable = "VIRUSHIST_RECOVER";
 
 // The process's exit status: what the run came to.
 enum ExitStatus {
@@ -19,8 +17,9 @@ enum ExitStatus {
     kExitIncomplete = 4,         // the run ended, but rows were lost or a log file
                                  // could not be read whole
     kExitPatternTooLong = 5,     // the pattern does not fit in a path; nothing touched
-    kExitRowDamaged = 6,         // a row was written in part and could not be cut
-                                 // back: the file ends in it; nothing after it written
+    kExitRowDamaged = 6,         // a row or timeline record was written in part and
+                                 // could not be cut back: the file ends in it;
+                                 // nothing after it written
     kExitSystemUnreadable = 7,   // the system read from outside (a mounted drive's
                                  // hives) cannot be read, or VIRUSHIST_RECOVER cannot
                                  // be met; said on standard error; nothing touched
@@ -28,6 +27,13 @@ enum ExitStatus {
 
 // Runs the export with the program's arguments and returns its exit status.
 int ExportVirusHistory(int argc, char** argv);
+
+// One line on standard error: "virushist: ", the system read, then strWhat.
+void SayLine(const std::string& strWhat);
+
+// The files (not folders) a search ("folder\pattern") finds in the view of drive C:
+// being read, in its order.
+std::vector<std::string> FindLogNames(const std::string& strSearch);
 
 class CTimelineWriter;
 

@@ -224,18 +224,26 @@ CTimelineWriter::~CTimelineWriter()
         plat::CloseFile(m_pFile);
 }
 
-bool CTimelineWriter::Open(const char* szName, bool* pbHeld)
+bool CTimelineWriter::Open(const char* szName, bool* pbHeld, bool* pbCreated)
 {
-    m_pFile = plat::OpenHeld(szName, true, pbHeld);
+    m_bStandardOutput = std::strcmp(szName, kStandardOutputName) == 0;
+    if (m_bStandardOutput) {
+        *pbHeld = *pbCreated = false;
+        m_pFile = plat::OpenStandardOutput();
+    } else {
+        m_pFile = plat::OpenHeld(szName, true, pbHeld, pbCreated);
+    }
     return m_pFile != nullptr;
 }
 
 bool CTimelineWriter::Empty()
 {
     // A file that is already empty (or a device or pipe, which has no length) is
-    // not cut.
-    if (m_pFile == nullptr || (plat::FileSize(m_pFile) != 0 && !plat::TruncateFile(m_pFile, 0)))
+    // not cut; nor is standard output, which the caller may append to.
+    if (m_pFile == nullptr ||
+        (!m_bStandardOutput && plat::FileSize(m_pFile) != 0 && !plat::TruncateFile(m_pFile, 0)))
         return false;
+    m_nLength = plat::IsDiskFile(m_pFile) ? plat::FileSize(m_pFile) : -1;
     m_strSystem = ",\"system\":";
     AppendJsonUtf8(m_strSystem, plat::SystemName());
     const std::string strVolume = plat::SystemVolume();
@@ -307,7 +315,7 @@ bool CTimelineWriter::ConvertTime(std::string_view strColumn)
 
 void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const CLogEntry* pRow)
 {
-    if (m_pFile == nullptr)
+    if (m_pFile == nullptr || m_result != kTimelineWhole)
         return;
     std::string& strJson = m_strBuffer;
     SplitColumns(strLine, m_astrColumns, kMessageColumns);
@@ -398,18 +406,35 @@ void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const 
 
 void CTimelineWriter::Flush()
 {
-    if (!m_strBuffer.empty() &&
-        plat::AppendFile(m_pFile, m_strBuffer.data(), m_strBuffer.size()) != static_cast<long long>(m_strBuffer.size()))
-        m_bFailed = true;
+    if (m_strBuffer.empty() || m_result != kTimelineWhole) {
+        m_strBuffer.clear();
+        return;
+    }
+    const long long nWritten = plat::AppendFile(m_pFile, m_strBuffer.data(), m_strBuffer.size());
+    if (nWritten == static_cast<long long>(m_strBuffer.size())) {
+        if (m_nLength >= 0)
+            m_nLength += nWritten;
+        m_strBuffer.clear();
+        return;
+    }
+    // The buffer holds whole records: what was written ends in one, or in a part
+    // of the next, which a file on disk loses again. A stream keeps what it took.
+    m_result = kTimelineCut;
+    const std::size_t nDone = nWritten > 0 ? static_cast<std::size_t>(nWritten) : 0;
+    const std::size_t nLast = m_strBuffer.rfind('\n', nDone == 0 ? 0 : nDone - 1);
+    const std::size_t nWhole = nDone == 0 || nLast == std::string::npos ? 0 : nLast + 1;
+    if (nDone > nWhole && m_nLength >= 0 &&
+        !plat::TruncateFile(m_pFile, m_nLength + static_cast<long long>(nWhole)))
+        m_result = kTimelineDamaged;
     m_strBuffer.clear();
 }
 
-bool CTimelineWriter::Close()
+TimelineResult CTimelineWriter::Close()
 {
     if (m_pFile == nullptr)
-        return !m_bFailed;
+        return m_result;
     Flush();
     plat::CloseFile(m_pFile);
     m_pFile = nullptr;
-    return !m_bFailed;
+    return m_result;
 }

@@ -12,8 +12,15 @@
 
 class CLogEntry;
 
-// The environment variable that names the timeline's file.
+// The environment variable that names the timeline's file; "-" is standard
+// output.
 constexpr const char* kTimelineVariable = "VIRUSHIST_TIMELINE";
+constexpr const char* kStandardOutputName = "-";
+
+// What became of the timeline's records: all written; some lost, the file cut
+// back to its last whole record (or a stream, where nothing can be cut, that
+// failed); or a record written in part that could not be cut back.
+enum TimelineResult { kTimelineWhole, kTimelineCut, kTimelineDamaged };
 
 class CTimelineWriter {
 public:
@@ -24,9 +31,11 @@ public:
 
     // Opens the file the user named, creating it when missing, and holds it for the
     // run (plat::OpenHeld); false when it cannot, with *pbHeld true when another
-    // run holds it. Nothing in it is touched until Empty.
-    bool Open(const char* szName, bool* pbHeld);
-    // Empties the file: the start of the run's records.
+    // run holds it; *pbCreated says whether this open created it. "-" is standard
+    // output, which is neither held nor created. Nothing in it is touched until
+    // Empty.
+    bool Open(const char* szName, bool* pbHeld, bool* pbCreated);
+    // Empties the file (not standard output): the start of the run's records.
     bool Empty();
     // The log file whose lines follow, by its Windows path; szRecovered says how
     // it was recovered ("deleted", "shadow") when the live volume no longer shows
@@ -36,9 +45,12 @@ public:
     // One line of that file (its 1-based number and its text, without its line
     // end); for a virus event, pRow is the entry parsed for its history row.
     void WriteLine(uint32_t nLine, std::string_view strLine, const CLogEntry* pRow);
-    // Writes what is held and closes the file; false when a write failed, so that
-    // records were lost.
-    bool Close();
+    // Writes what is held and closes the file. After a failed write nothing more
+    // is written: the file ends at its last whole record, so that every line of it
+    // reads as JSON.
+    TimelineResult Close();
+    // Whether records are still being written: no write has failed.
+    bool IsWhole() const { return m_result == kTimelineWhole; }
 
 private:
     void Flush();
@@ -47,11 +59,13 @@ private:
     bool ConvertTime(std::string_view strColumn);
 
     plat::File* m_pFile = nullptr;
+    bool m_bStandardOutput = false;
     std::string m_strBuffer;
     std::string m_strSource;  // the "source" field, as JSON, and "recovered" after it
     std::string m_strSystem;  // the "system" (and "volume") fields, as JSON
     std::string m_strZone;    // the "time_zone" field, as JSON
-    bool m_bFailed = false;
+    TimelineResult m_result = kTimelineWhole;
+    long long m_nLength = -1;  // of a file on disk, as written so far; -1 for a stream
     std::vector<std::string_view> m_astrColumns;  // of the line being written
     bool m_bTimeKept = false;  // m_local's minute was converted, to m_nOffset
     plat::DATETIME m_local{};

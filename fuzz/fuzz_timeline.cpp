@@ -183,8 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     }
     static const std::string strFile = WorkFolder() + "/timeline.jsonl";
     CTimelineWriter timeline;
-    bool bHeld = false;
-    if (!timeline.Open(strFile.c_str(), &bHeld) || !timeline.Empty())
+    bool bHeld = false, bCreated = false;
+    if (!timeline.Open(strFile.c_str(), &bHeld, &bCreated) || !timeline.Empty())
         std::abort();
     std::string_view strInput(reinterpret_cast<const char*>(pData) + 1, nSize - 1);
     timeline.BeginFile(strInput.substr(0, 40));
@@ -201,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
             break;
         strInput.remove_prefix(nEnd + 1);
     }
-    if (!timeline.Close())
+    if (timeline.Close() != kTimelineWhole)
         std::abort();
     std::ifstream file(strFile, std::ios::binary);
     std::ostringstream text;

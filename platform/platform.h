@@ -208,11 +208,25 @@ File* CreateForWrite(const char* szPath);
 // and holds it until it is closed, so that another run of this program cannot
 // hold it meanwhile (a named mutex of its full path on Windows; flock on POSIX);
 // the run's own other opens of the file are not hindered. Null on failure, with
-// *pbHeld true when the failure is that another run holds it. szPath is a path of
-// the system, or with bNamed a path the user named (an environment variable's
-// value): on Windows a path as CreateFileA takes it, on POSIX a path of this host
-// as given, relative to the current directory.
-File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld);
+// *pbHeld true when the failure is that another run holds it. *pbCreated says
+// whether this open created the file. szPath is a path of the system, or with
+// bNamed a path the user named (an environment variable's value): on Windows a
+// path as CreateFileA takes it, on POSIX a path of this host as given, relative to
+// the current directory.
+File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld, bool* pbCreated);
+// Removes a file (a path as OpenHeld takes it): one that a run created and then
+// could not use.
+bool RemoveFile(const char* szPath, bool bNamed);
+// The process's standard output, for writing in binary (LF stays LF on Windows).
+// A write to it that fails (a closed pipe) fails as any write does; it never ends
+// the process.
+File* OpenStandardOutput();
+// Whether the file is one whose length can be cut back: a file on disk, not a
+// pipe, a terminal or a device.
+bool IsDiskFile(File* pFile);
+// Why the last call that failed failed, in the system's words (strerror on POSIX,
+// FormatMessage on Windows), in UTF-8.
+std::string LastErrorText();
 // Opens the file for appending, creating it when missing; null on failure.
 File* OpenForAppend(const char* szPath);
 // The file's length in bytes, or -1 on failure.

@@ -1,6 +1,9 @@
 // The export run and the log reader, against the scripted platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <string>
 #include <vector>
 
@@ -433,6 +436,99 @@ TEST_F(Timeline, HeldByAnotherRunTouchesNothing)
         EXPECT_EQ(g_fake.files["timeline.jsonl"].strContent, "kept too") << szHeld;
         EXPECT_TRUE(g_fake.messages.empty()) << szHeld;
     }
+}
+
+// A run that cannot have both outputs touches neither: what it created is
+// removed, what was there stays as it was.
+TEST_F(Timeline, ARefusedRunLeavesBothAsTheyWere)
+{
+    for (const bool bHeld : {true, false}) {
+        for (const bool bExisted : {true, false}) {
+            SCOPED_TRACE(std::string(bHeld ? "history held" : "history not creatable") +
+                         (bExisted ? ", timeline there before" : ", no timeline before"));
+            SetUp();
+            AddLog("a.log", Virus("A"));
+            (bHeld ? g_fake.held : g_fake.unwritable).insert("VirusHist.csv");
+            if (bExisted)
+                g_fake.files["timeline.jsonl"].strContent = "kept";
+            EXPECT_EQ(Run(), kExitOutputNotCreatable);
+            EXPECT_EQ(g_fake.files.count("timeline.jsonl"), bExisted ? 1u : 0u);
+            if (bExisted)
+                EXPECT_EQ(g_fake.files["timeline.jsonl"].strContent, "kept");
+            EXPECT_EQ(g_fake.nFilesOpen, 0);
+        }
+    }
+}
+
+// A write that fails (a full disk, a size limit, a closed pipe): the timeline
+// keeps whole records, the lines read up to the cut; the history file is whole.
+TEST_F(Timeline, AFailedWriteLeavesWholeRecords)
+{
+    const struct {
+        const char* szCase;
+        const char* szTimeline;
+        std::size_t nLimit;
+        bool bCutFails;
+        int nExit;
+    } aCases[] = {
+        {"file cut back", "timeline.jsonl", 5000, false, kExitIncomplete},
+        {"nothing written", "timeline.jsonl", 0, false, kExitIncomplete},
+        {"file that cannot be cut back", "timeline.jsonl", 5000, true, kExitRowDamaged},
+        {"standard output: a stream keeps what it took", "-", 5000, true, kExitIncomplete},
+    };
+    std::string strLog;
+    for (int i = 0; i < 100; ++i)
+        strLog += Virus("V" + std::to_string(i)) + "\r\n";
+    for (const auto& test : aCases) {
+        SCOPED_TRACE(test.szCase);
+        SetUp();
+        SetTimeline(test.szTimeline);
+        AddLog("a.log", strLog);
+        const std::string strFile = std::strcmp(test.szTimeline, "-") == 0 ? kFakeStandardOutput : test.szTimeline;
+        g_fake.sizeLimits[strFile] = test.nLimit;
+        if (test.bCutFails)
+            g_fake.uncuttable.insert(strFile);
+        EXPECT_EQ(Run(), test.nExit);
+        EXPECT_EQ(std::count(g_fake.History().begin(), g_fake.History().end(), '\n'), 100);
+        const std::string& strTimeline = g_fake.files[strFile].strContent;
+        if (test.nExit == kExitRowDamaged || strFile == kFakeStandardOutput) {
+            EXPECT_EQ(strTimeline.size(), test.nLimit);  // a part of a record remains
+            continue;
+        }
+        // Whole records only, each the next line read.
+        ASSERT_TRUE(strTimeline.empty() || strTimeline.back() == '\n');
+        std::size_t nRecords = 0;
+        for (std::size_t nPos = 0, nEnd; (nEnd = strTimeline.find('\n', nPos)) != std::string::npos; nPos = nEnd + 1) {
+            const std::string strRecord = strTimeline.substr(nPos, nEnd - nPos);
+            EXPECT_EQ(strRecord.front(), '{');
+            EXPECT_EQ(strRecord.back(), '}');
+            EXPECT_NE(strRecord.find("\"line\":" + std::to_string(++nRecords) + ","), std::string::npos) << strRecord;
+        }
+        EXPECT_LT(nRecords, 100u);
+    }
+    SetTimeline("timeline.jsonl");
+}
+
+// "-": the records on standard output, not held, nothing else there; the history
+// file is written as ever.
+TEST_F(Timeline, OnStandardOutput)
+{
+    AddLog("a.log", Virus("A") + "\r\n" + Virus("B") + "\r\n");
+    SetTimeline("");
+    ASSERT_EQ(Run(), kExitSuccess);
+    const std::string strHistory = g_fake.History();
+    SetUp();
+    SetTimeline("-");
+    AddLog("a.log", Virus("A") + "\r\n" + Virus("B") + "\r\n");
+    g_fake.held.insert("-");
+    g_fake.files[kFakeStandardOutput].strContent = "before\n";
+    EXPECT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(g_fake.History(), strHistory);
+    const std::string& strOutput = g_fake.files[kFakeStandardOutput].strContent;
+    EXPECT_EQ(strOutput.substr(0, 7), "before\n");  // appended to, never emptied
+    EXPECT_EQ(std::count(strOutput.begin(), strOutput.end(), '\n'), 3);
+    EXPECT_EQ(g_fake.files.count("-"), 0u);
+    SetTimeline("timeline.jsonl");
 }
 
 // Deleted logs, recovered into the timeline alone.

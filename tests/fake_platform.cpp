@@ -303,13 +303,36 @@ File* CreateForWrite(const char* szPath)
     return OpenFake(szPath, false);
 }
 
-File* OpenHeld(const char* szPath, bool, bool* pbHeld)
+File* OpenHeld(const char* szPath, bool, bool* pbHeld, bool* pbCreated)
 {
     *pbHeld = g_fake.held.count(szPath) != 0;
+    *pbCreated = false;
     if (*pbHeld || g_fake.unwritable.count(szPath))
         return nullptr;
+    *pbCreated = g_fake.files.count(szPath) == 0;
     g_fake.files[szPath];
     return OpenFake(szPath, false);
+}
+
+bool RemoveFile(const char* szPath, bool)
+{
+    return g_fake.files.erase(szPath) != 0;
+}
+
+File* OpenStandardOutput()
+{
+    g_fake.files[kFakeStandardOutput];
+    return OpenFake(kFakeStandardOutput, false);
+}
+
+bool IsDiskFile(File* pFile)
+{
+    return pFile->strPath != kFakeStandardOutput;
+}
+
+std::string LastErrorText()
+{
+    return "fake error " + std::to_string(g_fake.dwLastError);
 }
 
 File* OpenForAppend(const char* szPath)
@@ -328,13 +351,21 @@ long long FileSize(File* pFile)
 
 long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 {
+    std::string& strContent = g_fake.files[pFile->strPath].strContent;
     std::size_t nWritten = g_fake.shortAppends.count(g_fake.nAppends - 1) ? nSize / 2 : nSize;
-    g_fake.files[pFile->strPath].strContent.append(pData, nWritten);
+    if (const auto limit = g_fake.sizeLimits.find(pFile->strPath); limit != g_fake.sizeLimits.end()) {
+        nWritten = std::min(nWritten, limit->second > strContent.size() ? limit->second - strContent.size() : 0);
+        if (nWritten == 0)
+            return -1;
+    }
+    strContent.append(pData, nWritten);
     return static_cast<long long>(nWritten);
 }
 
 bool TruncateFile(File* pFile, long long nSize)
 {
+    if (nSize > 0 && g_fake.uncuttable.count(pFile->strPath))
+        return false;
     if (pFile->bAppend && g_fake.nTruncateFailures > 0) {  // a row's cut-back
         --g_fake.nTruncateFailures;
         return false;

@@ -90,6 +90,8 @@ struct FakePlatform {
     std::set<int> failedAppendOpens;   // appends (counted from 0) whose open fails
     std::set<int> shortAppends;        // appends that write only half their data
     int nTruncateFailures = 0;         // how many of the next cut-backs of a row fail
+    std::map<std::string, std::size_t> sizeLimits;  // files that cannot grow past a size
+    std::set<std::string> uncuttable;  // files whose cut-backs (but to 0) fail
     int nAppends = 0;
     int nFilesOpen = 0;
     std::vector<std::string> opened;   // every path opened, in order
@@ -100,6 +102,9 @@ struct FakePlatform {
 };
 
 std::string ShadowKey(unsigned nNumber, const std::string& strPath);
+
+// The path under which the fake keeps what is written to standard output.
+constexpr const char* kFakeStandardOutput = "<standard output>";
 
 // The platform the linked code sees; tests reset it to a fresh FakePlatform.
 extern FakePlatform g_fake;

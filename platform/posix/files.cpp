@@ -84,7 +84,27 @@ void IgnoreSizeSignal()
     (void)bNoSizeSignal;
 }
 
-File* OpenForWriting(const char* szPath, int nFlags)
+// Opens a host path for writing; with O_CREAT, *pbCreated (when asked) says
+// whether this open created the file.
+int OpenHostFile(const char* szPath, int nFlags, bool* pbCreated)
+{
+    if (pbCreated == nullptr || !(nFlags & O_CREAT))
+        return open(szPath, nFlags | O_CLOEXEC, 0666);
+    for (;;) {
+        int nFd = open(szPath, (nFlags & ~O_CREAT) | O_CLOEXEC);
+        if (nFd >= 0 || errno != ENOENT) {
+            *pbCreated = false;
+            return nFd;
+        }
+        nFd = open(szPath, nFlags | O_EXCL | O_CLOEXEC, 0666);
+        if (nFd >= 0 || errno != EEXIST) {
+            *pbCreated = nFd >= 0;
+            return nFd;
+        }
+    }
+}
+
+File* OpenForWriting(const char* szPath, int nFlags, bool* pbCreated = nullptr)
 {
     IgnoreSizeSignal();
     const bool bBareName = IsBareName(szPath);
@@ -93,9 +113,11 @@ File* OpenForWriting(const char* szPath, int nFlags)
         SetLastError(ERROR_WRITE_PROTECT);
         return nullptr;
     }
+    if (pbCreated != nullptr)
+        *pbCreated = false;
     int nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC, 0666);
     if (nFd < 0 && errno == ENOENT)
-        nFd = open(ResolvePath(szPath).strPath.c_str(), nFlags | O_CLOEXEC, 0666);
+        nFd = OpenHostFile(ResolvePath(szPath).strPath.c_str(), nFlags, pbCreated);
     if (nFd < 0) {
         SetLastError(ErrorFromErrno(errno));
         return nullptr;
@@ -209,8 +231,7 @@ void FindShadowCopies(std::vector<ShadowCopy>& aCopies, std::vector<std::string>
         astrSkipped.push_back(strError);
     for (auto copy = aOpened.rbegin(); copy != aOpened.rend(); ++copy) {
         if (copy->pVolume == nullptr) {
-            astrSkipped.push_back(CSystem::Get().Name() + ": shadow copy " + std::to_string(copy->nNumber) +
-                                  " is skipped: " + copy->strError);
+            astrSkipped.push_back("shadow copy " + std::to_string(copy->nNumber) + " is skipped: " + copy->strError);
             continue;
         }
         // FILETIME counts 100 ns from 1601.
@@ -273,14 +294,14 @@ File* CreateForWrite(const char* szPath)
     return OpenForWriting(szPath, O_WRONLY | O_CREAT | O_TRUNC);
 }
 
-File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld)
+File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld, bool* pbCreated)
 {
-    *pbHeld = false;
+    *pbHeld = *pbCreated = false;
     IgnoreSizeSignal();
     File* pFile = nullptr;
     if (!bNamed) {
-        pFile = OpenForWriting(szPath, O_WRONLY | O_CREAT);
-    } else if (const int nFd = open(szPath, O_WRONLY | O_CREAT | O_CLOEXEC, 0666); nFd >= 0) {
+        pFile = OpenForWriting(szPath, O_WRONLY | O_CREAT, pbCreated);
+    } else if (const int nFd = OpenHostFile(szPath, O_WRONLY | O_CREAT, pbCreated); nFd >= 0) {
         pFile = AsFile(nFd);
     } else {
         SetLastError(ErrorFromErrno(errno));
@@ -294,6 +315,34 @@ File* OpenHeld(const char* szPath, bool bNamed, bool* pbHeld)
         return nullptr;
     }
     return pFile;
+}
+
+bool RemoveFile(const char* szPath, bool bNamed)
+{
+    if (bNamed || IsBareName(szPath))
+        return unlink(szPath) == 0;
+    const VOLUMEPATH found = ResolvePath(szPath);
+    return found.pVolume != nullptr && found.pVolume->IsWritable() && unlink(found.strPath.c_str()) == 0;
+}
+
+File* OpenStandardOutput()
+{
+    // A reader that goes away (a pipe into head) makes writes fail with EPIPE; the
+    // signal would end the run before the history file is whole.
+    signal(SIGPIPE, SIG_IGN);
+    IgnoreSizeSignal();
+    const int nFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (nFd < 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return nullptr;
+    }
+    return AsFile(nFd);
+}
+
+bool IsDiskFile(File* pFile)
+{
+    struct stat info;
+    return IsDescriptor(pFile) && fstat(AsDescriptor(pFile), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 File* OpenForAppend(const char* szPath)

@@ -67,8 +67,15 @@ void SetLastError(uint32_t dwError)
     g_dwLastError = dwError;
 }
 
+namespace {
+
+int g_nLastErrno = 0;  // of the last error ErrorFromErrno gave
+
+}  // namespace
+
 uint32_t ErrorFromErrno(int nErrno)
 {
+    g_nLastErrno = nErrno;
     switch (nErrno) {
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
@@ -82,6 +89,21 @@ uint32_t ErrorFromErrno(int nErrno)
 uint32_t LastError()
 {
     return g_dwLastError;
+}
+
+std::string LastErrorText()
+{
+    // The errno behind the last error where it came from one; else Wine's words for
+    // the code.
+    if (g_nLastErrno != 0 && ErrorFromErrno(g_nLastErrno) == g_dwLastError)
+        return std::strerror(g_nLastErrno);
+    switch (g_dwLastError) {
+    case ERROR_FILE_NOT_FOUND: return std::strerror(ENOENT);
+    case ERROR_PATH_NOT_FOUND: return std::strerror(ENOTDIR);
+    case ERROR_ACCESS_DENIED: return std::strerror(EACCES);
+    case ERROR_WRITE_PROTECT: return std::strerror(EROFS);
+    default: return "error " + std::to_string(g_dwLastError);
+    }
 }
 
 bool OpenSystem()
@@ -226,7 +248,12 @@ std::string ArgumentText(const char* szArgument)
 
 void ShowMessage(const char* szText, const char* szCaption)
 {
-    std::fprintf(stderr, "%s\n%s\n", szCaption, szText);
+    // The caption, then each line of the text, as the run's other lines are said.
+    const std::string strPrefix = "virushist: " + CSystem::Get().Name() + ": ";
+    std::string strBox = strPrefix + szCaption + "\n" + strPrefix;
+    for (const char* p = szText; *p != '\0'; ++p)
+        strBox += *p == '\n' ? "\n" + strPrefix : std::string(1, *p);
+    std::fprintf(stderr, "%s\n", strBox.c_str());
 }
 
 void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string& strText)

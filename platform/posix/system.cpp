@@ -110,16 +110,17 @@ std::unique_ptr<CSystem>& CurrentSystem()
     return pSystem;
 }
 
+// The system the environment names. An empty variable counts as unset.
 std::unique_ptr<CSystem> FromEnvironment()
 {
-    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive) {
-        const char* szVolume = std::getenv("VIRUSHIST_SYSTEM_VOLUME");
-        return CSystem::OpenDrive(szDrive, szVolume ? szVolume : "");
-    }
+    const char* const szVolume = std::getenv("VIRUSHIST_SYSTEM_VOLUME");
+    const std::string strVolume = szVolume ? szVolume : "";
+    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive)
+        return CSystem::OpenDrive(szDrive, strVolume);
     if (const char* szPrefix = std::getenv("WINEPREFIX"); szPrefix && *szPrefix)
-        return CSystem::OpenPrefix(szPrefix);
+        return CSystem::OpenPrefix(szPrefix, strVolume);
     const char* szHome = std::getenv("HOME");
-    return CSystem::OpenPrefix(std::string(szHome ? szHome : "") + "/.wine");
+    return CSystem::OpenPrefix(std::string(szHome ? szHome : "") + "/.wine", strVolume);
 }
 
 }  // namespace
@@ -138,7 +139,7 @@ void CSystem::Reopen()
     CurrentSystem() = FromEnvironment();
 }
 
-std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
+std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix, const std::string& strVolume)
 {
     std::unique_ptr<CSystem> pSystem(new CSystem);
     pSystem->m_strRoot = strPrefix;
@@ -150,6 +151,11 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix)
         pSystem->m_strError = strPrefix + ": no Wine prefix here (no system.reg); name the Windows system to "
                               "read with WINEPREFIX=<prefix folder> or VIRUSHIST_SYSTEM_DRIVE=<mounted drive or "
                               "disk image>";
+    // A volume names a part of a disk image: with a prefix it is a mistake to say.
+    if (pSystem->m_strError.empty() && !strVolume.empty())
+        pSystem->m_strError = strPrefix + ": VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+                              " names a volume of a disk image, and this is a Wine prefix; name the image "
+                              "with VIRUSHIST_SYSTEM_DRIVE";
     pSystem->m_strMachineRegistry = ReadWholeFile(strPrefix + "/system.reg");
     pSystem->m_b64Bit = IsWin64Registry(pSystem->m_strMachineRegistry);
     REGVALUE value;

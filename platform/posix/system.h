@@ -30,7 +30,8 @@ public:
     // Opens the system again from the environment: for tests that make their own.
     static void Reopen();
 
-    static std::unique_ptr<CSystem> OpenPrefix(const std::string& strPrefix);
+    // A prefix; strVolume, VIRUSHIST_SYSTEM_VOLUME, must be empty for one.
+    static std::unique_ptr<CSystem> OpenPrefix(const std::string& strPrefix, const std::string& strVolume = "");
     // A folder or an image file; strVolume the image's Windows volume by its start
     // sector, or empty.
     static std::unique_ptr<CSystem> OpenDrive(const std::string& strDrive, const std::string& strVolume = "");

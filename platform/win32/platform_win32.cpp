@@ -1,6 +1,9 @@
 // The platform on Windows: the Win32 API in its ANSI variants.
 #include "platform/win32/windows_headers.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -331,8 +334,9 @@ File* CreateForWrite(const char* szPath)
     return OpenShared(szPath, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
-File* OpenHeld(const char* szPath, bool, bool* pbHeld)
+File* OpenHeld(const char* szPath, bool, bool* pbHeld, bool* pbCreated)
 {
+    *pbCreated = false;
     // The hold is a named mutex, one for each file by its full path in capitals:
     // a byte-range lock would do on Windows, but Wine keeps every descriptor the
     // run's per-row opens close while a lock exists, until it runs out of them.
@@ -356,12 +360,13 @@ File* OpenHeld(const char* szPath, bool, bool* pbHeld)
         return nullptr;
     }
     File* pFile = OpenShared(szPath, GENERIC_WRITE, OPEN_ALWAYS);
+    const DWORD dwError = GetLastError();
     if (pFile == nullptr) {
-        const DWORD dwError = GetLastError();
         CloseHandle(hMutex);
         SetLastError(dwError);
         return nullptr;
     }
+    *pbCreated = dwError != ERROR_ALREADY_EXISTS;
     HeldFiles().emplace_back(AsHandle(pFile), hMutex);
     return pFile;
 }
@@ -369,6 +374,43 @@ File* OpenHeld(const char* szPath, bool, bool* pbHeld)
 File* OpenForAppend(const char* szPath)
 {
     return OpenShared(szPath, GENERIC_WRITE, OPEN_ALWAYS);
+}
+
+bool RemoveFile(const char* szPath, bool)
+{
+    return DeleteFileA(szPath) != FALSE;
+}
+
+File* OpenStandardOutput()
+{
+    // Binary, so that LF stays LF; a handle of its own, so that closing it leaves
+    // the process's standard output as it was.
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+    HANDLE hOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE hOwn = nullptr;
+    if (hOutput == nullptr || hOutput == INVALID_HANDLE_VALUE ||
+        !DuplicateHandle(GetCurrentProcess(), hOutput, GetCurrentProcess(), &hOwn, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return AsFile(hOwn);
+}
+
+bool IsDiskFile(File* pFile)
+{
+    return GetFileType(AsHandle(pFile)) == FILE_TYPE_DISK;
+}
+
+std::string LastErrorText()
+{
+    const DWORD dwError = GetLastError();
+    char szText[512];
+    DWORD nLength = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0,
+                                   szText, sizeof(szText), nullptr);
+    while (nLength > 0 && (szText[nLength - 1] == '\r' || szText[nLength - 1] == '\n' || szText[nLength - 1] == ' '))
+        --nLength;
+    if (nLength == 0)
+        return "error " + std::to_string(dwError);
+    return TextToUtf8(std::string_view(szText, nLength));
 }
 
 long long FileSize(File* pFile)
@@ -379,9 +421,10 @@ long long FileSize(File* pFile)
 
 long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 {
+    // A pipe or a console has no end to move to.
     LARGE_INTEGER nZero;
     nZero.QuadPart = 0;
-    if (!SetFilePointerEx(AsHandle(pFile), nZero, nullptr, FILE_END))
+    if (GetFileType(AsHandle(pFile)) == FILE_TYPE_DISK && !SetFilePointerEx(AsHandle(pFile), nZero, nullptr, FILE_END))
         return -1;
     std::size_t nDone = 0;
     while (nDone < nSize) {
