@@ -15,11 +15,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <map>
+#include <memory>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/codes.h"
 #include "platform/posix/codepage.h"
@@ -454,6 +457,9 @@ struct QCOWLIBRARY {
     decltype(&::libqcow_file_free) free;
     decltype(&::libqcow_error_sprint) error_sprint;
     decltype(&::libqcow_error_free) error_free;
+    decltype(&::libqcow_file_get_utf8_backing_filename_size) backing_name_size;
+    decltype(&::libqcow_file_get_utf8_backing_filename) backing_name;
+    decltype(&::libqcow_file_set_parent_file) set_parent;
 };
 
 const QCOWLIBRARY* Qcow(std::string& strError)
@@ -471,7 +477,11 @@ const QCOWLIBRARY* Qcow(std::string& strError)
             !FindFunction(pLibrary, "libqcow_file_close", library.close, strWhy) ||
             !FindFunction(pLibrary, "libqcow_file_free", library.free, strWhy) ||
             !FindFunction(pLibrary, "libqcow_error_sprint", library.error_sprint, strWhy) ||
-            !FindFunction(pLibrary, "libqcow_error_free", library.error_free, strWhy))
+            !FindFunction(pLibrary, "libqcow_error_free", library.error_free, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_get_utf8_backing_filename_size", library.backing_name_size,
+                          strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_get_utf8_backing_filename", library.backing_name, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_set_parent_file", library.set_parent, strWhy))
             return strWhy;
         return std::string();
     }();
@@ -479,62 +489,159 @@ const QCOWLIBRARY* Qcow(std::string& strError)
     return strLoadError.empty() ? &library : nullptr;
 }
 
+// A snapshot's chain: each image read through its backing file, found as stored
+// (relative to the image's folder) or beside the image, at most this deep.
+constexpr int kMaxQcowChain = 32;
+
 struct QCOWIMAGE {
     TSK_IMG_INFO info;  // first: libtsk sees this
     const QCOWLIBRARY* pLibrary;
-    libqcow_file_t* pFile;
+    std::vector<libqcow_file_t*>* pChain;  // the image first, then its backing files
 };
 
 ssize_t ReadQcow(TSK_IMG_INFO* pInfo, TSK_OFF_T nOffset, char* pBuffer, size_t nSize)
 {
     QCOWIMAGE* pImage = reinterpret_cast<QCOWIMAGE*>(pInfo);
     libqcow_error_t* pError = nullptr;
-    const ssize_t nRead = pImage->pLibrary->read_at(pImage->pFile, pBuffer, nSize, nOffset, &pError);
+    const ssize_t nRead = pImage->pLibrary->read_at(pImage->pChain->front(), pBuffer, nSize, nOffset, &pError);
     pImage->pLibrary->error_free(&pError);
     return nRead;
+}
+
+void CloseChain(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>& aChain)
+{
+    for (libqcow_file_t*& pFile : aChain) {
+        pLibrary->close(pFile, nullptr);
+        pLibrary->free(&pFile, nullptr);
+    }
+    aChain.clear();
 }
 
 void CloseQcow(TSK_IMG_INFO* pInfo)
 {
     QCOWIMAGE* pImage = reinterpret_cast<QCOWIMAGE*>(pInfo);
-    pImage->pLibrary->close(pImage->pFile, nullptr);
-    pImage->pLibrary->free(&pImage->pFile, nullptr);
+    CloseChain(pImage->pLibrary, *pImage->pChain);
+    delete pImage->pChain;
     Tsk().tsk_img_free(pImage);
 }
 
 void StatQcow(TSK_IMG_INFO*, FILE*) {}
+
+// libqcow's error as one line, freed.
+std::string QcowError(const QCOWLIBRARY* pLibrary, libqcow_error_t*& pError, const char* szDefault)
+{
+    char szError[512];
+    std::snprintf(szError, sizeof(szError), "%s", szDefault);
+    if (pError != nullptr)
+        pLibrary->error_sprint(pError, szError, sizeof(szError));
+    pLibrary->error_free(&pError);
+    std::string strError = szError;
+    std::replace(strError.begin(), strError.end(), '\n', ' ');
+    return strError;
+}
+
+// Opens one QCOW file of a chain; false with strError.
+bool OpenQcowFile(const QCOWLIBRARY* pLibrary, const std::string& strPath, std::vector<libqcow_file_t*>& aChain,
+                  std::string& strError)
+{
+    libqcow_file_t* pFile = nullptr;
+    libqcow_error_t* pError = nullptr;
+    if (pLibrary->initialize(&pFile, &pError) != 1 ||
+        pLibrary->open(pFile, strPath.c_str(), LIBQCOW_OPEN_READ, &pError) != 1) {
+        strError = (aChain.empty() ? std::string() : strPath + ": ") + "a QCOW image libqcow cannot open (" +
+                   QcowError(pLibrary, pError, "") + ")";
+        if (pFile != nullptr)
+            pLibrary->free(&pFile, nullptr);
+        return false;
+    }
+    aChain.push_back(pFile);
+    return true;
+}
+
+// The backing file the last image of the chain names, opened and set as its
+// parent, and so on down the chain; false with strError when one is missing or
+// cannot be read.
+bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>& aChain, std::string strImage,
+                      std::string& strError)
+{
+    for (;;) {
+        libqcow_file_t* const pChild = aChain.back();
+        // The image named is the run's system, which its lines name already.
+        const std::string strWhose = aChain.size() == 1 ? "its" : strImage + "'s";
+        libqcow_error_t* pError = nullptr;
+        size_t nSize = 0;
+        const int nHas = pLibrary->backing_name_size(pChild, &nSize, &pError);
+        if (nHas < 0) {
+            strError = strWhose + " backing file's name cannot be read (" + QcowError(pLibrary, pError, "") + ")";
+            return false;
+        }
+        if (nHas == 0 || nSize <= 1)
+            return true;
+        std::string strName(nSize, '\0');
+        if (pLibrary->backing_name(pChild, reinterpret_cast<uint8_t*>(&strName[0]), nSize, &pError) != 1) {
+            strError = strWhose + " backing file's name cannot be read (" + QcowError(pLibrary, pError, "") + ")";
+            return false;
+        }
+        strName.resize(std::strlen(strName.c_str()));
+        if (aChain.size() >= kMaxQcowChain) {
+            strError = "a chain of backing files deeper than " + std::to_string(kMaxQcowChain);
+            return false;
+        }
+        // As stored (relative to the image's folder, as qemu-img reads it), else beside the image.
+        const std::size_t nSlash = strImage.rfind('/');
+        const std::string strFolder = nSlash == std::string::npos ? "." : strImage.substr(0, nSlash);
+        const std::size_t nNameSlash = strName.rfind('/');
+        const std::string astrPlaces[] = {strName.front() == '/' ? strName : strFolder + "/" + strName,
+                                          strFolder + "/" + strName.substr(nNameSlash == std::string::npos ? 0 : nNameSlash + 1)};
+        const std::string* pFound = nullptr;
+        for (const std::string& strPlace : astrPlaces) {
+            struct stat info;
+            if (pFound == nullptr && stat(strPlace.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                pFound = &strPlace;
+        }
+        if (pFound == nullptr) {
+            strError = strWhose + " backing file " + strName + " is missing (looked for at " + astrPlaces[0] +
+                       (astrPlaces[1] != astrPlaces[0] ? " and " + astrPlaces[1] : std::string()) + ")";
+            return false;
+        }
+        if (!OpenQcowFile(pLibrary, *pFound, aChain, strError))
+            return false;
+        if (pLibrary->set_parent(pChild, aChain.back(), &pError) != 1) {
+            strError = strWhose + " backing file " + *pFound + " does not fit it (" +
+                       QcowError(pLibrary, pError, "") + ")";
+            return false;
+        }
+        strImage = *pFound;
+    }
+}
 
 TSK_IMG_INFO* OpenQcow(const std::string& strImage, std::string& strError)
 {
     const QCOWLIBRARY* pLibrary = Qcow(strError);
     if (pLibrary == nullptr)
         return nullptr;
-    libqcow_file_t* pFile = nullptr;
+    auto pChain = std::make_unique<std::vector<libqcow_file_t*>>();
     libqcow_error_t* pError = nullptr;
     size64_t nSize = 0;
-    if (pLibrary->initialize(&pFile, &pError) != 1 ||
-        pLibrary->open(pFile, strImage.c_str(), LIBQCOW_OPEN_READ, &pError) != 1 ||
-        pLibrary->get_media_size(pFile, &nSize, &pError) != 1 ||
+    if (!OpenQcowFile(pLibrary, strImage, *pChain, strError) ||
+        !OpenBackingFiles(pLibrary, *pChain, strImage, strError)) {
+        CloseChain(pLibrary, *pChain);
+        return nullptr;
+    }
+    if (pLibrary->get_media_size(pChain->front(), &nSize, &pError) != 1 ||
         nSize > static_cast<size64_t>(std::numeric_limits<TSK_OFF_T>::max())) {
-        char szError[512] = "its size is out of range";
-        if (pError != nullptr)
-            pLibrary->error_sprint(pError, szError, sizeof(szError));
-        pLibrary->error_free(&pError);
-        if (pFile != nullptr)
-            pLibrary->free(&pFile, nullptr);
-        strError = std::string("a QCOW image libqcow cannot open (") + szError + ")";
-        std::replace(strError.begin(), strError.end(), '\n', ' ');
+        strError = "a QCOW image libqcow cannot open (" + QcowError(pLibrary, pError, "its size is out of range") + ")";
+        CloseChain(pLibrary, *pChain);
         return nullptr;
     }
     QCOWIMAGE* pImage = static_cast<QCOWIMAGE*>(Tsk().tsk_img_malloc(sizeof(QCOWIMAGE)));
     if (pImage == nullptr) {
-        pLibrary->close(pFile, nullptr);
-        pLibrary->free(&pFile, nullptr);
+        CloseChain(pLibrary, *pChain);
         strError = "out of memory";
         return nullptr;
     }
     pImage->pLibrary = pLibrary;
-    pImage->pFile = pFile;
+    pImage->pChain = pChain.release();
     return Tsk().tsk_img_open_external(pImage, static_cast<TSK_OFF_T>(nSize), 512, ReadQcow, CloseQcow, StatQcow);
 }
 

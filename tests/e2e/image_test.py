@@ -134,6 +134,46 @@ class Images(unittest.TestCase):
             with self.subTest(image=image):
                 self.assertEqual(self.run_linux(image)[:2], expected)
 
+    def test_qcow2_snapshot_chain_reads_as_its_flattened_image(self):
+        # Three states of a volume: the base, and two snapshots each adding a log,
+        # each snapshot holding only what differs from its backing file (as
+        # Proxmox, OpenStack and libvirt keep them). The chain gives the flattened
+        # image's bytes; a missing backing file is named with where it was looked for.
+        work = fresh_folder(os.path.join(self.work, "chain"))
+        states = [os.path.join(work, f"state{i}.raw") for i in range(3)]
+        shutil.copyfile(self.images["bare-ntfs", "raw"], states[0])
+        logs = os.path.relpath(logs_folder(self.folders["bare-ntfs"]), self.folders["bare-ntfs"])
+        for i in (1, 2):
+            shutil.copyfile(states[i - 1], states[i])
+            with images.mounted_ntfs(states[i]) as mount:
+                with open(os.path.join(mount, logs, f"snap{i}.log"), "wb") as f:
+                    f.write(line(f"Snapshot{i}"))
+        chain = [os.path.join(work, "base.qcow2"), os.path.join(work, "snap1.qcow2"), os.path.join(work, "snap2.qcow2")]
+        subprocess.run(["qemu-img", "convert", "-f", "raw", "-O", "qcow2", states[0], chain[0]], check=True)
+        for i in (1, 2):
+            # Relative backing names, as qemu-img stores them for files side by side.
+            subprocess.run(["qemu-img", "convert", "-f", "raw", "-O", "qcow2", "-B", os.path.basename(chain[i - 1]),
+                            "-F", "qcow2", states[i], chain[i]], cwd=work, check=True)
+        info = subprocess.run(["qemu-img", "info", "--backing-chain", chain[2]], check=True, capture_output=True,
+                              text=True).stdout
+        self.assertIn("backing file: snap1.qcow2", info)
+        self.assertIn("backing file: base.qcow2", info)
+        flat = os.path.join(work, "flat.raw")
+        subprocess.run(["qemu-img", "convert", "-O", "raw", chain[2], flat], check=True)
+        expected = self.run_linux(flat)
+        self.assertEqual(expected[0], 0, expected[2])
+        self.assertEqual([row[2] for row in parse_rows(self, expected[1], "cp932")],
+                         ["InVersion", "Second", "Snapshot1", "Snapshot2"])
+        self.assertEqual(self.run_linux(chain[2])[:2], expected[:2])
+        # Found beside the image when the stored path does not lead to it.
+        moved = fresh_folder(os.path.join(work, "moved"))
+        for path in chain:
+            shutil.copyfile(path, os.path.join(moved, os.path.basename(path)))
+        self.assertEqual(self.run_linux(os.path.join(moved, "snap2.qcow2"))[:2], expected[:2])
+        os.remove(os.path.join(moved, "base.qcow2"))
+        self.check_unreadable(os.path.join(moved, "snap2.qcow2"), "base.qcow2 is missing",
+                              os.path.join(moved, "base.qcow2"))
+
     def test_split_raw(self):
         raw = self.images["winxp-mbr", "raw"]
         split = os.path.join(self.work, "split")
