@@ -8,18 +8,22 @@ Run with Debian's /usr/bin/python3, which has python3-hivex."""
 import datetime
 import json
 import os
+import resource
+import shlex
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import hives
 import icu
 import images
 import shadow_copies
-from common import COMMANDS, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix, read_history
+from common import (COMMANDS, LOGGEN, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix,
+                    read_history)
 from drive_test import install, make_drive, software_keys
 from hives import REG_BINARY, REG_DWORD, REG_SZ
 
@@ -438,6 +442,165 @@ class IanaCrossCheck(unittest.TestCase):
                         datetime.datetime.fromisoformat(local).replace(tzinfo=datetime.timezone.utc):
                     differences.setdefault(name, set()).add(int(local[:4]))
         self.assertEqual(differences, self.DIFFERENCES)
+
+
+class Outputs(unittest.TestCase):
+    """The two outputs on a prefix, with both builds: whole records after a failed
+    write (a full file system; a file size limit, Linux only: under Wine the limit's
+    signal ends the process), a refused run that leaves both as they were, the
+    timeline on standard output, and standard error's lines."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vh-outputs-")
+        cls.prefix = os.path.join(cls.work, "prefix")
+        cls.env = locale_env("en_US", WINEPREFIX=cls.prefix, VIRUSHIST_TIMELINE="t.jsonl")
+        logs = fresh_folder(os.path.join(cls.work, "logs"))
+        subprocess.run([LOGGEN, "--out", logs, "--seed", "9", "--bytes", "600000", "--files", "1",
+                        "--virus-percent", "20", "--name-base", "40"], check=True)
+        make_prefix(cls.prefix, logs, cls.env)
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=cls.env, check=False)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def export(self, build, cwd, env=None, **popen):
+        done = subprocess.run(COMMANDS[build], cwd=cwd, env=env or self.env, capture_output=True, **popen)
+        if build == "linux":
+            check_no_sanitizer_report(self, done.stderr)
+        return done
+
+    def full_run(self, build):
+        cwd = fresh_folder(os.path.join(self.work, "full-" + build))
+        self.assertEqual(self.export(build, cwd).returncode, 0)
+        with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
+            return read_history(cwd), f.read()
+
+    def check_cut(self, cwd, history, timeline):
+        """Whole rows, the first of the full run's; whole records, each a line of
+        the full timeline in its order, none missing up to the cut."""
+        data = read_history(cwd)
+        self.assertTrue(data.endswith(b"\r\n"))
+        self.assertTrue(history.startswith(data))
+        with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
+            cut = f.read()
+        self.assertTrue(cut.endswith(b"\n"))
+        self.assertTrue(timeline.startswith(cut))
+        self.assertLess(len(cut), len(timeline))
+        records = check_importable(self, cut)
+        self.assertEqual([r["line"] for r in records], list(range(1, len(records) + 1)))
+
+    def test_whole_records_on_a_full_file_system(self):
+        for build in ("linux", "windows"):
+            with self.subTest(build=build):
+                history, timeline = self.full_run(build)
+                self.assertGreater(len(timeline), 400000)
+                cwd = os.path.join(self.work, "tmpfs-" + build)
+                os.makedirs(cwd)
+                subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", cwd], check=True)
+                try:
+                    done = self.export(build, cwd)
+                    self.assertEqual(done.returncode, 4, done.stderr)
+                    self.check_cut(cwd, history, timeline)
+                finally:
+                    subprocess.run(["umount", cwd], check=True)
+
+    def test_whole_records_under_a_file_size_limit(self):
+        history, timeline = self.full_run("linux")
+        cwd = fresh_folder(os.path.join(self.work, "limit"))
+        done = self.export("linux", cwd, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (300000, 300000)))
+        self.assertEqual(done.returncode, 4, done.stderr)
+        self.check_cut(cwd, history, timeline)
+
+    def test_a_refused_run_leaves_both_as_they_were(self):
+        # Another run holding the folder, or a history file that cannot be created:
+        # exit 2, neither file created, emptied or changed in time, and lines that
+        # say which system and which file.
+        def hold(cwd):
+            holder = subprocess.Popen(["flock", "-x", "VirusHist.csv", "sleep", "600"], cwd=cwd)
+            deadline = time.monotonic() + 30
+            while subprocess.run(["flock", "-n", "-x", "VirusHist.csv", "true"], cwd=cwd).returncode == 0:
+                self.assertLess(time.monotonic(), deadline)
+                time.sleep(0.05)
+            return holder
+        def folder(cwd):
+            os.mkdir(os.path.join(cwd, "VirusHist.csv"))
+        for build in ("linux", "windows"):
+            for cause in (hold, folder):
+                if cause is hold and build == "windows":
+                    continue  # Windows holds by a named mutex: the fault suite's concurrent runs show it
+                for timeline_before in (None, b"kept\n"):
+                    with self.subTest(build=build, cause=cause.__name__, timeline=timeline_before):
+                        cwd = fresh_folder(os.path.join(self.work, "refused"))
+                        if timeline_before is not None:
+                            with open(os.path.join(cwd, "t.jsonl"), "wb") as f:
+                                f.write(timeline_before)
+                            os.utime(os.path.join(cwd, "t.jsonl"), (1000000000, 1000000000))
+                        holder = cause(cwd)
+                        try:
+                            done = self.export(build, cwd)
+                        finally:
+                            if holder:
+                                holder.kill()
+                                holder.wait()
+                        self.assertEqual(done.returncode, 2, done.stderr)
+                        path = os.path.join(cwd, "t.jsonl")
+                        if timeline_before is None:
+                            self.assertFalse(os.path.exists(path))
+                        else:
+                            with open(path, "rb") as f:
+                                self.assertEqual(f.read(), timeline_before)
+                            self.assertEqual(os.stat(path).st_mtime, 1000000000)
+                        lines = done.stderr.decode().splitlines()
+                        self.assertIn("VirusHist.csv: ", lines[-1])
+                        if build == "linux":
+                            for line in lines:
+                                self.assertTrue(line.startswith("virushist: " + self.prefix + ": "), line)
+                        if cause is folder:
+                            self.assertIn("Is a directory" if build == "linux" else "VirusHist.csv: cannot be",
+                                          lines[-1])
+
+    def test_timeline_on_standard_output(self):
+        # Into jq whole; into head, which closes the pipe after one line: exit 4, the
+        # history file whole all the same. Under Wine too, with LF line ends.
+        env = dict(self.env, VIRUSHIST_TIMELINE="-")
+        for build in ("linux", "windows"):
+            with self.subTest(build=build):
+                history, timeline = self.full_run(build)
+                cwd = fresh_folder(os.path.join(self.work, "stdout-" + build))
+                done = self.export(build, cwd, env)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                self.assertEqual(done.stdout, timeline)
+                self.assertNotIn(b"\r\n", done.stdout)
+                self.assertEqual(read_history(cwd), history)
+                self.assertEqual(os.listdir(cwd), ["VirusHist.csv"])
+                command = " ".join(map(shlex.quote, COMMANDS[build]))
+                jq = subprocess.run(command + " | jq -c .", shell=True, cwd=cwd, env=env, capture_output=True)
+                self.assertEqual(jq.returncode, 0, jq.stderr)
+                self.assertEqual(jq.stdout.count(b"\n"), timeline.count(b"\n"))
+                head = subprocess.run(f"{command} | head -1; exit ${{PIPESTATUS[0]}}", shell=True,
+                                      executable="/bin/bash", cwd=cwd, env=env, capture_output=True)
+                self.assertEqual(head.returncode, 4, head.stderr)
+                self.assertEqual(json.loads(head.stdout), json.loads(timeline.split(b"\n")[0]))
+                self.assertEqual(read_history(cwd), history)
+
+    def test_strict_values(self):
+        # A volume with a prefix names nothing the run reads: exit 7, one line.
+        cwd = fresh_folder(os.path.join(self.work, "strict"))
+        done = self.export("linux", cwd, dict(self.env, VIRUSHIST_SYSTEM_VOLUME="2048"))
+        self.assertEqual(done.returncode, 7)
+        self.assertEqual(done.stderr.decode().count("\n"), 1, done.stderr)
+        self.assertIn("VIRUSHIST_SYSTEM_VOLUME=2048", done.stderr.decode())
+        self.assertEqual(os.listdir(cwd), [])
+        # Empty is unset; recovery words in any order, a repeated one once: from a
+        # prefix each is refused for want of an image, not for its words.
+        self.assertEqual(self.export("linux", cwd, dict(self.env, VIRUSHIST_SYSTEM_VOLUME="",
+                                                        VIRUSHIST_RECOVER="")).returncode, 0)
+        for value in ("shadows,deleted", "deleted,deleted"):
+            done = self.export("linux", cwd, dict(self.env, VIRUSHIST_RECOVER=value))
+            self.assertEqual(done.returncode, 7)
+            self.assertNotIn("is neither", done.stderr.decode())
 
 
 class PrefixBothBuilds(unittest.TestCase):
