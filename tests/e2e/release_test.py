@@ -131,7 +131,7 @@ class Release(unittest.TestCase):
         done = subprocess.run([LINUX_EXE, "--bogus"], cwd=cwd, env=self.env, capture_output=True)
         self.assertEqual((done.returncode, done.stdout), (0, b""))
 
-    def test_help_manual_and_readme_name_every_variable_and_status(self):
+    def test_help_manual_and_readme_name_every_variable_status_and_format(self):
         variables, statuses = known_variables(), known_statuses()
         self.assertTrue({"VIRUSHIST_SYSTEM_DRIVE", "VIRUSHIST_TIMELINE", "WINEPREFIX"} <= variables, variables)
         self.assertEqual(statuses, list(range(8)))
@@ -146,6 +146,9 @@ class Release(unittest.TestCase):
                     "README": (readme, readme.split("## Exit status")[1].split("\n## ")[0])}
         for name, (text, exit_section) in sections.items():
             with self.subTest(name):
+                # One list of the image formats, the same in all three.
+                self.assertIn("raw or split raw, E01, AFF, VMDK, VHD, VHDX, QCOW, QCOW2", " ".join(text.split()),
+                              f"{name} does not give the list of image formats")
                 for variable in variables:
                     self.assertTrue(variable in text, f"{name} does not name {variable}")
                 for status in statuses:
