@@ -50,38 +50,61 @@ int RefuseOutput(const char* szName, bool bHeld, const std::string& strWhy)
     return kExitOutputNotCreatable;
 }
 
-// Opens and holds the history file and the timeline (when pTimeline), then
-// empties both: the outputs of the run, held for its whole length, so that a
-// second run in the same folder cannot mix its rows into them. A run that cannot
-// have both touches neither, and removes what it created.
-int OpenOutputs(const char* szTimeline, CTimelineWriter* pTimeline, plat::File*& pOutput)
+// The run's outputs: the history file and the timeline, held for the run's whole
+// length, so that a second run in the same folder cannot mix its rows into them.
+struct OUTPUTS {
+    const char* szTimeline = nullptr;
+    CTimelineWriter* pTimeline = nullptr;
+    plat::File* pHistory = nullptr;
+    bool bHistoryCreated = false;
+    bool bTimelineCreated = false;
+};
+
+// Lets the outputs go untouched: closed, and removed where this run created them.
+void ReleaseOutputs(OUTPUTS& outputs)
 {
-    bool bHeld = false, bTimelineCreated = false, bCreated = false;
-    if (pTimeline != nullptr && !pTimeline->Open(szTimeline, &bHeld, &bTimelineCreated))
-        return RefuseOutput(szTimeline, bHeld, plat::LastErrorText());
-    auto giveUp = [&](bool bHeldByOther, const std::string& strWhy) {
-        if (pOutput != nullptr) {
-            plat::CloseFile(pOutput);
-            pOutput = nullptr;
-            if (bCreated)
-                plat::RemoveFile(kHistoryFileName, false);
-        }
-        if (pTimeline != nullptr) {
-            pTimeline->Close();
-            if (bTimelineCreated)
-                plat::RemoveFile(szTimeline, true);
-        }
-        return RefuseOutput(kHistoryFileName, bHeldByOther, strWhy);
-    };
-    pOutput = plat::OpenHeld(kHistoryFileName, false, &bHeld, &bCreated);
-    if (pOutput == nullptr)
-        return giveUp(bHeld, plat::LastErrorText());
-    // Only a file on disk can be emptied; it is checked before either is emptied.
-    if (!plat::IsDiskFile(pOutput))
-        return giveUp(false, "not a file on disk");
-    if (!plat::TruncateFile(pOutput, 0) || (pTimeline != nullptr && !pTimeline->Empty()))
-        return giveUp(false, plat::LastErrorText());
-    return kExitSuccess;
+    if (outputs.pHistory != nullptr) {
+        plat::CloseFile(outputs.pHistory);
+        outputs.pHistory = nullptr;
+        if (outputs.bHistoryCreated)
+            plat::RemoveFile(kHistoryFileName, false);
+    }
+    if (outputs.pTimeline != nullptr) {
+        outputs.pTimeline->Close();
+        if (outputs.bTimelineCreated)
+            plat::RemoveFile(outputs.szTimeline, true);
+    }
+}
+
+// Opens and holds both outputs, emptying neither; a run that cannot have both
+// touches neither.
+int HoldOutputs(OUTPUTS& outputs)
+{
+    bool bHeld = false;
+    if (outputs.pTimeline != nullptr &&
+        !outputs.pTimeline->Open(outputs.szTimeline, &bHeld, &outputs.bTimelineCreated))
+        return RefuseOutput(outputs.szTimeline, bHeld, plat::LastErrorText());
+    outputs.pHistory = plat::OpenHeld(kHistoryFileName, false, &bHeld, &outputs.bHistoryCreated);
+    // Only a file on disk can be emptied: it is checked before either is emptied.
+    std::string strWhy;
+    if (outputs.pHistory == nullptr)
+        strWhy = plat::LastErrorText();
+    else if (!plat::IsDiskFile(outputs.pHistory))
+        strWhy = "not a file on disk";
+    if (strWhy.empty())
+        return kExitSuccess;
+    ReleaseOutputs(outputs);
+    return RefuseOutput(kHistoryFileName, bHeld, strWhy);
+}
+
+// Empties both outputs: the start of the run's rows and records.
+int EmptyOutputs(OUTPUTS& outputs)
+{
+    if (plat::TruncateFile(outputs.pHistory, 0) && (outputs.pTimeline == nullptr || outputs.pTimeline->Empty()))
+        return kExitSuccess;
+    const std::string strWhy = plat::LastErrorText();
+    ReleaseOutputs(outputs);
+    return RefuseOutput(kHistoryFileName, false, strWhy);
 }
 
 // Each log found, read into the history file (and the timeline) from strFolder;
@@ -128,6 +151,9 @@ int ExportVirusHistory(int argc, char** argv)
 {
     if (plat::AnswerOption(argc, argv))
         return kExitSuccess;
+
+    // Opening: the system and its settings, the data folder, what is asked, and
+    // the outputs, held.
     if (!plat::OpenSystem())
         return kExitSystemUnreadable;
     const std::string strPattern = argc == 2 ? plat::ArgumentText(argv[1]) : kDefaultPattern;
@@ -158,10 +184,23 @@ int ExportVirusHistory(int argc, char** argv)
 
     CTimelineWriter timeline;
     CTimelineWriter* const pTimeline = bTimeline ? &timeline : nullptr;
-    plat::File* pOutput = nullptr;
-    if (const int nRefused = OpenOutputs(szTimeline, pTimeline, pOutput); nRefused != kExitSuccess)
+    OUTPUTS outputs;
+    outputs.szTimeline = szTimeline;
+    outputs.pTimeline = pTimeline;
+    if (const int nRefused = HoldOutputs(outputs); nRefused != kExitSuccess)
         return nRefused;
-    // A pattern with a folder part searches that folder; each file is read there.
+
+    // Confining: from here on the process reads the evidence and writes its two
+    // outputs, and nothing else.
+    if (!plat::Confine(kHistoryFileName, bRecoverShadows)) {
+        ReleaseOutputs(outputs);
+        return kExitSystemUnreadable;
+    }
+    if (const int nRefused = EmptyOutputs(outputs); nRefused != kExitSuccess)
+        return nRefused;
+
+    // Reading: the logs, then the history the live volume no longer shows. A
+    // pattern with a folder part searches that folder; each file is read there.
     const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
     const std::vector<std::string> astrRead = FindLogNames(strSearch);
     int nStatus = ExportLogs(astrRead, strFolder, pTimeline);
@@ -176,7 +215,7 @@ int ExportVirusHistory(int argc, char** argv)
         else if (result == kTimelineCut && nStatus == kExitSuccess)
             nStatus = kExitIncomplete;
     }
-    plat::CloseFile(pOutput);
+    plat::CloseFile(outputs.pHistory);
     return nStatus;
 }
 

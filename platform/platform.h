@@ -39,6 +39,17 @@ bool AnswerOption(int argc, char** argv);
 // without a form in the code page becomes "?", as in Windows' own ANSI command line.
 std::string ArgumentText(const char* szArgument);
 
+// --- Confinement -----------------------------------------------------------------
+
+// Confines the process to what reading the system still needs, once the system,
+// its data folder and the outputs are open: szHistoryFile, which the run opens
+// again for each row, is the one file it may still write. On Linux: no new
+// privileges, Landlock and a seccomp allow-list, unless VIRUSHIST_SANDBOX=off;
+// with bShadowCopies the libraries shadow copies are read with are loaded first.
+// What the kernel lacks is said in one line on standard error, and the run goes on
+// with what it has. False, said, when confining fails. Windows confines nothing.
+bool Confine(const char* szHistoryFile, bool bShadowCopies);
+
 // --- User, version, system directory -------------------------------------------
 
 // GetUserNameA: fills szName (capacity *pnSize) with a zero-terminated logon name.

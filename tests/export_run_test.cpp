@@ -453,8 +453,9 @@ TEST_F(Timeline, ARefusedRunLeavesBothAsTheyWere)
                 g_fake.files["timeline.jsonl"].strContent = "kept";
             EXPECT_EQ(Run(), kExitOutputNotCreatable);
             EXPECT_EQ(g_fake.files.count("timeline.jsonl"), bExisted ? 1u : 0u);
-            if (bExisted)
+            if (bExisted) {
                 EXPECT_EQ(g_fake.files["timeline.jsonl"].strContent, "kept");
+            }
             EXPECT_EQ(g_fake.nFilesOpen, 0);
         }
     }

@@ -79,6 +79,12 @@ bool OpenSystem()
     return g_fake.bSystemOpens;
 }
 
+bool Confine(const char* szHistoryFile, bool bShadowCopies)
+{
+    g_fake.confined.push_back({szHistoryFile, bShadowCopies, g_fake.opened.size()});
+    return g_fake.bConfines;
+}
+
 bool QueryUserName(char* szName, uint32_t* pnSize)
 {
     if (!g_fake.bUserNameOk || g_fake.strUserName.size() + 1 > *pnSize)

@@ -18,8 +18,17 @@ struct FakeFile {
     long long nReadFailsAt = -1;  // a read reaching this offset fails
 };
 
+// One call of plat::Confine: its arguments, and how many opens came before it.
+struct FakeConfine {
+    std::string strHistoryFile;
+    bool bShadowCopies;
+    std::size_t nOpensBefore;
+};
+
 struct FakePlatform {
     bool bSystemOpens = true;
+    bool bConfines = true;
+    std::vector<FakeConfine> confined;
 
     // User, version, system directory.
     bool bUserNameOk = true;

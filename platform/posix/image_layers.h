@@ -76,3 +76,7 @@ std::unique_ptr<CVolume> OpenWholeImageVolume(const std::string& strName, TSK_IM
 // be read at all.
 std::vector<SHADOWCOPY> OpenShadowCopies(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset,
                                          TSK_OFF_T nSize, std::string& strError);
+
+// Loads libvshadow and libbfio, which OpenShadowCopies reads with; false with
+// strError when they cannot be had.
+bool LoadShadowCopyLibraries(std::string& strError);

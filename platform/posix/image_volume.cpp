@@ -267,6 +267,15 @@ public:
         return ::OpenShadowCopies(m_strImage, m_pImage, m_nOffset, m_nSize, strError);
     }
 
+    void OwnFiles(std::vector<std::string>& astrFiles) const override
+    {
+        // The names libtsk opened: split raw segments it may close and open again.
+        astrFiles.push_back(m_strImage);
+        for (int i = 0; i < m_pImage->num_img && m_pImage->images != nullptr; ++i)
+            if (m_pImage->images[i] != nullptr)
+                astrFiles.push_back(m_pImage->images[i]);
+    }
+
     bool IsWritable() const override { return false; }
 
     std::string DisplayName(const std::string& strPath) const override { return m_strImage + ":" + strPath; }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/sandbox.h"
 #include "version.h"
 
 namespace {
@@ -40,6 +41,8 @@ constexpr const char* kHelp =
     "                          deleted logs a disk image still holds, and the logs of\n"
     "                          its shadow copies, into the timeline alone (needs\n"
     "                          VIRUSHIST_TIMELINE)\n"
+    "  VIRUSHIST_SANDBOX       off: read without the sandbox (for debugging); by default\n"
+    "                          the reading is confined with Landlock and seccomp\n"
     "A variable set to the empty string counts as unset. Lines on standard error\n"
     "begin with \"virushist: \" and the system read.\n"
     "\n"
@@ -78,7 +81,7 @@ bool AnswerOption(int argc, char** argv)
     if (std::strcmp(argv[1], "--help") == 0)
         std::fputs(kHelp, stdout);
     else if (std::strcmp(argv[1], "--version") == 0)
-        std::printf("virushist %s\n", VH_VERSION_STRING);
+        std::printf("virushist %s\nsandbox: %s\n", VH_VERSION_STRING, DescribeSandbox(SandboxSupport()).c_str());
     else
         return false;
     std::fflush(stdout);

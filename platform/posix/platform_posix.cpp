@@ -20,6 +20,8 @@
 #include "platform/platform.h"
 #include "platform/posix/calendar.h"
 #include "platform/posix/codepage.h"
+#include "platform/posix/image_layers.h"
+#include "platform/posix/sandbox.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/paths.h"
@@ -106,13 +108,67 @@ std::string LastErrorText()
     }
 }
 
+namespace {
+
+constexpr const char* kSandboxVariable = "VIRUSHIST_SANDBOX";
+
+// VIRUSHIST_SANDBOX: "off" turns the confinement off, for a user who must debug;
+// unset, empty or "on" leaves it on.
+bool SandboxWanted()
+{
+    const char* const szValue = std::getenv(kSandboxVariable);
+    return szValue == nullptr || std::strcmp(szValue, "off") != 0;
+}
+
+}  // namespace
+
 bool OpenSystem()
 {
     const CSystem& system = CSystem::Get();
-    if (system.Error().empty())
+    std::string strError = system.Error();
+    const char* const szSandbox = std::getenv(kSandboxVariable);
+    if (strError.empty() && szSandbox != nullptr && *szSandbox != '\0' && std::strcmp(szSandbox, "on") != 0 &&
+        std::strcmp(szSandbox, "off") != 0)
+        strError = system.Name() + ": " + kSandboxVariable + "=" + szSandbox + " is neither on nor off";
+    if (strError.empty())
         return true;
-    std::fprintf(stderr, "virushist: %s\n", system.Error().c_str());
+    std::fprintf(stderr, "virushist: %s\n", strError.c_str());
     return false;
+}
+
+bool Confine(const char* szHistoryFile, bool bShadowCopies)
+{
+    if (!SandboxWanted())
+        return true;
+    // What reading would otherwise load from files on first use, loaded now: the
+    // time zone, the C library's date locale, the converters, the shadow copies'
+    // libraries.
+    const CSystem& system = CSystem::Get();
+    system.TimeZone();
+    std::string strText;
+    FormatShortDate(2001, 1, 1, 0, 0, 0, strText);
+    Utf8ToUtf16("-");
+    Utf16ToUtf8(u"-");
+    if (bShadowCopies)
+        LoadShadowCopyLibraries(strText);  // reading says it again when it cannot
+
+    CONFINEMENT confinement;
+    system.Confinement(confinement);
+    confinement.astrWriteFiles.push_back(szHistoryFile);
+#if defined(VH_SANITIZER_RUNTIME)
+    confinement.astrReadBeneath.push_back("/proc/self");  // the leak check's view of the process
+#endif
+    const std::string strPrefix = "virushist: " + system.Name() + ": ";
+    std::string strMissing, strError;
+    if (!ConfineProcess(confinement, kDeniedFails, strPrefix, strMissing, strError)) {
+        std::fprintf(stderr, "%sthe sandbox cannot be set up (%s); set %s=off to run without it\n",
+                     strPrefix.c_str(), strError.c_str(), kSandboxVariable);
+        return false;
+    }
+    if (!strMissing.empty())
+        std::fprintf(stderr, "%sthis kernel has no %s: the run is confined by what it has\n", strPrefix.c_str(),
+                     strMissing.c_str());
+    return true;
 }
 
 bool QueryUserName(char* szName, uint32_t* pnSize)

@@ -369,6 +369,11 @@ std::unique_ptr<CVolume> OpenStore(const std::shared_ptr<SHADOWSET>& pSet, int n
 
 }  // namespace
 
+bool LoadShadowCopyLibraries(std::string& strError)
+{
+    return VShadow(strError) != nullptr;
+}
+
 std::vector<SHADOWCOPY> OpenShadowCopies(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset,
                                          TSK_OFF_T nSize, std::string& strError)
 {

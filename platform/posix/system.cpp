@@ -2,6 +2,8 @@
 // hives and the settings Windows keeps in them; each read once.
 #include "platform/posix/system.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -440,6 +442,32 @@ bool CSystem::FindMachineValue(std::string_view strSubKey, std::string_view strV
                                      value);
     CHive::Found found = CHive::kMissing;
     return FindDriveValue(strSubKey, strValue, value, found) && found == CHive::kFound;
+}
+
+void CSystem::Confinement(CONFINEMENT& confinement) const
+{
+    if (!m_pImage) {
+        confinement.astrReadBeneath.push_back(m_strRoot);
+        return;
+    }
+    // The image's files, by the names its libraries were given, and every file the
+    // process holds open for reading now (segments and extents its libraries
+    // opened themselves), in case they are opened again.
+    m_pImage->OwnFiles(confinement.astrReadFiles);
+    if (DIR* pFds = opendir("/proc/self/fd")) {
+        while (const dirent* pEntry = readdir(pFds)) {
+            const int nFd = std::atoi(pEntry->d_name);
+            char szTarget[4096];
+            const ssize_t nLength = readlinkat(dirfd(pFds), pEntry->d_name, szTarget, sizeof(szTarget) - 1);
+            struct stat info;
+            if (pEntry->d_name[0] == '.' || nLength <= 0 || szTarget[0] != '/' || fstat(nFd, &info) != 0 ||
+                !S_ISREG(info.st_mode) || (fcntl(nFd, F_GETFL) & O_ACCMODE) != O_RDONLY)
+                continue;
+            szTarget[nLength] = '\0';
+            confinement.astrReadFiles.push_back(szTarget);
+        }
+        closedir(pFds);
+    }
 }
 
 const TIMEZONE* CSystem::TimeZone() const

@@ -19,6 +19,7 @@
 
 #include "platform/posix/codepage.h"
 #include "platform/posix/hive_registry.h"
+#include "platform/posix/sandbox.h"
 #include "platform/posix/time_zone.h"
 #include "platform/posix/volume.h"
 #include "platform/posix/wine_registry.h"
@@ -76,6 +77,9 @@ public:
     // The view drive C: is read in: 0 the live volume, else the readable shadow
     // copy of that number.
     void ReadShadowCopy(unsigned nNumber) const;
+    // What reading this system may still open once the process is confined:
+    // read-only beneath a prefix or a drive folder; an image's own files.
+    void Confinement(CONFINEMENT& confinement) const;
     // Where the system was read from, as named (the prefix, the drive folder or
     // the image file), and an image's Windows volume by its start sector.
     const std::string& Name() const { return m_strName; }

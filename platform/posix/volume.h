@@ -74,6 +74,9 @@ public:
     // The volume's shadow copies, oldest first; none on a host folder. strError
     // when the volume has some and they cannot be read at all.
     virtual std::vector<SHADOWCOPY> OpenShadowCopies(std::string&) const { return {}; }
+    // The host files the volume is read from, which its libraries may open again
+    // (an image's segments); none on a host folder.
+    virtual void OwnFiles(std::vector<std::string>&) const {}
     // Whether files may be created and written here: host folders only.
     virtual bool IsWritable() const = 0;
     // A path as a message names it.

@@ -124,6 +124,11 @@ bool OpenSystem()
     return true;
 }
 
+bool Confine(const char*, bool)
+{
+    return true;
+}
+
 bool QueryUserName(char* szName, uint32_t* pnSize)
 {
     DWORD nSize = *pnSize;

@@ -113,5 +113,15 @@ def parse_rows(test, data, codec="latin-1"):
 
 
 def check_no_sanitizer_report(test, stderr):
+    """No sanitizer report, and no system call the sandbox refused: in a normal run
+    that is a bug."""
     test.assertNotIn(b"Sanitizer", stderr)
     test.assertNotIn(b"runtime error", stderr)
+    test.assertNotIn(b"the sandbox refused", stderr)
+
+
+def confinement_of(pid):
+    """The confinement /proc shows of a running process: (NoNewPrivs, Seccomp)."""
+    with open(f"/proc/{pid}/status") as f:
+        fields = dict(line.split(":", 1) for line in f if ":" in line)
+    return fields["NoNewPrivs"].strip(), fields["Seccomp"].strip()

@@ -12,11 +12,12 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import hives
 import images
-from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, locale_env,
+from common import (COMMANDS, KEY, check_no_sanitizer_report, confinement_of, fresh_folder, locale_env,
                     old_history, parse_rows, read_history, registry_view)
 from hives import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ
 
@@ -195,6 +196,62 @@ class Drives(unittest.TestCase):
     def test_not_installed(self):
         status, data = self.check_same_as_wine("winxp", "en_US", installed=False)
         self.assertEqual((status, data), (1, b"old\r\n"))
+
+    def test_the_reader_is_confined_on_a_drive_and_an_image(self):
+        # A drive: held on a pipe log, the run reads with no new privileges and a
+        # seccomp filter, and a symlink out of the drive is refused; it writes the
+        # bytes of a run without the sandbox. An image cannot hold a pipe: traced,
+        # its run confines itself before it opens the logs folder.
+        drive = make_drive(self.work, "win10", "en_US")
+        install(drive, "win10", "en_US")
+        logs = os.path.join(host(drive, LAYOUTS["win10"]), "Corvessa", "Tarvel Corporate Edition", "7.6", "logs")
+        secret = os.path.join(self.work, "secret.log")
+        with open(secret, "w") as f:
+            f.write(log_line(r"C:\x.doc", "Outside"))
+        os.symlink(secret, os.path.join(logs, "link.log"))
+        os.mkfifo(os.path.join(logs, "z.log"))
+        fd = os.open(os.path.join(logs, "z.log"), os.O_RDWR)
+        cwd = fresh_folder(os.path.join(self.work, "run-confined"))
+        env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=drive, WINEPREFIX=os.path.join(self.work, "no-prefix"))
+        process = subprocess.Popen(COMMANDS["linux"], cwd=cwd, env=env, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 60
+        while (read_history(cwd) or b"").count(b"\r\n") < 2:
+            self.assertLess(time.monotonic(), deadline, "rows did not come")
+            time.sleep(0.02)
+        self.assertEqual(confinement_of(process.pid), ("1", "2"))
+        os.write(fd, log_line(r"C:\z.doc", "FromPipe").encode())
+        os.close(fd)
+        _, stderr = process.communicate(timeout=120)
+        check_no_sanitizer_report(self, stderr)
+        self.assertEqual(process.returncode, 4, stderr)  # the link: a log that cannot be read
+        confined = read_history(cwd)
+        self.assertEqual([row[2] for row in parse_rows(self, confined)], ["InVersion", "Second", "FromPipe"])
+        os.remove(os.path.join(logs, "z.log"))
+        with open(os.path.join(logs, "z.log"), "w") as f:
+            f.write(log_line(r"C:\z.doc", "FromPipe"))
+        os.remove(os.path.join(logs, "link.log"))
+        unconfined = self.run_linux(drive)
+        self.assertEqual(self.run_linux(drive)[1], confined)
+        self.assertEqual(unconfined[1], confined)
+
+        image = images.ntfs_volume(os.path.join(self.work, "volume.img"), 16, source=drive)
+        trace = os.path.join(self.work, "trace")
+        done = subprocess.run(["strace", "-f", "-e", "trace=landlock_restrict_self,seccomp,openat", "-o", trace]
+                              + COMMANDS["linux"], cwd=fresh_folder(os.path.join(self.work, "run-image")),
+                              env=dict(env, VIRUSHIST_SYSTEM_DRIVE=image), capture_output=True)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(trace) as f:
+            calls = f.read().splitlines()
+        confine = [i for i, call in enumerate(calls) if "landlock_restrict_self" in call]
+        filters = [i for i, call in enumerate(calls) if "SECCOMP_SET_MODE_FILTER, 0," in call]
+        self.assertEqual(len(confine), 1, calls)
+        self.assertEqual(len(filters), 1, calls)
+        self.assertLess(confine[0], filters[0])
+        # After the filter, the image is read through what is open: no file is opened
+        # but the history file, for each row.
+        opened = [call for call in calls[filters[0]:] if "openat(" in call]
+        self.assertEqual([call for call in opened if '"VirusHist.csv"' not in call], [])
+        self.assertEqual(len(opened), 2)
 
     def test_registry_views_on_a_drive_and_its_image(self):
         # The product, a 32-bit program, keeps its key under Wow6432Node on 64-bit

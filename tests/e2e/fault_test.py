@@ -14,7 +14,7 @@ import tempfile
 import time
 import unittest
 
-from common import (COMMANDS, KEY, LINUX_BUILD, WINDOWS32, PRODUCT, check_no_sanitizer_report, fresh_folder,
+from common import (COMMANDS, KEY, LINUX_BUILD, WINDOWS32, confinement_of, PRODUCT, check_no_sanitizer_report, fresh_folder,
                     make_prefix, old_history, parse_rows, prefix_env, read_history,
                     set_registry)
 
@@ -67,11 +67,11 @@ class Faults(unittest.TestCase):
             with open(os.path.join(self.logs, name), "wb") as f:
                 f.write(data)
 
-    def start(self, platform, args=(), before=None, **popen):
+    def start(self, platform, args=(), before=None, env=None, **popen):
         cwd = fresh_folder(os.path.join(self.work, "run-" + platform))
         if before:
             before(cwd)
-        process = subprocess.Popen(dict(COMMANDS, **WINDOWS32)[platform] + list(args), cwd=cwd, env=self.env,
+        process = subprocess.Popen(dict(COMMANDS, **WINDOWS32)[platform] + list(args), cwd=cwd, env=env or self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, **popen)
         return process, cwd
 
@@ -108,11 +108,11 @@ class Faults(unittest.TestCase):
             self.assertLess(time.monotonic(), deadline, "rows did not come")
             time.sleep(0.02)
 
-    def change_history_during_run(self, platform, change):
+    def change_history_during_run(self, platform, change, env=None):
         """Three rows, then change(path of VirusHist.csv), then two more lines."""
         self.set_logs({})
         fd = self.open_pipe_log("live.log")
-        process, cwd = self.start(platform)
+        process, cwd = self.start(platform, env=env)
         os.write(fd, b"".join(virus_line("r%d.doc" % i) for i in range(3)))
         self.wait_for_rows(cwd, 3)
         change(os.path.join(cwd, "VirusHist.csv"))
@@ -121,9 +121,15 @@ class Faults(unittest.TestCase):
         return self.finish(platform, process, cwd) + (cwd,)
 
     def test_deleted_during_run(self):
-        # The next row creates the file again, holding that row and the next.
+        # The next row creates the file again, holding that row and the next; but in
+        # the Linux build's sandbox, which may write that one file and create none,
+        # the rows after it are lost and the run says so.
         def check(platform):
             status, data, _ = self.change_history_during_run(platform, os.remove)
+            if platform == "linux":
+                self.assertEqual((status, data), (4, None))
+                status, data, _ = self.change_history_during_run(
+                    platform, os.remove, dict(self.env, VIRUSHIST_SANDBOX="off"))
             self.assertEqual(status, 0)
             self.assertEqual(names(parse_rows(self, data)), ["r3.doc", "r4.doc"])
         self.on_each_platform(check)
@@ -138,6 +144,22 @@ class Faults(unittest.TestCase):
             self.assertEqual(status, 4)
             self.assertTrue(os.path.isdir(os.path.join(cwd, "VirusHist.csv")))
         self.on_each_platform(check)
+
+    def test_the_reader_is_confined(self):
+        # Held on a pipe log, a run reads inside its sandbox (no new privileges, a
+        # seccomp filter); let go, it writes the bytes of a run without the sandbox.
+        self.set_logs({"a.log": virus_line("a.doc")})
+        fd = self.open_pipe_log("z.log")
+        process, cwd = self.start("linux")
+        self.wait_for_rows(cwd, 1)
+        self.assertEqual(confinement_of(process.pid), ("1", "2"))
+        os.write(fd, virus_line("z.doc"))
+        os.close(fd)
+        confined = self.finish("linux", process, cwd)
+        self.set_logs({"a.log": virus_line("a.doc"), "z.log": virus_line("z.doc")})
+        unconfined = self.run_export("linux", env=dict(self.env, VIRUSHIST_SANDBOX="off"))
+        self.assertEqual(confined, (0, unconfined[1]))
+        self.assertEqual(names(parse_rows(self, confined[1])), ["a.doc", "z.doc"])
 
     def test_second_run_in_the_same_folder_touches_nothing(self):
         # A run holds the history file and the timeline to its end: another started

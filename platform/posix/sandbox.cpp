@@ -1,0 +1,266 @@
+// The confined reader on Linux: no new privileges, Landlock, then a seccomp
+// allow-list (libseccomp). What the process may still do after ConfineProcess is
+// all in this file.
+#include "platform/posix/sandbox.h"
+
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <seccomp.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <termios.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Landlock beyond what Debian 12's kernel headers name (ABI 1 and 2).
+constexpr uint64_t kFsTruncate = 1ULL << 14;            // ABI 3
+constexpr uint64_t kFsIoctlDev = 1ULL << 15;            // ABI 5
+constexpr uint64_t kNetBindTcp = 1ULL << 0;             // ABI 4
+constexpr uint64_t kNetConnectTcp = 1ULL << 1;          // ABI 4
+constexpr uint64_t kScopeAbstractUnixSocket = 1ULL << 0;  // ABI 6
+constexpr uint64_t kScopeSignal = 1ULL << 1;              // ABI 6
+
+// landlock_ruleset_attr as ABI 6 has it; older kernels take a prefix of it.
+struct RULESETATTR {
+    uint64_t handled_access_fs;
+    uint64_t handled_access_net;
+    uint64_t scoped;
+};
+
+constexpr uint64_t kReadFile = LANDLOCK_ACCESS_FS_READ_FILE;
+constexpr uint64_t kReadDir = LANDLOCK_ACCESS_FS_READ_DIR;
+constexpr uint64_t kWriteFile = LANDLOCK_ACCESS_FS_WRITE_FILE;
+
+int LandlockAbi()
+{
+    const long nAbi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return nAbi > 0 ? static_cast<int>(nAbi) : 0;
+}
+
+// Every file system right the kernel of that ABI knows.
+uint64_t HandledFs(int nAbi)
+{
+    uint64_t nRights = (1ULL << 13) - 1;  // ABI 1: execute to make_sym
+    if (nAbi >= 2)
+        nRights |= LANDLOCK_ACCESS_FS_REFER;
+    if (nAbi >= 3)
+        nRights |= kFsTruncate;
+    if (nAbi >= 5)
+        nRights |= kFsIoctlDev;
+    return nRights;
+}
+
+// Grants nAccess beneath a path (a file or a folder); a path that is gone is left
+// out, as nothing can be read there.
+bool AddPathRule(int nRuleset, const std::string& strPath, uint64_t nAccess, std::string& strError)
+{
+    const int nFd = open(strPath.c_str(), O_PATH | O_CLOEXEC);
+    if (nFd < 0)
+        return true;
+    landlock_path_beneath_attr rule{};
+    rule.allowed_access = nAccess;
+    rule.parent_fd = nFd;
+    const bool bAdded = syscall(SYS_landlock_add_rule, nRuleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+    if (!bAdded)
+        strError = "Landlock refuses a rule for " + strPath + ": " + std::strerror(errno);
+    close(nFd);
+    return bAdded;
+}
+
+bool RestrictWithLandlock(const CONFINEMENT& confinement, int nAbi, std::string& strError)
+{
+    RULESETATTR attr{};
+    attr.handled_access_fs = HandledFs(nAbi);
+    std::size_t nSize = sizeof(attr.handled_access_fs);
+    if (nAbi >= 4) {
+        attr.handled_access_net = kNetBindTcp | kNetConnectTcp;
+        nSize += sizeof(attr.handled_access_net);
+    }
+    if (nAbi >= 6) {
+        attr.scoped = kScopeAbstractUnixSocket | kScopeSignal;
+        nSize += sizeof(attr.scoped);
+    }
+    const int nRuleset = static_cast<int>(syscall(SYS_landlock_create_ruleset, &attr, nSize, 0));
+    if (nRuleset < 0) {
+        strError = std::string("Landlock cannot make a ruleset: ") + std::strerror(errno);
+        return false;
+    }
+    const uint64_t nWrite = kWriteFile | (nAbi >= 3 ? kFsTruncate : 0);
+    bool bDone = true;
+    for (const std::string& strFolder : confinement.astrReadBeneath)
+        bDone = bDone && AddPathRule(nRuleset, strFolder, kReadFile | kReadDir, strError);
+    for (const std::string& strFile : confinement.astrReadFiles)
+        bDone = bDone && AddPathRule(nRuleset, strFile, kReadFile, strError);
+    for (const std::string& strFile : confinement.astrWriteFiles)
+        bDone = bDone && AddPathRule(nRuleset, strFile, nWrite, strError);
+    if (bDone && syscall(SYS_landlock_restrict_self, nRuleset, 0) != 0) {
+        strError = std::string("Landlock cannot confine the process: ") + std::strerror(errno);
+        bDone = false;
+    }
+    close(nRuleset);
+    return bDone;
+}
+
+// A denied call: its line on standard error, then EPERM or an abort.
+DeniedCall g_denied = kDeniedFails;
+char g_szDeniedLine[512];  // "...: the sandbox refused system call "
+
+void OnDeniedCall(int, siginfo_t* pInfo, void* pContext)
+{
+    char szNumber[24];
+    int nLength = 0;
+    unsigned nCall = static_cast<unsigned>(pInfo->si_syscall);
+    do {
+        szNumber[sizeof(szNumber) - 1 - nLength++] = static_cast<char>('0' + nCall % 10);
+        nCall /= 10;
+    } while (nCall != 0 && nLength < 20);
+    ssize_t nIgnored = write(STDERR_FILENO, g_szDeniedLine, std::strlen(g_szDeniedLine));
+    nIgnored = write(STDERR_FILENO, szNumber + sizeof(szNumber) - nLength, static_cast<std::size_t>(nLength));
+    nIgnored = write(STDERR_FILENO, "\n", 1);
+    (void)nIgnored;
+    if (g_denied == kDeniedAborts)
+        std::abort();
+    ucontext_t* pUser = static_cast<ucontext_t*>(pContext);
+#if defined(__x86_64__)
+    pUser->uc_mcontext.gregs[REG_RAX] = -EPERM;
+#elif defined(__aarch64__)
+    pUser->uc_mcontext.regs[0] = static_cast<uint64_t>(-EPERM);
+#else
+    (void)pUser;
+    std::abort();
+#endif
+}
+
+// What reading the evidence and writing the outputs need, by name (a name this
+// architecture lacks is left out).
+const char* const kAllowed[] = {
+    // Files already open, and those the confinement lets open.
+    "read", "readv", "pread64", "preadv", "preadv2", "write", "writev", "pwrite64", "open", "openat", "close",
+    "fstat", "stat", "lstat", "newfstatat", "statx", "lseek", "getdents", "getdents64", "readlink",
+    "readlinkat", "fcntl", "flock", "ftruncate", "fsync", "fdatasync", "fadvise64", "access", "faccessat",
+    "faccessat2", "getcwd", "dup", "dup2", "dup3",
+    // Memory (mmap and mprotect below, without PROT_EXEC).
+    "munmap", "mremap", "brk", "madvise",
+    // Signals, threads, time and the process's own facts.
+    "rt_sigaction", "rt_sigprocmask", "rt_sigreturn", "sigaltstack", "futex", "set_robust_list",
+    "set_tid_address", "rseq", "restart_syscall", "sched_yield", "sched_getaffinity", "getpid", "gettid",
+    "getuid", "geteuid", "getgid", "getegid", "clock_gettime", "clock_getres", "gettimeofday", "time",
+    "nanosleep", "clock_nanosleep", "getrandom", "getrlimit", "prlimit64", "uname", "sysinfo",
+    "exit", "exit_group",
+};
+
+// A sanitizer's run-time checks leaks at exit by stopping the process's threads
+// from a clone that traces them, reading /proc/self: test builds only.
+#if defined(VH_SANITIZER_RUNTIME)
+const char* const kSanitizerAllowed[] = {"clone", "ptrace", "wait4", "waitid", "prctl", "kill", "tgkill",
+                                         "getppid", "sched_setaffinity", "mincore"};
+#endif
+
+bool AllowByName(scmp_filter_ctx hFilter, const char* szName, unsigned nArgs = 0,
+                 const scmp_arg_cmp* pArgs = nullptr)
+{
+    const int nCall = seccomp_syscall_resolve_name(szName);
+    return nCall == __NR_SCMP_ERROR || seccomp_rule_add_array(hFilter, SCMP_ACT_ALLOW, nCall, nArgs, pArgs) == 0;
+}
+
+bool RestrictWithSeccomp(std::string& strError)
+{
+    scmp_filter_ctx hFilter = seccomp_init(SCMP_ACT_TRAP);
+    if (hFilter == nullptr) {
+        strError = "libseccomp cannot make a filter";
+        return false;
+    }
+    bool bDone = true;
+    for (const char* szName : kAllowed)
+        bDone = bDone && AllowByName(hFilter, szName);
+    // Memory, never executable: no code is loaded once the process is confined.
+    const scmp_arg_cmp notExecutable = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);
+    bDone = bDone && AllowByName(hFilter, "mmap", 1, &notExecutable) &&
+            AllowByName(hFilter, "mprotect", 1, &notExecutable);
+    // isatty's question, and signals to the process itself (abort).
+    const scmp_arg_cmp terminal = SCMP_A1(SCMP_CMP_EQ, TCGETS);
+    const scmp_arg_cmp self = SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()));
+    bDone = bDone && AllowByName(hFilter, "ioctl", 1, &terminal) && AllowByName(hFilter, "tgkill", 1, &self);
+#if defined(VH_SANITIZER_RUNTIME)
+    for (const char* szName : kSanitizerAllowed)
+        bDone = bDone && AllowByName(hFilter, szName);
+#else
+    // Threads, but no process.
+    const scmp_arg_cmp thread = SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD);
+    bDone = bDone && AllowByName(hFilter, "clone", 1, &thread);
+#endif
+    // clone3's flags are out of the filter's reach: ENOSYS sends the C library
+    // back to clone.
+    const int nClone3 = seccomp_syscall_resolve_name("clone3");
+    bDone = bDone && (nClone3 == __NR_SCMP_ERROR ||
+                      seccomp_rule_add(hFilter, SCMP_ACT_ERRNO(ENOSYS), nClone3, 0) == 0);
+    if (!bDone)
+        strError = "libseccomp cannot add a rule";
+    else if (const int nError = seccomp_load(hFilter); nError != 0)
+        strError = std::string("the seccomp filter cannot be loaded: ") + std::strerror(-nError), bDone = false;
+    seccomp_release(hFilter);
+    return bDone;
+}
+
+}  // namespace
+
+SANDBOXSUPPORT SandboxSupport()
+{
+    SANDBOXSUPPORT support{};
+    support.nLandlockAbi = LandlockAbi();
+    // Filters whose denied calls trap, which the kernel says it can act on.
+    const uint32_t nTrap = SECCOMP_RET_TRAP;
+    support.bSeccomp = syscall(SYS_seccomp, SECCOMP_GET_ACTION_AVAIL, 0, &nTrap) == 0;
+    return support;
+}
+
+std::string DescribeSandbox(const SANDBOXSUPPORT& support)
+{
+    std::string strText = support.nLandlockAbi > 0 ? "landlock ABI " + std::to_string(support.nLandlockAbi)
+                                                   : std::string("no landlock");
+    return strText + (support.bSeccomp ? ", seccomp" : ", no seccomp");
+}
+
+bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std::string& strLinePrefix,
+                    std::string& strMissing, std::string& strError)
+{
+    strMissing.clear();
+    const SANDBOXSUPPORT support = SandboxSupport();
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) {
+        strError = std::string("no new privileges cannot be set: ") + std::strerror(errno);
+        return false;
+    }
+    if (support.nLandlockAbi == 0)
+        strMissing = "Landlock";
+    else if (!RestrictWithLandlock(confinement, support.nLandlockAbi, strError))
+        return false;
+    if (!support.bSeccomp) {
+        strMissing += strMissing.empty() ? "seccomp" : " and seccomp";
+        return true;
+    }
+    g_denied = denied;
+    std::snprintf(g_szDeniedLine, sizeof(g_szDeniedLine), "%sthe sandbox refused system call ",
+                  strLinePrefix.c_str());
+    struct sigaction action {};
+    action.sa_sigaction = OnDeniedCall;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(SIGSYS, &action, nullptr) != 0) {
+        strError = std::string("the sandbox's signal cannot be caught: ") + std::strerror(errno);
+        return false;
+    }
+    return RestrictWithSeccomp(strError);
+}

@@ -1,0 +1,173 @@
+// The confined reader, proven: a forked child confines itself with the function
+// the run uses, then tries what a hostile input would make it try. Each case must
+// fail as designed (or, for what reading needs, succeed); the test names any that
+// did not.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/sandbox.h"
+
+namespace {
+
+struct PROBE {
+    const char* szCase;
+    bool bAllowed;                 // what reading needs; everything else must fail
+    std::function<bool()> attempt;  // true when the call succeeded
+};
+
+bool Opens(const std::string& strPath, int nFlags)
+{
+    const int nFd = open(strPath.c_str(), nFlags | O_CLOEXEC, 0644);
+    if (nFd >= 0)
+        close(nFd);
+    return nFd >= 0;
+}
+
+// Runs each probe in a child confined to confinement: the names of those whose
+// outcome was not the designed one.
+std::vector<std::string> ProbeConfined(const CONFINEMENT& confinement, const std::vector<PROBE>& aProbes)
+{
+    int anPipe[2];
+    EXPECT_EQ(pipe(anPipe), 0);
+    const pid_t nChild = fork();
+    if (nChild == 0) {
+        close(anPipe[0]);
+        const int nNull = open("/dev/null", O_WRONLY);
+        dup2(nNull, STDERR_FILENO);  // the lines of refused calls
+        std::string strMissing, strError;
+        if (!ConfineProcess(confinement, kDeniedFails, "", strMissing, strError) || !strMissing.empty())
+            _exit(2);
+        for (const PROBE& probe : aProbes) {
+            const char chOutcome = probe.attempt() == probe.bAllowed ? '+' : '-';
+            if (write(anPipe[1], &chOutcome, 1) != 1)
+                _exit(3);
+        }
+        _exit(0);
+    }
+    close(anPipe[1]);
+    std::string strOutcomes;
+    char ch;
+    while (read(anPipe[0], &ch, 1) == 1)
+        strOutcomes += ch;
+    close(anPipe[0]);
+    int nStatus = 0;
+    waitpid(nChild, &nStatus, 0);
+    EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << "the child could not confine itself";
+    std::vector<std::string> astrWrong;
+    for (std::size_t i = 0; i < aProbes.size(); ++i)
+        if (i >= strOutcomes.size() || strOutcomes[i] != '+')
+            astrWrong.push_back(aProbes[i].szCase);
+    return astrWrong;
+}
+
+class Sandbox : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const SANDBOXSUPPORT support = SandboxSupport();
+        if (support.nLandlockAbi == 0 || !support.bSeccomp)
+            GTEST_SKIP() << "this kernel has " << DescribeSandbox(support);
+        char szTemplate[] = "/tmp/vh-sandbox-XXXXXX";
+        m_strWork = mkdtemp(szTemplate);
+        m_strDrive = m_strWork + "/drive";
+        m_strOutputs = m_strWork + "/out";
+        mkdir(m_strDrive.c_str(), 0755);
+        mkdir(m_strOutputs.c_str(), 0755);
+        std::ofstream(m_strDrive + "/in.log") << "x";
+        std::ofstream(m_strWork + "/secret") << "x";
+        std::ofstream(m_strWork + "/disk.img") << "x";
+        std::ofstream(m_strOutputs + "/VirusHist.csv") << "";
+        symlink((m_strWork + "/secret").c_str(), (m_strDrive + "/link.log").c_str());
+    }
+    void TearDown() override
+    {
+        if (!m_strWork.empty()) {
+            EXPECT_EQ(std::system(("rm -rf '" + m_strWork + "'").c_str()), 0);
+        }
+    }
+    // What a run may and may not do whatever it reads: write its history file,
+    // and nothing outside its confinement.
+    std::vector<PROBE> CommonProbes() const
+    {
+        const std::string strHistory = m_strOutputs + "/VirusHist.csv";
+        const std::string strBeside = m_strOutputs + "/beside.txt";
+        std::vector<PROBE> aProbes = {
+            {"appending to the history file", true, [=] { return Opens(strHistory, O_WRONLY | O_APPEND); }},
+            {"opening /etc/passwd", false, [] { return Opens("/etc/passwd", O_RDONLY); }},
+            {"writing a file beside the outputs", false, [=] { return Opens(strBeside, O_WRONLY | O_CREAT); }},
+            {"execve of /bin/true", false,
+             [] {
+                 char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
+                 return execve("/bin/true", argv, environ) == 0;
+             }},
+            {"a socket", false,
+             [] {
+                 const int nSocket = socket(AF_INET, SOCK_STREAM, 0);
+                 if (nSocket >= 0)
+                     close(nSocket);
+                 return nSocket >= 0;
+             }},
+            {"mprotect with PROT_EXEC", false,
+             [] {
+                 void* pPage = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                 return pPage != MAP_FAILED && mprotect(pPage, 4096, PROT_READ | PROT_EXEC) == 0;
+             }},
+            {"mmap with PROT_EXEC", false,
+             [] {
+                 return mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED;
+             }},
+        };
+#if !defined(VH_SANITIZER_RUNTIME)  // the sanitizers' leak check needs a process of its own
+        aProbes.push_back({"fork", false, [] {
+                               const pid_t nPid = fork();
+                               if (nPid == 0)
+                                   _exit(0);
+                               return nPid > 0;
+                           }});
+#endif
+        return aProbes;
+    }
+
+    std::string m_strWork, m_strDrive, m_strOutputs;
+};
+
+TEST_F(Sandbox, AFolderIsReadOnlyAndNothingOutsideIt)
+{
+    CONFINEMENT confinement;
+    confinement.astrReadBeneath.push_back(m_strDrive);
+    confinement.astrWriteFiles.push_back(m_strOutputs + "/VirusHist.csv");
+    std::vector<PROBE> aProbes = CommonProbes();
+    const std::string strDrive = m_strDrive;
+    aProbes.push_back({"reading a log in the folder", true, [=] { return Opens(strDrive + "/in.log", O_RDONLY); }});
+    aProbes.push_back({"writing a log in the folder", false, [=] { return Opens(strDrive + "/in.log", O_WRONLY); }});
+    aProbes.push_back({"a symlink out of the folder", false, [=] { return Opens(strDrive + "/link.log", O_RDONLY); }});
+    EXPECT_EQ(ProbeConfined(confinement, aProbes), std::vector<std::string>());
+}
+
+TEST_F(Sandbox, AnImageIsItsOwnFilesAlone)
+{
+    CONFINEMENT confinement;
+    confinement.astrReadFiles.push_back(m_strWork + "/disk.img");
+    confinement.astrWriteFiles.push_back(m_strOutputs + "/VirusHist.csv");
+    std::vector<PROBE> aProbes = CommonProbes();
+    const std::string strWork = m_strWork;
+    aProbes.push_back({"reopening the image", true, [=] { return Opens(strWork + "/disk.img", O_RDONLY); }});
+    aProbes.push_back({"a file beside the image", false, [=] { return Opens(strWork + "/secret", O_RDONLY); }});
+    aProbes.push_back({"listing the image's folder", false, [=] { return Opens(strWork, O_RDONLY | O_DIRECTORY); }});
+    EXPECT_EQ(ProbeConfined(confinement, aProbes), std::vector<std::string>());
+}
+
+}  // namespace
