@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz/fuzz_sandbox.h"
 #include "platform/posix/system.h"
 
 namespace {
@@ -28,11 +29,29 @@ std::string MakeDrive()
     return strDrive;
 }
 
+const std::string& Drive()
+{
+    static const std::string strDrive = MakeDrive();
+    return strDrive;
+}
+
 }  // namespace
+
+// A drive opened once before the process is confined loads what reading its hives
+// needs (the code page's converters), and keeps it loaded.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    static std::unique_ptr<CSystem> pWarm;
+    std::ifstream in(std::string(VH_FUZZ_HIVES) + "/../corpus/hive/software", std::ios::binary);
+    std::ofstream(Drive() + "/Windows/System32/config/SOFTWARE", std::ios::binary) << in.rdbuf();
+    pWarm = CSystem::OpenDrive(Drive());
+    ConfineFuzzTarget({Drive()});
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {
-    static const std::string strDrive = MakeDrive();
+    const std::string& strDrive = Drive();
     {
         std::ofstream out(strDrive + "/Windows/System32/config/SOFTWARE", std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(pData), static_cast<std::streamsize>(nSize));

@@ -8,10 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_sandbox.h"
 #include "platform/posix/hive_registry.h"
+#include "platform/posix/image_layers.h"
 #include "platform/posix/volume.h"
 
 namespace {
@@ -41,6 +44,16 @@ void ReadLogs(const CVolume& volume, bool bDeleted)
 }
 
 }  // namespace
+
+// Every library an image may be read with, loaded before the process is confined.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    std::string strError;
+    if (!LoadImageLibraries(strError))
+        std::abort();
+    ConfineFuzzTarget({});
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {

@@ -80,3 +80,8 @@ std::vector<SHADOWCOPY> OpenShadowCopies(const std::string& strImage, TSK_IMG_IN
 // Loads libvshadow and libbfio, which OpenShadowCopies reads with; false with
 // strError when they cannot be had.
 bool LoadShadowCopyLibraries(std::string& strError);
+
+// Loads every library an image may be read with (libtsk, libewf, libqcow,
+// libvshadow and libbfio), as a process does before it is confined; false with
+// strError when one cannot be had.
+bool LoadImageLibraries(std::string& strError);

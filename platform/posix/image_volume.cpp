@@ -820,6 +820,12 @@ std::string JoinSectors(const std::vector<uint64_t>& anSectors)
 
 }  // namespace
 
+bool LoadImageLibraries(std::string& strError)
+{
+    return LoadTsk(strError) && Ewf(strError) != nullptr && Qcow(strError) != nullptr &&
+           LoadShadowCopyLibraries(strError);
+}
+
 const TSKLIBRARY& Tsk()
 {
     return g_tsk;

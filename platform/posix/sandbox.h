@@ -12,6 +12,10 @@ struct CONFINEMENT {
     std::vector<std::string> astrReadBeneath;  // folders read-only, with all beneath (a prefix, a drive)
     std::vector<std::string> astrReadFiles;    // files read-only (an image's own, which its library reopens)
     std::vector<std::string> astrWriteFiles;   // files written and cut back (VirusHist.csv, opened per row)
+    // A fuzz harness's own needs beside the run's: folders it writes beneath (its
+    // corpus, its work files), and the system calls libFuzzer makes.
+    std::vector<std::string> astrWriteBeneath;
+    std::vector<std::string> astrExtraCalls;
 };
 
 // What this kernel offers: its Landlock ABI (0 for none), and seccomp filters.

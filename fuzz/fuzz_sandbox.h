@@ -1,0 +1,31 @@
+// The fuzz targets that parse evidence read their input inside the run's sandbox,
+// confined once per process from LLVMFuzzerInitialize (so that libFuzzer's own
+// threads, made after it, are confined too), with denied calls aborting: a finding
+// that needs a call the run's sandbox denies shows as a crash, not a pass.
+// libFuzzer keeps what it needs: its corpus and artifacts beneath the current
+// folder and /tmp, and its own few system calls.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/posix/sandbox.h"
+
+inline void ConfineFuzzTarget(const std::vector<std::string>& astrReadBeneath)
+{
+    CONFINEMENT confinement;
+    confinement.astrReadBeneath = astrReadBeneath;
+    confinement.astrReadBeneath.push_back("/proc/self");  // the sanitizers' view of the process
+    confinement.astrWriteBeneath = {".", "/tmp"};
+    confinement.astrExtraCalls = {"getrusage", "unlink", "unlinkat", "mkdir", "mkdirat", "rename", "renameat",
+                                  "setitimer", "memfd_create"};
+    std::string strMissing, strError;
+    if (!ConfineProcess(confinement, kDeniedAborts, "fuzz target: ", strMissing, strError)) {
+        std::fprintf(stderr, "fuzz target: %s\n", strError.c_str());
+        std::abort();
+    }
+    if (!strMissing.empty())
+        std::fprintf(stderr, "fuzz target: this kernel has no %s\n", strMissing.c_str());
+}
