@@ -264,6 +264,12 @@ class DeletedLogs(unittest.TestCase):
         subprocess.run(["mcopy", "-i", image, os.path.join(self.logs_folder(drive), "a.log"), logs + "a.log"],
                        check=True, env=images.MTOOLS_ENV)
         self.check_image(image, "?ld1.log", {"a.log"})
+        # Shadow copies asked of a volume that has none (FAT cannot): one line says
+        # so, naming the image, as every line does.
+        status, _, _, stderr = self.run_image(image, VIRUSHIST_TIMELINE="t.jsonl", VIRUSHIST_RECOVER="shadows")
+        self.assertEqual(status, 0, stderr)
+        self.assertEqual(stderr, f"virushist: {image}: VIRUSHIST_RECOVER=shadows: the Windows volume holds no "
+                                 "shadow copies\n")
 
     @unittest.skipUnless(os.geteuid() == 0, "ntfs-3g fills the image as root")
     def test_ntfs_image(self):
