@@ -156,7 +156,17 @@ bool Confine(const char* szHistoryFile, bool bShadowCopies)
     system.Confinement(confinement);
     confinement.astrWriteFiles.push_back(szHistoryFile);
 #if defined(VH_SANITIZER_RUNTIME)
-    confinement.astrReadBeneath.push_back("/proc/self");  // the leak check's view of the process
+    // The leak check's view of the process, and the suppressions it reads at exit.
+    confinement.astrReadBeneath.push_back("/proc/self");
+    if (const char* szOptions = std::getenv("LSAN_OPTIONS")) {
+        const std::string strOptions = std::string(":") + szOptions;  // each option after a ":"
+        const std::string strKey = ":suppressions=";
+        if (const std::size_t nStart = strOptions.find(strKey); nStart != std::string::npos) {
+            const std::size_t nEnd = strOptions.find(':', nStart + 1);
+            confinement.astrReadFiles.push_back(strOptions.substr(
+                nStart + strKey.size(), nEnd == std::string::npos ? std::string::npos : nEnd - nStart - strKey.size()));
+        }
+    }
 #endif
     const std::string strPrefix = "virushist: " + system.Name() + ": ";
     std::string strMissing, strError;
