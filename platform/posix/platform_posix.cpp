@@ -113,11 +113,14 @@ namespace {
 constexpr const char* kSandboxVariable = "VIRUSHIST_SANDBOX";
 
 // VIRUSHIST_SANDBOX: "off" turns the confinement off, for a user who must debug;
-// unset, empty or "on" leaves it on.
-bool SandboxWanted()
+// unset, empty or "on" leaves it on; anything else is a mistake to say.
+enum class Sandbox { kOn, kOff, kUnknown };
+Sandbox SandboxSetting()
 {
     const char* const szValue = std::getenv(kSandboxVariable);
-    return szValue == nullptr || std::strcmp(szValue, "off") != 0;
+    if (szValue == nullptr || *szValue == '\0' || std::strcmp(szValue, "on") == 0)
+        return Sandbox::kOn;
+    return std::strcmp(szValue, "off") == 0 ? Sandbox::kOff : Sandbox::kUnknown;
 }
 
 }  // namespace
@@ -126,10 +129,9 @@ bool OpenSystem()
 {
     const CSystem& system = CSystem::Get();
     std::string strError = system.Error();
-    const char* const szSandbox = std::getenv(kSandboxVariable);
-    if (strError.empty() && szSandbox != nullptr && *szSandbox != '\0' && std::strcmp(szSandbox, "on") != 0 &&
-        std::strcmp(szSandbox, "off") != 0)
-        strError = system.Name() + ": " + kSandboxVariable + "=" + szSandbox + " is neither on nor off";
+    if (strError.empty() && SandboxSetting() == Sandbox::kUnknown)
+        strError = system.Name() + ": " + kSandboxVariable + "=" + std::getenv(kSandboxVariable) +
+                   " is neither on nor off";
     if (strError.empty())
         return true;
     std::fprintf(stderr, "virushist: %s\n", strError.c_str());
@@ -138,7 +140,7 @@ bool OpenSystem()
 
 bool Confine(const char* szHistoryFile, bool bShadowCopies)
 {
-    if (!SandboxWanted())
+    if (SandboxSetting() == Sandbox::kOff)
         return true;
     // What reading would otherwise load from files on first use, loaded now: the
     // time zone, the C library's date locale, the converters, the shadow copies'

@@ -426,10 +426,11 @@ long long FileSize(File* pFile)
 
 long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 {
-    // A pipe or a console has no end to move to.
+    // A pipe or a console has no end to move to; its type is asked only then, so
+    // that a row's append costs no more calls than it did.
     LARGE_INTEGER nZero;
     nZero.QuadPart = 0;
-    if (GetFileType(AsHandle(pFile)) == FILE_TYPE_DISK && !SetFilePointerEx(AsHandle(pFile), nZero, nullptr, FILE_END))
+    if (!SetFilePointerEx(AsHandle(pFile), nZero, nullptr, FILE_END) && GetFileType(AsHandle(pFile)) == FILE_TYPE_DISK)
         return -1;
     std::size_t nDone = 0;
     while (nDone < nSize) {
