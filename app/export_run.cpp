@@ -1,5 +1,8 @@
-// The export driver: finds the logs folder, empties the history file and feeds
-// every matching log, line by line, to the history writer.
+// The export run, by its phases: what is asked is read; where the platform
+// confines its reading, the run splits into a confined reader and a writer
+// (writer.cpp); the process that reads opens the system, finds the logs folder,
+// and feeds every matching log, line by line, to the history writer and the
+// timeline, which write the outputs themselves or hand all on to the writer.
 #include "app/export_run.h"
 
 #include <cstdio>
@@ -7,11 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "app/line_reader.h"
+#include "app/outputs.h"
 #include "app/recover_history.h"
+#include "app/writer.h"
 #include "export/history_writer.h"
 #include "export/timeline_writer.h"
 #include "location/data_folder.h"
@@ -28,83 +34,10 @@ constexpr const char* kNotInstalledText =
     "Brimlane AV Server or Brimlane AV Client 7.0 or later is installed\n"
     "and properly running on this machine.";
 constexpr const char* kNotInstalledCaption = "KSD not found on machine";
-constexpr const char* kCreateErrorText = "Error: Unable to create output file.  Program terminating.";
-constexpr const char* kCreateErrorCaption = "Unable to Create File";
 
 bool FitsInPath(const std::string& strPath)
 {
     return strPath.size() < plat::kMaxPath;
-}
-
-// An output file the run cannot have: held by another run, or not creatable (the
-// message box, then why); said with strWhy, the system's reason, captured when it
-// failed.
-int RefuseOutput(const char* szName, bool bHeld, const std::string& strWhy)
-{
-    if (bHeld) {
-        SayLine(std::string(szName) + ": another run of virushist is writing it; this one wrote nothing");
-    } else {
-        plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
-        SayLine(std::string(szName) + ": cannot be created or written (" + strWhy + "); nothing was written");
-    }
-    return kExitOutputNotCreatable;
-}
-
-// The run's outputs: the history file and the timeline, held for the run's whole
-// length, so that a second run in the same folder cannot mix its rows into them.
-struct OUTPUTS {
-    const char* szTimeline = nullptr;
-    CTimelineWriter* pTimeline = nullptr;
-    plat::File* pHistory = nullptr;
-    bool bHistoryCreated = false;
-    bool bTimelineCreated = false;
-};
-
-// Lets the outputs go untouched: closed, and removed where this run created them.
-void ReleaseOutputs(OUTPUTS& outputs)
-{
-    if (outputs.pHistory != nullptr) {
-        plat::CloseFile(outputs.pHistory);
-        outputs.pHistory = nullptr;
-        if (outputs.bHistoryCreated)
-            plat::RemoveFile(kHistoryFileName, false);
-    }
-    if (outputs.pTimeline != nullptr) {
-        outputs.pTimeline->Close();
-        if (outputs.bTimelineCreated)
-            plat::RemoveFile(outputs.szTimeline, true);
-    }
-}
-
-// Opens and holds both outputs, emptying neither; a run that cannot have both
-// touches neither.
-int HoldOutputs(OUTPUTS& outputs)
-{
-    bool bHeld = false;
-    if (outputs.pTimeline != nullptr &&
-        !outputs.pTimeline->Open(outputs.szTimeline, &bHeld, &outputs.bTimelineCreated))
-        return RefuseOutput(outputs.szTimeline, bHeld, plat::LastErrorText());
-    outputs.pHistory = plat::OpenHeld(kHistoryFileName, false, &bHeld, &outputs.bHistoryCreated);
-    // Only a file on disk can be emptied: it is checked before either is emptied.
-    std::string strWhy;
-    if (outputs.pHistory == nullptr)
-        strWhy = plat::LastErrorText();
-    else if (!plat::IsDiskFile(outputs.pHistory))
-        strWhy = "not a file on disk";
-    if (strWhy.empty())
-        return kExitSuccess;
-    ReleaseOutputs(outputs);
-    return RefuseOutput(kHistoryFileName, bHeld, strWhy);
-}
-
-// Empties both outputs: the start of the run's rows and records.
-int EmptyOutputs(OUTPUTS& outputs)
-{
-    if (plat::TruncateFile(outputs.pHistory, 0) && (outputs.pTimeline == nullptr || outputs.pTimeline->Empty()))
-        return kExitSuccess;
-    const std::string strWhy = plat::LastErrorText();
-    ReleaseOutputs(outputs);
-    return RefuseOutput(kHistoryFileName, false, strWhy);
 }
 
 // Each log found, read into the history file (and the timeline) from strFolder;
@@ -124,11 +57,6 @@ int ExportLogs(const std::vector<std::string>& astrNames, const std::string& str
 
 }  // namespace
 
-void SayLine(const std::string& strWhat)
-{
-    std::fprintf(stderr, "virushist: %s: %s\n", plat::SystemName().c_str(), strWhat.c_str());
-}
-
 // The files (not folders) a search finds in the view of drive C: being read, in
 // its order.
 std::vector<std::string> FindLogNames(const std::string& strSearch)
@@ -147,13 +75,25 @@ std::vector<std::string> FindLogNames(const std::string& strSearch)
     return astrNames;
 }
 
-int ExportVirusHistory(int argc, char** argv)
-{
-    if (plat::AnswerOption(argc, argv))
-        return kExitSuccess;
+namespace {
 
+// The reader's hand-on of rows and records: frames to the writer.
+void SendRow(std::string_view strRow)
+{
+    plat::SendFrame(kFrameRow, strRow);
+}
+
+void SendRecords(std::string_view strRecords)
+{
+    plat::SendFrame(kFrameRecords, strRecords);
+}
+
+// Reads the system and exports what it holds: into the outputs themselves (a
+// whole run), or handed to the writer (bReader). The run's exit status.
+int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
+{
     // Opening: the system and its settings, the data folder, what is asked, and
-    // the outputs, held.
+    // (a whole run) the outputs, held.
     if (!plat::OpenSystem())
         return kExitSystemUnreadable;
     const std::string strPattern = argc == 2 ? plat::ArgumentText(argv[1]) : kDefaultPattern;
@@ -176,28 +116,27 @@ int ExportVirusHistory(int argc, char** argv)
     if (!FitsInPath(strSearch))
         return kExitPatternTooLong;
 
-    const char* const szTimeline = std::getenv(kTimelineVariable);
-    const bool bTimeline = szTimeline != nullptr && *szTimeline != '\0';
     bool bRecoverDeleted = false, bRecoverShadows = false;
-    if (!ReadRecoverRequest(bTimeline, bRecoverDeleted, bRecoverShadows))
+    if (!ReadRecoverRequest(szTimeline != nullptr, bRecoverDeleted, bRecoverShadows))
         return kExitSystemUnreadable;
 
     CTimelineWriter timeline;
-    CTimelineWriter* const pTimeline = bTimeline ? &timeline : nullptr;
+    CTimelineWriter* const pTimeline = szTimeline != nullptr ? &timeline : nullptr;
     OUTPUTS outputs;
-    outputs.szTimeline = szTimeline;
-    outputs.pTimeline = pTimeline;
-    if (const int nRefused = HoldOutputs(outputs); nRefused != kExitSuccess)
-        return nRefused;
-
-    // Confining: from here on the process reads the evidence and writes its two
-    // outputs, and nothing else.
-    if (!plat::Confine(kHistoryFileName, bRecoverShadows)) {
-        ReleaseOutputs(outputs);
-        return kExitSystemUnreadable;
+    if (bReader) {
+        HandRowsOn(SendRow);
+        timeline.HandOn(SendRecords);
+        plat::SendFrame(kFrameOpened, {});
+    } else {
+        outputs.szTimeline = szTimeline;
+        outputs.pTimeline = pTimeline;
+        if (const int nRefused = HoldOutputs(outputs); nRefused != kExitSuccess)
+            return nRefused;
+        if (const int nRefused = EmptyOutputs(outputs); nRefused != kExitSuccess)
+            return nRefused;
     }
-    if (const int nRefused = EmptyOutputs(outputs); nRefused != kExitSuccess)
-        return nRefused;
+    if (pTimeline != nullptr)
+        timeline.Start();
 
     // Reading: the logs, then the history the live volume no longer shows. A
     // pattern with a folder part searches that folder; each file is read there.
@@ -215,8 +154,53 @@ int ExportVirusHistory(int argc, char** argv)
         else if (result == kTimelineCut && nStatus == kExitSuccess)
             nStatus = kExitIncomplete;
     }
-    plat::CloseFile(outputs.pHistory);
+    if (outputs.pHistory != nullptr)
+        plat::CloseFile(outputs.pHistory);
+    // What reading was refused was said; the run is not whole.
+    if (plat::ReadingRefused() && nStatus == kExitSuccess)
+        nStatus = kExitIncomplete;
     return nStatus;
+}
+
+}  // namespace
+
+int ExportVirusHistory(int argc, char** argv)
+{
+    if (plat::AnswerOption(argc, argv))
+        return kExitSuccess;
+
+    // What is asked, read from the command line and the environment alone; then,
+    // where the platform confines its reading, the split into a confined reader
+    // and the writer the user started.
+    const char* szTimeline = std::getenv(kTimelineVariable);
+    if (szTimeline != nullptr && *szTimeline == '\0')
+        szTimeline = nullptr;
+    switch (plat::SplitRun(argc == 2 ? argv[1] : nullptr, AsksForShadowCopies())) {
+    case plat::kRunRefused:
+        return kExitSystemUnreadable;
+    case plat::kRunWriter:
+        return WriteWhatIsRead(szTimeline);
+    case plat::kRunReader: {
+        // Whatever ends the reading, the writer is told how it ended.
+        int nStatus = kExitIncomplete;
+        try {
+            nStatus = ReadSystem(argc, argv, szTimeline, true);
+        } catch (const std::bad_alloc&) {
+            SayLine("out of memory while reading the system");
+            nStatus = kExitIncomplete;
+        }
+        EndReading(nStatus);
+        return nStatus;
+    }
+    case plat::kRunWhole:
+        break;
+    }
+    try {
+        return ReadSystem(argc, argv, szTimeline, false);
+    } catch (const std::bad_alloc&) {
+        SayLine("out of memory while reading the system");
+        return kExitIncomplete;
+    }
 }
 
 int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode, CTimelineWriter* pTimeline)

@@ -28,8 +28,6 @@ enum ExitStatus {
 // Runs the export with the program's arguments and returns its exit status.
 int ExportVirusHistory(int argc, char** argv);
 
-// One line on standard error: "virushist: ", the system read, then strWhat.
-void SayLine(const std::string& strWhat);
 
 // The files (not folders) a search ("folder\pattern") finds in the view of drive C:
 // being read, in its order.

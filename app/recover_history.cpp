@@ -10,6 +10,7 @@
 
 #include "app/export_run.h"
 #include "app/line_reader.h"
+#include "app/outputs.h"
 #include "export/timeline_writer.h"
 #include "logentry/log_entry.h"
 #include "platform/platform.h"
@@ -38,6 +39,19 @@ bool ReadRecoverRequest(bool bTimeline, bool& bDeleted, bool& bShadows)
     if (strWhy.empty() && plat::CanRecoverHistory(strWhy))
         return true;
     SayLine(std::string(kRecoverVariable) + "=" + szRecover + ": " + strWhy);
+    return false;
+}
+
+bool AsksForShadowCopies()
+{
+    const char* const szRecover = std::getenv(kRecoverVariable);
+    const std::string strValue = szRecover != nullptr ? szRecover : "";
+    for (std::size_t nStart = 0; nStart <= strValue.size();) {
+        const std::size_t nEnd = std::min(strValue.find(',', nStart), strValue.size());
+        if (strValue.compare(nStart, nEnd - nStart, "shadows") == 0)
+            return true;
+        nStart = nEnd + 1;
+    }
     return false;
 }
 

@@ -15,6 +15,9 @@ constexpr const char* kRecoverVariable = "VIRUSHIST_RECOVER";
 // cannot be met: it is not understood, there is no timeline to write to, or no
 // image to recover from.
 bool ReadRecoverRequest(bool bTimeline, bool& bDeleted, bool& bShadows);
+// Whether VIRUSHIST_RECOVER names shadow copies, read as text alone: what the run
+// loads before it reads the system.
+bool AsksForShadowCopies();
 
 // The deleted logs of the folder searched (strSearch, "folder\pattern"), then the
 // logs of each shadow copy, newest first, into the timeline: each line that is not

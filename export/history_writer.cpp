@@ -121,6 +121,17 @@ void ComposeHistoryRow(const CLogEntry& entry, std::string& strRow)
     strRow.resize(static_cast<std::size_t>(p - pRow));
 }
 
+namespace {
+
+void (*g_pHandRowOn)(std::string_view strRow) = nullptr;
+
+}  // namespace
+
+void HandRowsOn(void (*pHandOn)(std::string_view strRow))
+{
+    g_pHandRowOn = pHandOn;
+}
+
 RowResult WriteHistoryRow(const CLogEntry& entry)
 {
     if (entry.m_nEvent != kVirusEvent)
@@ -129,7 +140,15 @@ RowResult WriteHistoryRow(const CLogEntry& entry)
     // program runs on one thread.
     static std::string strRow;
     ComposeHistoryRow(entry, strRow);
+    if (g_pHandRowOn != nullptr) {
+        g_pHandRowOn(strRow);
+        return kRowWritten;
+    }
+    return AppendHistoryRow(strRow);
+}
 
+RowResult AppendHistoryRow(std::string_view strRow)
+{
     plat::File* pFile = plat::OpenForAppend(kHistoryFileName);
     if (pFile == nullptr)
         return kRowLost;

@@ -21,6 +21,12 @@ enum RowResult {
 // Appends the 13-field row of an entry of event type 5 to the history file, opening
 // and closing the file for this row alone; any other entry leaves the file untouched.
 RowResult WriteHistoryRow(const CLogEntry& entry);
+// Appends one whole row (ending in CR LF) as WriteHistoryRow does: a row that
+// cannot be written whole is cut back out of the file.
+RowResult AppendHistoryRow(std::string_view strRow);
+// In the reader of a split run, each row goes to pHandOn instead of the file, and
+// counts as written; null writes rows to the file again.
+void HandRowsOn(void (*pHandOn)(std::string_view strRow));
 
 // The 13 fields of an entry's row, in their order, and their names in the timeline.
 constexpr std::size_t kHistoryFields = 13;

@@ -244,6 +244,11 @@ bool CTimelineWriter::Empty()
         (!m_bStandardOutput && plat::FileSize(m_pFile) != 0 && !plat::TruncateFile(m_pFile, 0)))
         return false;
     m_nLength = plat::IsDiskFile(m_pFile) ? plat::FileSize(m_pFile) : -1;
+    return true;
+}
+
+void CTimelineWriter::Start()
+{
     m_strSystem = ",\"system\":";
     AppendJsonUtf8(m_strSystem, plat::SystemName());
     const std::string strVolume = plat::SystemVolume();
@@ -258,7 +263,6 @@ bool CTimelineWriter::Empty()
         AppendJsonUtf8(m_strZone, strZone);
     }
     m_strBuffer.reserve(kFlushSize + (kFlushSize >> 2));
-    return true;
 }
 
 void CTimelineWriter::BeginFile(std::string_view strSource, const char* szRecovered, const plat::ShadowCopy* pCopy)
@@ -315,7 +319,7 @@ bool CTimelineWriter::ConvertTime(std::string_view strColumn)
 
 void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const CLogEntry* pRow)
 {
-    if (m_pFile == nullptr || m_result != kTimelineWhole)
+    if ((m_pFile == nullptr && m_pHandOn == nullptr) || m_result != kTimelineWhole)
         return;
     std::string& strJson = m_strBuffer;
     SplitColumns(strLine, m_astrColumns, kMessageColumns);
@@ -406,34 +410,40 @@ void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const 
 
 void CTimelineWriter::Flush()
 {
-    if (m_strBuffer.empty() || m_result != kTimelineWhole) {
-        m_strBuffer.clear();
-        return;
-    }
-    const long long nWritten = plat::AppendFile(m_pFile, m_strBuffer.data(), m_strBuffer.size());
-    if (nWritten == static_cast<long long>(m_strBuffer.size())) {
+    if (!m_strBuffer.empty() && m_pHandOn != nullptr)
+        m_pHandOn(m_strBuffer);
+    else if (!m_strBuffer.empty())
+        WriteRecords(m_strBuffer);
+    m_strBuffer.clear();
+}
+
+bool CTimelineWriter::WriteRecords(std::string_view strRecords)
+{
+    if (m_result != kTimelineWhole || m_pFile == nullptr)
+        return false;
+    const long long nWritten = plat::AppendFile(m_pFile, strRecords.data(), strRecords.size());
+    if (nWritten == static_cast<long long>(strRecords.size())) {
         if (m_nLength >= 0)
             m_nLength += nWritten;
-        m_strBuffer.clear();
-        return;
+        return true;
     }
-    // The buffer holds whole records: what was written ends in one, or in a part
-    // of the next, which a file on disk loses again. A stream keeps what it took.
+    // What was written ends in a whole record, or in a part of the next, which a
+    // file on disk loses again. A stream keeps what it took.
     m_result = kTimelineCut;
     const std::size_t nDone = nWritten > 0 ? static_cast<std::size_t>(nWritten) : 0;
-    const std::size_t nLast = m_strBuffer.rfind('\n', nDone == 0 ? 0 : nDone - 1);
-    const std::size_t nWhole = nDone == 0 || nLast == std::string::npos ? 0 : nLast + 1;
+    const std::size_t nLast = strRecords.rfind('\n', nDone == 0 ? 0 : nDone - 1);
+    const std::size_t nWhole = nDone == 0 || nLast == std::string_view::npos ? 0 : nLast + 1;
     if (nDone > nWhole && m_nLength >= 0 &&
         !plat::TruncateFile(m_pFile, m_nLength + static_cast<long long>(nWhole)))
         m_result = kTimelineDamaged;
-    m_strBuffer.clear();
+    return false;
 }
 
 TimelineResult CTimelineWriter::Close()
 {
+    Flush();
     if (m_pFile == nullptr)
         return m_result;
-    Flush();
     plat::CloseFile(m_pFile);
     m_pFile = nullptr;
     return m_result;

@@ -37,6 +37,16 @@ public:
     bool Open(const char* szName, bool* pbHeld, bool* pbCreated);
     // Empties the file (not standard output): the start of the run's records.
     bool Empty();
+    // In the reader of a split run, which has no file: each piece of whole records
+    // goes to pHandOn instead.
+    void HandOn(void (*pHandOn)(std::string_view strRecords)) { m_pHandOn = pHandOn; }
+    // Reads what every record says of the system read (its name, volume and time
+    // zone): before the first line, in the process that reads the system.
+    void Start();
+    // Appends whole records (the writer of a split run hands on what its reader
+    // sent). After a failed write nothing more is written: the file is cut back to
+    // its last whole record. False once records are lost.
+    bool WriteRecords(std::string_view strRecords);
     // The log file whose lines follow, by its Windows path; szRecovered says how
     // it was recovered ("deleted", "shadow") when the live volume no longer shows
     // it, and pCopy which shadow copy holds it.
@@ -59,6 +69,7 @@ private:
     bool ConvertTime(std::string_view strColumn);
 
     plat::File* m_pFile = nullptr;
+    void (*m_pHandOn)(std::string_view) = nullptr;
     bool m_bStandardOutput = false;
     std::string m_strBuffer;
     std::string m_strSource;  // the "source" field, as JSON, and "recovered" after it

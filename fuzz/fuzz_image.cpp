@@ -49,7 +49,7 @@ void ReadLogs(const CVolume& volume, bool bDeleted)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     std::string strError;
-    if (!LoadImageLibraries(strError))
+    if (!LoadImageLibraries(true, strError))
         std::abort();
     ConfineFuzzTarget({});
     return 0;

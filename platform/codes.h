@@ -20,6 +20,7 @@ constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
 constexpr uint32_t ERROR_PROC_NOT_FOUND = 127;
+constexpr uint32_t ERROR_BAD_FILE_TYPE = 222;
 constexpr uint32_t ERROR_MORE_DATA = 234;
 constexpr uint32_t ERROR_BADDB = 1009;
 constexpr uint32_t ERROR_BADKEY = 1010;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/frames.h"
 #include "platform/codes.h"
 
 namespace plat {
@@ -39,16 +40,46 @@ bool AnswerOption(int argc, char** argv);
 // without a form in the code page becomes "?", as in Windows' own ANSI command line.
 std::string ArgumentText(const char* szArgument);
 
-// --- Confinement -----------------------------------------------------------------
+// --- A run split into a confined reader and a writer -------------------------------
 
-// Confines the process to what reading the system still needs, once the system,
-// its data folder and the outputs are open: szHistoryFile, which the run opens
-// again for each row, is the one file it may still write. On Linux: no new
-// privileges, Landlock and a seccomp allow-list, unless VIRUSHIST_SANDBOX=off;
-// with bShadowCopies the libraries shadow copies are read with are loaded first.
-// What the kernel lacks is said in one line on standard error, and the run goes on
-// with what it has. False, said, when confining fails. Windows confines nothing.
-bool Confine(const char* szHistoryFile, bool bShadowCopies);
+// The part of a run this process plays.
+enum RunPart {
+    kRunWhole,    // one process reads and writes: Windows, or VIRUSHIST_SANDBOX=off
+    kRunReader,   // the confined child: reads the system, writes nothing, sends frames
+    kRunWriter,   // the process the user started: parses nothing, writes what is sent
+    kRunRefused,  // the split cannot be made (said on standard error); nothing touched
+};
+
+// Where the platform confines its reading (Linux, unless VIRUSHIST_SANDBOX=off),
+// splits the run in two. Before the fork it reads none of the system: it finds
+// the folders or image files reading may open (from the environment and a
+// prefix's drive links), loads the libraries reading needs (those of shadow
+// copies with bShadowCopies), and warms the C library's locale and converters
+// (szPattern, the command line's pattern or null, converted now). The reader
+// confines itself before it returns: no other descriptors, no capabilities, no
+// new privileges, Landlock read-only beneath the system's folders, and a seccomp
+// allow-list under which it can open nothing for writing. Windows: kRunWhole.
+RunPart SplitRun(const char* szPattern, bool bShadowCopies);
+// The reader's side: queues a frame for the writer. The queue goes out in large
+// pieces, blocking while the writer is behind, and whole at FlushFrames.
+void SendFrame(FrameType type, std::string_view strPayload);
+void FlushFrames();
+// Whether this process is a split run's reader.
+bool IsReader();
+// Whether reading was refused something: a system call the sandbox denies, or a
+// folder or file of the system that could not be opened for its type or for want
+// of access (outside the system's folders). Each was said on standard error.
+bool ReadingRefused();
+// The writer's side: the bytes the reader sent: their count, 0 once it closed its
+// end, -1 on failure.
+long ReceiveFrames(char* pBuffer, std::size_t nSize);
+// The writer's side: waits for the reader to end, ending it first with bEnd.
+// Empty when it exited; else how it died ("killed by signal 9").
+std::string WaitForReader(bool bEnd);
+
+// One line on standard error, without its line end; in a split run's reader the
+// line is handed to the writer, which writes it.
+void WriteErrorLine(const std::string& strLine);
 
 // --- User, version, system directory -------------------------------------------
 

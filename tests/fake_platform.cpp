@@ -79,10 +79,47 @@ bool OpenSystem()
     return g_fake.bSystemOpens;
 }
 
-bool Confine(const char* szHistoryFile, bool bShadowCopies)
+RunPart SplitRun(const char*, bool)
 {
-    g_fake.confined.push_back({szHistoryFile, bShadowCopies, g_fake.opened.size()});
-    return g_fake.bConfines;
+    g_fake.nOpensBeforeSplit = g_fake.opened.size() + static_cast<std::size_t>(g_fake.nRegistryQueries);
+    return g_fake.runPart;
+}
+
+void SendFrame(FrameType type, std::string_view strPayload)
+{
+    AppendFrame(g_fake.strFrames, type, strPayload);
+}
+
+void FlushFrames() {}
+
+bool IsReader()
+{
+    return g_fake.runPart == kRunReader;
+}
+
+bool ReadingRefused()
+{
+    return g_fake.bReadingRefused;
+}
+
+long ReceiveFrames(char* pBuffer, std::size_t nSize)
+{
+    const std::size_t nLeft = g_fake.strFrames.size() - g_fake.nFramesReceived;
+    const std::size_t nCount = std::min({nSize, nLeft, g_fake.nReadChunk});
+    std::memcpy(pBuffer, g_fake.strFrames.data() + g_fake.nFramesReceived, nCount);
+    g_fake.nFramesReceived += nCount;
+    return static_cast<long>(nCount);
+}
+
+std::string WaitForReader(bool bEnd)
+{
+    g_fake.bReaderEnded = bEnd;
+    return g_fake.strReaderDied;
+}
+
+void WriteErrorLine(const std::string& strLine)
+{
+    g_fake.errorLines.push_back(strLine);
 }
 
 bool QueryUserName(char* szName, uint32_t* pnSize)

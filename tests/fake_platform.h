@@ -18,17 +18,22 @@ struct FakeFile {
     long long nReadFailsAt = -1;  // a read reaching this offset fails
 };
 
-// One call of plat::Confine: its arguments, and how many opens came before it.
-struct FakeConfine {
-    std::string strHistoryFile;
-    bool bShadowCopies;
-    std::size_t nOpensBefore;
-};
-
 struct FakePlatform {
     bool bSystemOpens = true;
-    bool bConfines = true;
-    std::vector<FakeConfine> confined;
+
+    // The split run: the part SplitRun gives this process, and how many files
+    // and registry values had been opened when it was asked. The reader's frames
+    // collect in strFrames, where the writer receives them (nReadChunk at a
+    // time), from nFramesReceived on. WaitForReader records whether it ended the
+    // reader, and answers strReaderDied. Lines on standard error are kept.
+    plat::RunPart runPart = plat::kRunWhole;
+    std::size_t nOpensBeforeSplit = 0;
+    std::string strFrames;
+    std::size_t nFramesReceived = 0;
+    bool bReaderEnded = false;
+    std::string strReaderDied;
+    bool bReadingRefused = false;
+    std::vector<std::string> errorLines;
 
     // User, version, system directory.
     bool bUserNameOk = true;

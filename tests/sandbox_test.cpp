@@ -1,12 +1,13 @@
-// The confined reader, proven: a forked child confines itself with the function
-// the run uses, then tries what a hostile input would make it try. Each case must
-// fail as designed (or, for what reading needs, succeed); the test names any that
-// did not.
+// The confined reader, proven: a forked child confines itself with the functions
+// the run's reader uses, then tries what a hostile input would make it try. Each
+// case must fail as designed (or, for what reading needs, succeed); the test
+// names any that did not.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,9 +37,10 @@ bool Opens(const std::string& strPath, int nFlags)
     return nFd >= 0;
 }
 
-// Runs each probe in a child confined to confinement: the names of those whose
-// outcome was not the designed one.
-std::vector<std::string> ProbeConfined(const CONFINEMENT& confinement, const std::vector<PROBE>& aProbes)
+// Runs each probe in a child confined to confinement (as a reader, with
+// bReader): the names of those whose outcome was not the designed one.
+std::vector<std::string> ProbeConfined(const CONFINEMENT& confinement, const std::vector<PROBE>& aProbes,
+                                       bool bReader = false)
 {
     int anPipe[2];
     EXPECT_EQ(pipe(anPipe), 0);
@@ -48,11 +50,16 @@ std::vector<std::string> ProbeConfined(const CONFINEMENT& confinement, const std
         const int nNull = open("/dev/null", O_WRONLY);
         dup2(nNull, STDERR_FILENO);  // the lines of refused calls
         std::string strMissing, strError;
-        if (!ConfineProcess(confinement, kDeniedFails, "", strMissing, strError) || !strMissing.empty())
+        int nOutcomes = anPipe[1];
+        if (bReader)
+            nOutcomes = ConfineReader(confinement, anPipe[1], "", strMissing, strError);
+        else if (!ConfineProcess(confinement, kDeniedFails, "", strMissing, strError))
+            nOutcomes = -1;
+        if (nOutcomes < 0 || strMissing != (confinement.bWithoutLandlock ? "Landlock" : ""))
             _exit(2);
         for (const PROBE& probe : aProbes) {
             const char chOutcome = probe.attempt() == probe.bAllowed ? '+' : '-';
-            if (write(anPipe[1], &chOutcome, 1) != 1)
+            if (write(nOutcomes, &chOutcome, 1) != 1)
                 _exit(3);
         }
         _exit(0);
@@ -98,16 +105,30 @@ protected:
             EXPECT_EQ(std::system(("rm -rf '" + m_strWork + "'").c_str()), 0);
         }
     }
-    // What a run may and may not do whatever it reads: write its history file,
-    // and nothing outside its confinement.
-    std::vector<PROBE> CommonProbes() const
+    // What a reader may not do whatever it reads: write any file, run a program,
+    // reach the network or another process, make code.
+    std::vector<PROBE> CommonProbes(bool bLandlock = true) const
     {
         const std::string strHistory = m_strOutputs + "/VirusHist.csv";
         const std::string strBeside = m_strOutputs + "/beside.txt";
+        const std::string strLog = m_strDrive + "/in.log";
         std::vector<PROBE> aProbes = {
-            {"appending to the history file", true, [=] { return Opens(strHistory, O_WRONLY | O_APPEND); }},
-            {"opening /etc/passwd", false, [] { return Opens("/etc/passwd", O_RDONLY); }},
+            {"appending to the history file", false, [=] { return Opens(strHistory, O_WRONLY | O_APPEND); }},
+            {"opening /etc/passwd", !bLandlock, [] { return Opens("/etc/passwd", O_RDONLY); }},
             {"writing a file beside the outputs", false, [=] { return Opens(strBeside, O_WRONLY | O_CREAT); }},
+            {"creating a file in /tmp", false, [] { return Opens("/tmp/vh-sandbox-made", O_RDONLY | O_CREAT); }},
+            {"an open with O_TRUNC", false, [=] { return Opens(strLog, O_RDONLY | O_TRUNC); }},
+            {"prlimit64 on another process", false,
+             [] {
+                 rlimit limit{};
+                 return prlimit(getppid(), RLIMIT_NOFILE, nullptr, &limit) == 0;
+             }},
+            {"its own limits", true,
+             [] {
+                 rlimit limit{};
+                 return getrlimit(RLIMIT_NOFILE, &limit) == 0;
+             }},
+            {"fcntl F_SETOWN", false, [] { return fcntl(STDERR_FILENO, F_SETOWN, getppid()) == 0; }},
             {"execve of /bin/true", false,
              [] {
                  char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
@@ -130,14 +151,13 @@ protected:
                  return mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED;
              }},
         };
-#if !defined(VH_SANITIZER_RUNTIME)  // the sanitizers' leak check needs a process of its own
-        aProbes.push_back({"fork", false, [] {
-                               const pid_t nPid = fork();
-                               if (nPid == 0)
-                                   _exit(0);
-                               return nPid > 0;
-                           }});
-#endif
+        if (!HasSanitizerRuntime())  // the sanitizers' leak check needs a process of its own
+            aProbes.push_back({"fork", false, [] {
+                                   const pid_t nPid = fork();
+                                   if (nPid == 0)
+                                       _exit(0);
+                                   return nPid > 0;
+                               }});
         return aProbes;
     }
 
@@ -148,7 +168,6 @@ TEST_F(Sandbox, AFolderIsReadOnlyAndNothingOutsideIt)
 {
     CONFINEMENT confinement;
     confinement.astrReadBeneath.push_back(m_strDrive);
-    confinement.astrWriteFiles.push_back(m_strOutputs + "/VirusHist.csv");
     std::vector<PROBE> aProbes = CommonProbes();
     const std::string strDrive = m_strDrive;
     aProbes.push_back({"reading a log in the folder", true, [=] { return Opens(strDrive + "/in.log", O_RDONLY); }});
@@ -161,13 +180,47 @@ TEST_F(Sandbox, AnImageIsItsOwnFilesAlone)
 {
     CONFINEMENT confinement;
     confinement.astrReadFiles.push_back(m_strWork + "/disk.img");
-    confinement.astrWriteFiles.push_back(m_strOutputs + "/VirusHist.csv");
     std::vector<PROBE> aProbes = CommonProbes();
     const std::string strWork = m_strWork;
     aProbes.push_back({"reopening the image", true, [=] { return Opens(strWork + "/disk.img", O_RDONLY); }});
     aProbes.push_back({"a file beside the image", false, [=] { return Opens(strWork + "/secret", O_RDONLY); }});
     aProbes.push_back({"listing the image's folder", false, [=] { return Opens(strWork, O_RDONLY | O_DIRECTORY); }});
     EXPECT_EQ(ProbeConfined(confinement, aProbes), std::vector<std::string>());
+}
+
+// Without Landlock, reading is all a reader is left: the filter still lets it
+// write, create or truncate nothing.
+TEST_F(Sandbox, WithoutLandlockNothingIsWritten)
+{
+    CONFINEMENT confinement;
+    confinement.bWithoutLandlock = true;
+    EXPECT_EQ(ProbeConfined(confinement, CommonProbes(false)), std::vector<std::string>());
+}
+
+// A reader keeps standard error and its channel, nothing else the writer held,
+// and no capability.
+TEST_F(Sandbox, TheReaderKeepsNoDescriptorOrCapability)
+{
+    // Above the channel's own descriptor, 3, which the reader moves its channel to.
+    const int nOpened = open((m_strOutputs + "/VirusHist.csv").c_str(), O_WRONLY);
+    const int nHeld = fcntl(nOpened, F_DUPFD, 20);
+    close(nOpened);
+    ASSERT_GE(nHeld, 20);
+    CONFINEMENT confinement;
+    confinement.astrReadBeneath = {m_strDrive, "/proc/self"};
+    std::vector<PROBE> aProbes = CommonProbes();
+    aProbes.push_back({"a descriptor the writer held", false, [=] { return fcntl(nHeld, F_GETFD) >= 0; }});
+    aProbes.push_back({"standard error", true, [] { return fcntl(STDERR_FILENO, F_GETFD) >= 0; }});
+    aProbes.push_back({"an effective capability", false, [] {
+                           std::ifstream status("/proc/self/status");
+                           std::string strLine;
+                           while (std::getline(status, strLine))
+                               if (strLine.rfind("CapEff:", 0) == 0)
+                                   return strLine.find_first_not_of("0\t ", 7) != std::string::npos;
+                           return true;
+                       }});
+    EXPECT_EQ(ProbeConfined(confinement, aProbes, true), std::vector<std::string>());
+    close(nHeld);
 }
 
 }  // namespace

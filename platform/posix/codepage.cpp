@@ -4,6 +4,8 @@
 // Wine (tests/data/codepages.tsv).
 #include "platform/posix/codepage.h"
 
+#include <memory>
+
 #include <algorithm>
 #include <cerrno>
 #include <iterator>
@@ -237,6 +239,24 @@ plat::LeadByteTable LeadBytesOf(uint32_t nCodePage)
             table.abLead[nByte] = true;
     table.bAny = pFirst != pEnd;
     return table;
+}
+
+const CCodePage& SystemCodePage(uint32_t nCodePage)
+{
+    static std::unordered_map<uint32_t, std::unique_ptr<CCodePage>> codePages;
+    if (!IsSystemCodePage(nCodePage))
+        nCodePage = kWesternCodePage;
+    std::unique_ptr<CCodePage>& pCodePage = codePages[nCodePage];
+    if (!pCodePage)
+        pCodePage = std::make_unique<CCodePage>(nCodePage);
+    return *pCodePage;
+}
+
+void LoadSystemCodePages()
+{
+    for (uint32_t nCodePage : {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u,
+                               1258u, kUtf8CodePage})
+        SystemCodePage(nCodePage);
 }
 
 bool IsSystemCodePage(uint32_t nCodePage)

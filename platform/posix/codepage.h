@@ -56,6 +56,12 @@ private:
     iconv_t m_hToUtf16;
 };
 
+// The converter of a code page, made once and kept for the process: a reader made
+// before its sandbox loads all of them (LoadSystemCodePages), as iconv loads its
+// modules from files.
+const CCodePage& SystemCodePage(uint32_t nCodePage);
+void LoadSystemCodePages();
+
 // The code pages Windows sets as a system's ANSI code page: 874, 932, 936, 949, 950,
 // 1250 to 1258, and 65001.
 bool IsSystemCodePage(uint32_t nCodePage);

@@ -17,7 +17,9 @@
 #include "platform/platform.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/host.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/sandbox.h"
 #include "platform/posix/system.h"
 #include "platform/posix/wildcard.h"
 
@@ -27,6 +29,36 @@ struct Search {
     std::vector<FindData> aEntries;
     std::size_t nNext = 0;
 };
+
+namespace {
+
+bool g_bUnread = false;  // a folder or file was refused, and said
+
+// A folder or file of the system the host refuses (nErrno EACCES: Landlock, or
+// its permissions), or that is no file to read (0: a FIFO, a device, a socket):
+// one line, naming it as Windows and as this host name it.
+void SayUnread(std::string_view strWindowsPath, const std::string& strHostPath, int nErrno)
+{
+    g_bUnread = true;
+    std::string strWhy;
+    if (nErrno == EACCES) {
+        strWhy = PathsConfined() ? "outside the system's folders; not read"
+                                 : std::string("cannot be read (") + std::strerror(EACCES) + ")";
+    } else {
+        struct stat info;
+        strWhy = (stat(strHostPath.c_str(), &info) == 0 ? DescribeFileType(info.st_mode) : std::string("no file")) +
+                 ", not a file; not read";
+    }
+    WriteErrorLine("virushist: " + NamedSystem() + ": " + CSystem::Get().CodePage().ToUtf8(strWindowsPath) + " (" +
+                   strHostPath + "): " + strWhy);
+}
+
+}  // namespace
+
+bool AnyUnread()
+{
+    return g_bUnread;
+}
 
 namespace {
 
@@ -85,19 +117,24 @@ void IgnoreSizeSignal()
 }
 
 // Opens a host path for writing; with O_CREAT, *pbCreated (when asked) says
-// whether this open created the file.
+// whether this open created the file. An output that is a symbolic link, dangling
+// or not, is refused (ELOOP): in a folder others can write, it would aim the run's
+// writes at a file of their choosing.
 int OpenHostFile(const char* szPath, int nFlags, bool* pbCreated)
 {
+    nFlags |= O_NOFOLLOW | O_CLOEXEC;
     if (pbCreated == nullptr || !(nFlags & O_CREAT))
-        return open(szPath, nFlags | O_CLOEXEC, 0666);
-    for (;;) {
-        int nFd = open(szPath, (nFlags & ~O_CREAT) | O_CLOEXEC);
+        return open(szPath, nFlags, 0666);
+    // Opened as it is, else created; a file made or removed between the two by
+    // another process is tried again, a few times.
+    for (int nTry = 0;; ++nTry) {
+        int nFd = open(szPath, nFlags & ~O_CREAT);
         if (nFd >= 0 || errno != ENOENT) {
             *pbCreated = false;
             return nFd;
         }
-        nFd = open(szPath, nFlags | O_EXCL | O_CLOEXEC, 0666);
-        if (nFd >= 0 || errno != EEXIST) {
+        nFd = open(szPath, nFlags | O_EXCL, 0666);
+        if (nFd >= 0 || errno != EEXIST || nTry == 8) {
             *pbCreated = nFd >= 0;
             return nFd;
         }
@@ -115,7 +152,7 @@ File* OpenForWriting(const char* szPath, int nFlags, bool* pbCreated = nullptr)
     }
     if (pbCreated != nullptr)
         *pbCreated = false;
-    int nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_CLOEXEC, 0666);
+    int nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (nFd < 0 && errno == ENOENT)
         nFd = OpenHostFile(ResolvePath(szPath).strPath.c_str(), nFlags, pbCreated);
     if (nFd < 0) {
@@ -143,6 +180,8 @@ Search* FindFirst(const char* szPattern, FindData* pData)
     }
     std::vector<VOLUMEENTRY> aEntries;
     if (strName.empty() || folder.pVolume == nullptr || !folder.pVolume->List(folder.strPath, aEntries)) {
+        if (!strName.empty() && folder.pVolume == &HostVolume() && errno == EACCES)
+            SayUnread(strPattern.substr(0, nSeparator), folder.strPath, EACCES);
         SetLastError(strName.empty() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return nullptr;
     }
@@ -278,6 +317,8 @@ File* OpenForRead(const char* szPath)
         }
     }
     if (pFile == nullptr) {
+        if (dwError == ERROR_BAD_FILE_TYPE || (dwError == ERROR_ACCESS_DENIED && errno == EACCES))
+            SayUnread(szPath, ResolvePath(szPath).strPath, dwError == ERROR_BAD_FILE_TYPE ? 0 : EACCES);
         SetLastError(dwError);
         return nullptr;
     }

@@ -72,19 +72,22 @@ public:
 
     std::unique_ptr<CVolumeFile> Open(const std::string& strPath, uint32_t* pdwError) const override
     {
-        const int nFd = OpenFolderless(strPath, pdwError);
+        mode_t nType = 0;
+        const int nFd = OpenRegularFile(strPath, pdwError, nType);
         return nFd < 0 ? nullptr : std::make_unique<CHostFile>(nFd);
     }
 
     int OpenDescriptor(const std::string& strPath, std::string& strError) const override
     {
         uint32_t dwError = 0;
-        const int nFd = OpenFolderless(strPath, &dwError);
+        mode_t nType = 0;
+        const int nFd = OpenRegularFile(strPath, &dwError, nType);
         if (nFd < 0)
-            strError = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND
-                           ? "missing"
-                       : errno == EISDIR ? "not a file"
-                                         : "unreadable (" + std::string(std::strerror(errno)) + ")";
+            strError = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? "missing"
+                       : S_ISDIR(nType)                                                   ? "not a file"
+                       : dwError == ERROR_BAD_FILE_TYPE
+                           ? "not a regular file (" + DescribeFileType(nType) + ")"
+                           : "unreadable (" + std::string(std::strerror(errno)) + ")";
         return nFd;
     }
 
@@ -93,19 +96,31 @@ public:
     std::string DisplayName(const std::string& strPath) const override { return strPath; }
 
 private:
-    // A file opened for reading; a folder opens on Linux, but is no file.
-    static int OpenFolderless(const std::string& strPath, uint32_t* pdwError)
+    // A regular file opened for reading. A folder opens on Linux, but is no file;
+    // a FIFO, a device or a socket among the evidence is never read (a FIFO would
+    // hang the run, a device read the host's own data): ERROR_BAD_FILE_TYPE, with
+    // nType saying what it is. Looked at before it is opened (opening a device can
+    // act on it), then opened without blocking and looked at again.
+    static int OpenRegularFile(const std::string& strPath, uint32_t* pdwError, mode_t& nType)
     {
-        const int nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat info;
+        nType = 0;
+        if (stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            nType = info.st_mode & S_IFMT;
+            errno = S_ISDIR(nType) ? EISDIR : EINVAL;
+            *pdwError = S_ISDIR(nType) ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE;
+            return -1;
+        }
+        const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (nFd < 0) {
             *pdwError = plat::ErrorFromErrno(errno);
             return -1;
         }
-        struct stat info;
-        if (fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            nType = info.st_mode & S_IFMT;
             close(nFd);
-            errno = EISDIR;
-            *pdwError = ERROR_ACCESS_DENIED;
+            errno = S_ISDIR(nType) ? EISDIR : EINVAL;
+            *pdwError = S_ISDIR(nType) ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE;
             return -1;
         }
         return nFd;
@@ -125,6 +140,20 @@ std::string FindNameNoCase(const CVolume& volume, const std::string& strFolder, 
 }
 
 }  // namespace
+
+std::string DescribeFileType(unsigned nMode)
+{
+    switch (nMode & S_IFMT) {
+    case S_IFIFO: return "a FIFO";
+    case S_IFCHR: return "a character device";
+    case S_IFBLK: return "a block device";
+    case S_IFSOCK: return "a socket";
+    case S_IFDIR: return "a folder";
+    case S_IFLNK: return "a symbolic link";
+    case S_IFREG: return "a file";
+    default: return "of no known type";
+    }
+}
 
 const CVolume& HostVolume()
 {

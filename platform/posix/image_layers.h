@@ -81,7 +81,7 @@ std::vector<SHADOWCOPY> OpenShadowCopies(const std::string& strImage, TSK_IMG_IN
 // strError when they cannot be had.
 bool LoadShadowCopyLibraries(std::string& strError);
 
-// Loads every library an image may be read with (libtsk, libewf, libqcow,
-// libvshadow and libbfio), as a process does before it is confined; false with
-// strError when one cannot be had.
-bool LoadImageLibraries(std::string& strError);
+// Loads every library an image may be read with (libtsk, libewf, libqcow, and
+// with bShadowCopies libvshadow and libbfio), as a process does before it is
+// confined; false with strError when one cannot be had.
+bool LoadImageLibraries(bool bShadowCopies, std::string& strError);

@@ -820,10 +820,10 @@ std::string JoinSectors(const std::vector<uint64_t>& anSectors)
 
 }  // namespace
 
-bool LoadImageLibraries(std::string& strError)
+bool LoadImageLibraries(bool bShadowCopies, std::string& strError)
 {
     return LoadTsk(strError) && Ewf(strError) != nullptr && Qcow(strError) != nullptr &&
-           LoadShadowCopyLibraries(strError);
+           (!bShadowCopies || LoadShadowCopyLibraries(strError));
 }
 
 const TSKLIBRARY& Tsk()

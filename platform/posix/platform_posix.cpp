@@ -24,6 +24,7 @@
 #include "platform/posix/sandbox.h"
 #include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/host.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/system.h"
 #include "resources/string_table.h"
@@ -97,6 +98,8 @@ std::string LastErrorText()
 {
     // The errno behind the last error where it came from one; else Wine's words for
     // the code.
+    if (g_nLastErrno == ELOOP && ErrorFromErrno(ELOOP) == g_dwLastError)
+        return "it is a symbolic link, which is not followed";
     if (g_nLastErrno != 0 && ErrorFromErrno(g_nLastErrno) == g_dwLastError)
         return std::strerror(g_nLastErrno);
     switch (g_dwLastError) {
@@ -108,80 +111,30 @@ std::string LastErrorText()
     }
 }
 
-namespace {
-
-constexpr const char* kSandboxVariable = "VIRUSHIST_SANDBOX";
-
-// VIRUSHIST_SANDBOX: "off" turns the confinement off, for a user who must debug;
-// unset, empty or "on" leaves it on; anything else is a mistake to say.
-enum class Sandbox { kOn, kOff, kUnknown };
-Sandbox SandboxSetting()
-{
-    const char* const szValue = std::getenv(kSandboxVariable);
-    if (szValue == nullptr || *szValue == '\0' || std::strcmp(szValue, "on") == 0)
-        return Sandbox::kOn;
-    return std::strcmp(szValue, "off") == 0 ? Sandbox::kOff : Sandbox::kUnknown;
-}
-
-}  // namespace
-
 bool OpenSystem()
 {
-    const CSystem& system = CSystem::Get();
-    std::string strError = system.Error();
-    if (strError.empty() && SandboxSetting() == Sandbox::kUnknown)
-        strError = system.Name() + ": " + kSandboxVariable + "=" + std::getenv(kSandboxVariable) +
-                   " is neither on nor off";
+    const std::string& strError = CSystem::Get().Error();
     if (strError.empty())
         return true;
-    std::fprintf(stderr, "virushist: %s\n", strError.c_str());
+    WriteErrorLine("virushist: " + strError);
     return false;
 }
 
-bool Confine(const char* szHistoryFile, bool bShadowCopies)
-{
-    if (SandboxSetting() == Sandbox::kOff)
-        return true;
-    // What reading would otherwise load from files on first use, loaded now: the
-    // time zone, the C library's date locale, the converters, the shadow copies'
-    // libraries.
-    const CSystem& system = CSystem::Get();
-    system.TimeZone();
-    std::string strText;
-    FormatShortDate(2001, 1, 1, 0, 0, 0, strText);
-    Utf8ToUtf16("-");
-    Utf16ToUtf8(u"-");
-    if (bShadowCopies)
-        LoadShadowCopyLibraries(strText);  // reading says it again when it cannot
+namespace {
 
-    CONFINEMENT confinement;
-    system.Confinement(confinement);
-    confinement.astrWriteFiles.push_back(szHistoryFile);
-#if defined(VH_SANITIZER_RUNTIME)
-    // The leak check's view of the process, and the suppressions it reads at exit.
-    confinement.astrReadBeneath.push_back("/proc/self");
-    if (const char* szOptions = std::getenv("LSAN_OPTIONS")) {
-        const std::string strOptions = std::string(":") + szOptions;  // each option after a ":"
-        const std::string strKey = ":suppressions=";
-        if (const std::size_t nStart = strOptions.find(strKey); nStart != std::string::npos) {
-            const std::size_t nEnd = strOptions.find(':', nStart + 1);
-            confinement.astrReadFiles.push_back(strOptions.substr(
-                nStart + strKey.size(), nEnd == std::string::npos ? std::string::npos : nEnd - nStart - strKey.size()));
-        }
-    }
-#endif
-    const std::string strPrefix = "virushist: " + system.Name() + ": ";
-    std::string strMissing, strError;
-    if (!ConfineProcess(confinement, kDeniedFails, strPrefix, strMissing, strError)) {
-        std::fprintf(stderr, "%sthe sandbox cannot be set up (%s); set %s=off to run without it\n",
-                     strPrefix.c_str(), strError.c_str(), kSandboxVariable);
-        return false;
-    }
-    if (!strMissing.empty())
-        std::fprintf(stderr, "%sthis kernel has no %s: the run is confined by what it has\n", strPrefix.c_str(),
-                     strMissing.c_str());
-    return true;
+// This host's login name, looked up once: the lookup may ask a name service over
+// a socket, which a reader may not open.
+const char* LoginName()
+{
+    static const std::string strLogin = [] {
+        const passwd* pUser = getpwuid(geteuid());
+        const char* szLogin = pUser ? pUser->pw_name : std::getenv("USER");
+        return std::string(szLogin != nullptr ? szLogin : "");
+    }();
+    return strLogin.empty() ? nullptr : strLogin.c_str();
 }
+
+}  // namespace
 
 bool QueryUserName(char* szName, uint32_t* pnSize)
 {
@@ -189,8 +142,7 @@ bool QueryUserName(char* szName, uint32_t* pnSize)
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
     }
-    const passwd* pUser = getpwuid(geteuid());
-    const char* szLogin = pUser ? pUser->pw_name : std::getenv("USER");
+    const char* szLogin = LoginName();
     if (szLogin == nullptr) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
@@ -299,10 +251,10 @@ bool LoadStringResource(uint32_t nID, std::string& strText)
     return FindStringTableText(nID, strText);
 }
 
-std::string ArgumentText(const char* szArgument)
+// The host's character set, as the environment's locale names it; UTF-8 in the C
+// or POSIX locale, whose ASCII no terminal sends any more.
+const std::string& HostCharset()
 {
-    // The host's character set, as the environment's locale names it; UTF-8 in the C
-    // or POSIX locale, whose ASCII no terminal sends any more.
     static const std::string strCharset = [] {
         locale_t hLocale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
         std::string strName = hLocale ? nl_langinfo_l(CODESET, hLocale) : "";
@@ -310,18 +262,57 @@ std::string ArgumentText(const char* szArgument)
             freelocale(hLocale);
         return strName.empty() || strName == "ANSI_X3.4-1968" ? std::string("UTF-8") : strName;
     }();
-    const CCodePage& codePage = CSystem::Get().CodePage();
-    return codePage.FromUtf16(HostTextToUtf16(szArgument, strCharset));
+    return strCharset;
+}
+
+// An argument in UTF-16, the last one converted kept: a reader converts it before
+// its sandbox, where iconv may still load its modules.
+const std::u16string& ArgumentUtf16(const char* szArgument)
+{
+    static std::string strLast;
+    static std::u16string strConverted;
+    static bool bConverted = false;
+    if (!bConverted || strLast != szArgument) {
+        strLast = szArgument;
+        strConverted = HostTextToUtf16(szArgument, HostCharset());
+        bConverted = true;
+    }
+    return strConverted;
+}
+
+void WarmHostLocale(const char* szPattern)
+{
+    std::string strDate;
+    FormatLibraryDate(2001, 1, 1, strDate);
+    if (szPattern != nullptr)
+        ArgumentUtf16(szPattern);
+    Utf8ToUtf16("-");
+    Utf16ToUtf8(u"-");
+    LoadSystemCodePages();
+    LoginName();
+}
+
+std::string ArgumentText(const char* szArgument)
+{
+    return CSystem::Get().CodePage().FromUtf16(ArgumentUtf16(szArgument));
 }
 
 void ShowMessage(const char* szText, const char* szCaption)
 {
     // The caption, then each line of the text, as the run's other lines are said.
-    const std::string strPrefix = "virushist: " + CSystem::Get().Name() + ": ";
-    std::string strBox = strPrefix + szCaption + "\n" + strPrefix;
-    for (const char* p = szText; *p != '\0'; ++p)
-        strBox += *p == '\n' ? "\n" + strPrefix : std::string(1, *p);
-    std::fprintf(stderr, "%s\n", strBox.c_str());
+    const std::string strPrefix = "virushist: " + NamedSystem() + ": ";
+    WriteErrorLine(strPrefix + szCaption);
+    std::string strLine = strPrefix;
+    for (const char* p = szText;; ++p) {
+        if (*p == '\n' || *p == '\0') {
+            WriteErrorLine(strLine);
+            strLine = strPrefix;
+            if (*p == '\0')
+                break;
+        } else {
+            strLine += *p;
+        }
+    }
 }
 
 void FormatShortDate(int nYear, int nMonth, int nDay, int, int, int, std::string& strText)
@@ -375,7 +366,7 @@ std::string TextToUtf8(std::string_view strText)
 
 std::string SystemName()
 {
-    return CSystem::Get().Name();
+    return NamedSystem();
 }
 
 std::string SystemVolume()

@@ -3,7 +3,9 @@
 // all in this file.
 #include "platform/posix/sandbox.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <sched.h>
@@ -39,6 +41,8 @@ struct RULESETATTR {
     uint64_t handled_access_net;
     uint64_t scoped;
 };
+
+bool g_bPathsConfined = false;
 
 constexpr uint64_t kReadFile = LANDLOCK_ACCESS_FS_READ_FILE;
 constexpr uint64_t kReadDir = LANDLOCK_ACCESS_FS_READ_DIR;
@@ -104,8 +108,6 @@ bool RestrictWithLandlock(const CONFINEMENT& confinement, int nAbi, std::string&
         bDone = bDone && AddPathRule(nRuleset, strFolder, kReadFile | kReadDir, strError);
     for (const std::string& strFile : confinement.astrReadFiles)
         bDone = bDone && AddPathRule(nRuleset, strFile, kReadFile, strError);
-    for (const std::string& strFile : confinement.astrWriteFiles)
-        bDone = bDone && AddPathRule(nRuleset, strFile, nWrite, strError);
     const uint64_t nWriteBeneath = kReadFile | kReadDir | nWrite | LANDLOCK_ACCESS_FS_MAKE_REG |
                                    LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE;
     for (const std::string& strFolder : confinement.astrWriteBeneath)
@@ -114,6 +116,7 @@ bool RestrictWithLandlock(const CONFINEMENT& confinement, int nAbi, std::string&
         strError = std::string("Landlock cannot confine the process: ") + std::strerror(errno);
         bDone = false;
     }
+    g_bPathsConfined = bDone;
     close(nRuleset);
     return bDone;
 }
@@ -121,6 +124,7 @@ bool RestrictWithLandlock(const CONFINEMENT& confinement, int nAbi, std::string&
 // A denied call: its line on standard error, then EPERM or an abort.
 DeniedCall g_denied = kDeniedFails;
 pid_t g_nConfinedProcess = 0;
+volatile sig_atomic_t g_bRefused = 0;
 char g_szDeniedLine[512];  // "...: the sandbox refused system call "
 
 void OnDeniedCall(int, siginfo_t* pInfo, void* pContext)
@@ -136,6 +140,7 @@ void OnDeniedCall(int, siginfo_t* pInfo, void* pContext)
     nIgnored = write(STDERR_FILENO, szNumber + sizeof(szNumber) - nLength, static_cast<std::size_t>(nLength));
     nIgnored = write(STDERR_FILENO, "\n", 1);
     (void)nIgnored;
+    g_bRefused = 1;
     // A child (the sanitizers' symbolizer, in test builds) is not the process
     // under test: its call fails.
     if (g_denied == kDeniedAborts && getpid() == g_nConfinedProcess)
@@ -151,33 +156,33 @@ void OnDeniedCall(int, siginfo_t* pInfo, void* pContext)
 #endif
 }
 
-// What reading the evidence and writing the outputs need, by name (a name this
+// What reading the evidence and handing it on need, by name (a name this
 // architecture lacks is left out).
 const char* const kAllowed[] = {
     // Files already open, and those the confinement lets open.
-    "read", "readv", "pread64", "preadv", "preadv2", "write", "writev", "pwrite64", "open", "openat", "close",
+    "read", "readv", "pread64", "preadv", "preadv2", "write", "writev", "close",
     "fstat", "stat", "lstat", "newfstatat", "statx", "lseek", "getdents", "getdents64", "readlink",
-    "readlinkat", "fcntl", "flock", "ftruncate", "fsync", "fdatasync", "fadvise64", "access", "faccessat",
-    "faccessat2", "getcwd", "dup", "dup2", "dup3",
+    "readlinkat", "fadvise64", "access", "faccessat", "faccessat2", "getcwd", "dup", "dup2", "dup3",
     // Memory (mmap and mprotect below, without PROT_EXEC).
     "munmap", "mremap", "brk", "madvise",
     // Signals, threads, time and the process's own facts.
     "rt_sigaction", "rt_sigprocmask", "rt_sigreturn", "sigaltstack", "futex", "set_robust_list",
     "set_tid_address", "rseq", "restart_syscall", "sched_yield", "sched_getaffinity", "getpid", "gettid",
     "getuid", "geteuid", "getgid", "getegid", "clock_gettime", "clock_getres", "gettimeofday", "time",
-    "nanosleep", "clock_nanosleep", "getrandom", "getrlimit", "prlimit64", "uname", "sysinfo",
+    "nanosleep", "clock_nanosleep", "getrandom", "getrlimit", "uname", "sysinfo",
     "exit", "exit_group",
 };
 
 // A sanitizer's run-time checks leaks at exit by stopping the process's threads
 // from a clone that traces them, reading /proc/self, probes memory through a
-// pipe, and forks to symbolize a report (whose program is then refused): test
-// builds only.
-#if defined(VH_SANITIZER_RUNTIME)
+// pipe, and forks to symbolize a report (whose program is then refused).
 const char* const kSanitizerAllowed[] = {"clone", "ptrace", "wait4", "waitid", "prctl", "kill", "tgkill",
                                          "getppid", "sched_setaffinity", "mincore", "pipe", "pipe2",
                                          "fork"};
-#endif
+
+// The fcntl commands reading needs: descriptor flags, duplicates, status flags.
+// Not F_SETOWN or F_SETSIG, which would aim a signal at another process.
+const int kFcntlAllowed[] = {F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_DUPFD, F_DUPFD_CLOEXEC};
 
 bool AllowByName(scmp_filter_ctx hFilter, const char* szName, unsigned nArgs = 0,
                  const scmp_arg_cmp* pArgs = nullptr)
@@ -186,7 +191,7 @@ bool AllowByName(scmp_filter_ctx hFilter, const char* szName, unsigned nArgs = 0
     return nCall == __NR_SCMP_ERROR || seccomp_rule_add_array(hFilter, SCMP_ACT_ALLOW, nCall, nArgs, pArgs) == 0;
 }
 
-bool RestrictWithSeccomp(const std::vector<std::string>& astrExtraCalls, std::string& strError)
+bool RestrictWithSeccomp(const CONFINEMENT& confinement, std::string& strError)
 {
     scmp_filter_ctx hFilter = seccomp_init(SCMP_ACT_TRAP);
     if (hFilter == nullptr) {
@@ -207,8 +212,27 @@ bool RestrictWithSeccomp(const std::vector<std::string>& astrExtraCalls, std::st
             bDone = bDone && seccomp_syscall_priority(hFilter, nCall, 255) == 0;
     for (const char* szName : kAllowed)
         bDone = bDone && AllowByName(hFilter, szName);
-    for (const std::string& strName : astrExtraCalls)
+    for (const std::string& strName : confinement.astrExtraCalls)
         bDone = bDone && AllowByName(hFilter, strName.c_str());
+    // Files opened to read alone, where nothing may be written: so even without
+    // Landlock (or before its ABI 3, which first controls truncation) nothing is
+    // written, created or truncated.
+    if (confinement.astrWriteBeneath.empty()) {
+        const scmp_datum_t nWriting = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
+        const scmp_arg_cmp openatReads = SCMP_A2(SCMP_CMP_MASKED_EQ, nWriting, 0);
+        const scmp_arg_cmp openReads = SCMP_A1(SCMP_CMP_MASKED_EQ, nWriting, 0);
+        bDone = bDone && AllowByName(hFilter, "openat", 1, &openatReads) && AllowByName(hFilter, "open", 1, &openReads);
+    } else {
+        for (const char* szName : {"open", "openat", "flock", "ftruncate", "fsync", "fdatasync", "pwrite64"})
+            bDone = bDone && AllowByName(hFilter, szName);
+    }
+    // Limits of the process itself alone, and the fcntl commands reading needs.
+    const scmp_arg_cmp ownLimits = SCMP_A0(SCMP_CMP_EQ, 0);
+    bDone = bDone && AllowByName(hFilter, "prlimit64", 1, &ownLimits);
+    for (const int nCommand : kFcntlAllowed) {
+        const scmp_arg_cmp command = SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(nCommand));
+        bDone = bDone && AllowByName(hFilter, "fcntl", 1, &command);
+    }
     // Memory, never executable: no code is loaded once the process is confined.
     const scmp_arg_cmp notExecutable = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);
     bDone = bDone && AllowByName(hFilter, "mmap", 1, &notExecutable) &&
@@ -217,14 +241,14 @@ bool RestrictWithSeccomp(const std::vector<std::string>& astrExtraCalls, std::st
     const scmp_arg_cmp terminal = SCMP_A1(SCMP_CMP_EQ, TCGETS);
     const scmp_arg_cmp self = SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()));
     bDone = bDone && AllowByName(hFilter, "ioctl", 1, &terminal) && AllowByName(hFilter, "tgkill", 1, &self);
-#if defined(VH_SANITIZER_RUNTIME)
-    for (const char* szName : kSanitizerAllowed)
-        bDone = bDone && AllowByName(hFilter, szName);
-#else
-    // Threads, but no process.
-    const scmp_arg_cmp thread = SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD);
-    bDone = bDone && AllowByName(hFilter, "clone", 1, &thread);
-#endif
+    if (HasSanitizerRuntime()) {
+        for (const char* szName : kSanitizerAllowed)
+            bDone = bDone && AllowByName(hFilter, szName);
+    } else {
+        // Threads, but no process.
+        const scmp_arg_cmp thread = SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD);
+        bDone = bDone && AllowByName(hFilter, "clone", 1, &thread);
+    }
     // clone3's flags are out of the filter's reach: ENOSYS sends the C library
     // back to clone.
     const int nClone3 = seccomp_syscall_resolve_name("clone3");
@@ -266,7 +290,7 @@ bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std
         strError = std::string("no new privileges cannot be set: ") + std::strerror(errno);
         return false;
     }
-    if (support.nLandlockAbi == 0)
+    if (support.nLandlockAbi == 0 || confinement.bWithoutLandlock)
         strMissing = "Landlock";
     else if (!RestrictWithLandlock(confinement, support.nLandlockAbi, strError))
         return false;
@@ -286,5 +310,107 @@ bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std
         strError = std::string("the sandbox's signal cannot be caught: ") + std::strerror(errno);
         return false;
     }
-    return RestrictWithSeccomp(confinement.astrExtraCalls, strError);
+    return RestrictWithSeccomp(confinement, strError);
+}
+
+namespace {
+
+// Every capability gone, from the bounding and ambient sets too, so that a root
+// reader is an ordinary process: it reads only what its user may.
+bool DropCapabilities(std::string& strError)
+{
+    for (unsigned long nCap = 0; nCap <= 63; ++nCap)
+        if (prctl(PR_CAPBSET_DROP, nCap, 0, 0, 0) != 0 && errno == EINVAL)
+            break;
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct aData[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capset, &header, aData) != 0) {
+        strError = std::string("capabilities cannot be dropped: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// How many threads the process has.
+int CountThreads()
+{
+    int nThreads = 0;
+    if (DIR* pTasks = opendir("/proc/self/task")) {
+        while (const dirent* pEntry = readdir(pTasks))
+            nThreads += pEntry->d_name[0] != '.';
+        closedir(pTasks);
+    }
+    return nThreads;
+}
+
+}  // namespace
+
+int ConfineReader(const CONFINEMENT& confinement, int nChannel, const std::string& strLinePrefix,
+                  std::string& strMissing, std::string& strError)
+{
+    constexpr int kChannel = 3;
+    const int nNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (nNull < 0 || (nChannel != kChannel && dup2(nChannel, kChannel) != kChannel) ||
+        dup2(nNull, STDIN_FILENO) != STDIN_FILENO || dup2(nNull, STDOUT_FILENO) != STDOUT_FILENO) {
+        strError = std::string("the reader's descriptors cannot be set: ") + std::strerror(errno);
+        return -1;
+    }
+    // Everything else the writer held (its outputs among them) is closed.
+    if (syscall(SYS_close_range, kChannel + 1, ~0U, 0) != 0)
+        for (int nFd = kChannel + 1; nFd < 65536; ++nFd)
+            close(nFd);
+    WarmSymbolizer();
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) {
+        strError = std::string("the reader cannot be tied to its writer: ") + std::strerror(errno);
+        return -1;
+    }
+    if (const int nThreads = CountThreads(); nThreads != 1) {
+        strError = "the reader has " + std::to_string(nThreads) + " threads, not one";
+        return -1;
+    }
+    if (!DropCapabilities(strError) || !ConfineProcess(confinement, kDeniedFails, strLinePrefix, strMissing, strError))
+        return -1;
+    return kChannel;
+}
+
+bool SandboxRefused()
+{
+    return g_bRefused != 0;
+}
+
+bool PathsConfined()
+{
+    return g_bPathsConfined;
+}
+
+// The sanitizer interface, when a run-time is linked in.
+extern "C" void __sanitizer_symbolize_pc(void* pPc, const char* szFormat, char* szOut, std::size_t nSize)
+    __attribute__((weak));
+extern "C" void __sanitizer_set_report_path(const char* szPath) __attribute__((weak));
+
+bool HasSanitizerRuntime()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return true;
+#else
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer) || \
+    __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+    return true;
+#endif
+#endif
+    return __sanitizer_set_report_path != nullptr;
+#endif
+}
+
+void WarmSymbolizer()
+{
+    if (!HasSanitizerRuntime())
+        return;
+    signal(SIGPIPE, SIG_IGN);
+    if (__sanitizer_symbolize_pc != nullptr) {
+        char szFrame[256];
+        __sanitizer_symbolize_pc(reinterpret_cast<void*>(&WarmSymbolizer), "%p %F %L", szFrame, sizeof(szFrame));
+    }
 }

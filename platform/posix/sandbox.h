@@ -1,7 +1,7 @@
-// The confined reader: once a run has opened everything it reads from outside,
-// what the process may still do. Evidence comes from compromised machines and is
-// parsed by C libraries; a bug they still have must find no file, program or
-// network to reach.
+// The confined reader: what a process that parses evidence may still do.
+// Evidence comes from compromised machines and is parsed by C libraries; a bug
+// they still have must find no file to write, no program, no network and no
+// privilege to reach.
 #pragma once
 
 #include <string>
@@ -10,12 +10,14 @@
 // What the process may still touch, by path.
 struct CONFINEMENT {
     std::vector<std::string> astrReadBeneath;  // folders read-only, with all beneath (a prefix, a drive)
-    std::vector<std::string> astrReadFiles;    // files read-only (an image's own, which its library reopens)
-    std::vector<std::string> astrWriteFiles;   // files written and cut back (VirusHist.csv, opened per row)
-    // A fuzz harness's own needs beside the run's: folders it writes beneath (its
-    // corpus, its work files), and the system calls libFuzzer makes.
+    std::vector<std::string> astrReadFiles;    // files read-only
+    // A fuzz harness's own needs beside the reader's: folders it writes beneath
+    // (its corpus, its work files), and the system calls libFuzzer makes. With no
+    // folder to write, no open may carry a write, create or truncate flag.
     std::vector<std::string> astrWriteBeneath;
     std::vector<std::string> astrExtraCalls;
+    // Tests only: confine as on a kernel without Landlock.
+    bool bWithoutLandlock = false;
 };
 
 // What this kernel offers: its Landlock ABI (0 for none), and seccomp filters.
@@ -43,3 +45,25 @@ enum DeniedCall { kDeniedFails, kDeniedAborts };
 // offers fails.
 bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std::string& strLinePrefix,
                     std::string& strMissing, std::string& strError);
+
+// Confines a split run's reader, a child just forked, before it reads any
+// evidence: it keeps standard error and nChannel (moved to descriptor 3, which it
+// returns) and no other descriptor (standard input and output are /dev/null); it
+// dies with its parent; it checks it is the only thread; it drops every
+// capability; then ConfineProcess, read-only. -1 with strError when a step fails.
+int ConfineReader(const CONFINEMENT& confinement, int nChannel, const std::string& strLinePrefix,
+                  std::string& strMissing, std::string& strError);
+
+// Whether a call was refused since the process was confined.
+bool SandboxRefused();
+// Whether Landlock confines the paths this process may open.
+bool PathsConfined();
+
+// Whether a sanitizer's run-time is in the process (by the compiler's macros, or
+// its interface for UBSan under GCC, which defines none). It needs a little more
+// of the kernel: threads that trace, /proc/self, pipes and forks.
+bool HasSanitizerRuntime();
+// A sanitizer's symbolizer started now, while programs may still be run, and
+// SIGPIPE ignored, so that a report made once confined is symbolized, or at worst
+// printed unsymbolized, never cut short.
+void WarmSymbolizer();

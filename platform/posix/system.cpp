@@ -10,8 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "platform/codes.h"
 #include "platform/posix/calendar.h"
@@ -28,15 +26,7 @@ constexpr const char* kTimeZoneKey = "System\\CurrentControlSet\\Control\\TimeZo
 constexpr const char* kTimeZonesKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\";
 constexpr uint32_t kMaxDynamicYears = 1000;  // a longer Dynamic DST table is damaged
 constexpr std::size_t kMaxSettingLength = 259;  // a path, or a picture, in UTF-16 units
-
-std::string ReadWholeFile(const std::string& strPath)
-{
-    std::ifstream file(strPath, std::ios::binary);
-    std::ostringstream text;
-    if (file)
-        text << file.rdbuf();
-    return text.str();
-}
+constexpr off_t kMaxRegistryFile = 256 << 20;  // a Wine registry file; real ones are tens of MiB
 
 // Registry names are ASCII here: widened as they stand.
 std::u16string Widen(std::string_view strText)
@@ -112,21 +102,120 @@ std::unique_ptr<CSystem>& CurrentSystem()
     return pSystem;
 }
 
-// The system the environment names. An empty variable counts as unset.
+// The system the environment names: a drive or image (bDrive), else a prefix. An
+// empty variable counts as unset.
+std::string NamedPath(bool& bDrive)
+{
+    bDrive = false;
+    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive) {
+        bDrive = true;
+        return szDrive;
+    }
+    if (const char* szPrefix = std::getenv("WINEPREFIX"); szPrefix && *szPrefix)
+        return szPrefix;
+    const char* szHome = std::getenv("HOME");
+    return std::string(szHome ? szHome : "") + "/.wine";
+}
+
 std::unique_ptr<CSystem> FromEnvironment()
 {
     const char* const szVolume = std::getenv("VIRUSHIST_SYSTEM_VOLUME");
     const std::string strVolume = szVolume ? szVolume : "";
-    if (const char* szDrive = std::getenv("VIRUSHIST_SYSTEM_DRIVE"); szDrive && *szDrive)
-        return CSystem::OpenDrive(szDrive, strVolume);
-    if (const char* szPrefix = std::getenv("WINEPREFIX"); szPrefix && *szPrefix)
-        return CSystem::OpenPrefix(szPrefix, strVolume);
-    const char* szHome = std::getenv("HOME");
-    return CSystem::OpenPrefix(std::string(szHome ? szHome : "") + "/.wine", strVolume);
+    bool bDrive = false;
+    const std::string strPath = NamedPath(bDrive);
+    return bDrive ? CSystem::OpenDrive(strPath, strVolume) : CSystem::OpenPrefix(strPath, strVolume);
+}
+
+// The folder of a file's path.
+std::string FolderOf(const std::string& strPath)
+{
+    const std::size_t nSlash = strPath.rfind('/');
+    return nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strPath.substr(0, nSlash);
+}
+
+// A path with every link followed; empty when it leads nowhere.
+std::string RealPath(const std::string& strPath)
+{
+    char* szReal = realpath(strPath.c_str(), nullptr);
+    const std::string strReal = szReal != nullptr ? szReal : "";
+    std::free(szReal);
+    return strReal;
+}
+
+// Reads a registry text file whole: a regular file of at most kMaxRegistryFile
+// bytes. Empty with strError naming what it is otherwise; a missing file is empty.
+std::string ReadRegistryFile(const std::string& strPath, std::string& strError)
+{
+    const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (nFd < 0) {
+        if (errno != ENOENT)
+            strError = strPath + ": cannot be read (" + std::strerror(errno) + ")";
+        return std::string();
+    }
+    struct stat info;
+    std::string strText;
+    if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode))
+        strError = strPath + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
+    else if (info.st_size > kMaxRegistryFile)
+        strError = strPath + ": larger than " + std::to_string(kMaxRegistryFile >> 20) + " MiB; not read";
+    if (strError.empty()) {
+        strText.resize(static_cast<std::size_t>(info.st_size));
+        std::size_t nDone = 0;
+        while (nDone < strText.size()) {
+            const ssize_t nRead = read(nFd, &strText[nDone], strText.size() - nDone);
+            if (nRead < 0 && errno == EINTR)
+                continue;
+            if (nRead <= 0)
+                break;
+            nDone += static_cast<std::size_t>(nRead);
+        }
+        strText.resize(nDone);
+    }
+    close(nFd);
+    return strText;
 }
 
 }  // namespace
 
+
+std::string NamedSystem()
+{
+    bool bDrive = false;
+    return AbsolutePath(NamedPath(bDrive));
+}
+
+void ReadingPlaces(std::vector<std::string>& astrFolders, bool& bImage)
+{
+    bool bDrive = false;
+    const std::string strPath = AbsolutePath(NamedPath(bDrive));
+    struct stat info;
+    bImage = bDrive && stat(strPath.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    if (bImage) {
+        // The image's other files (segments, extents, backing files) lie beside it,
+        // as named or where its link leads.
+        astrFolders.push_back(FolderOf(strPath));
+        if (const std::string strReal = RealPath(strPath); !strReal.empty())
+            astrFolders.push_back(FolderOf(strReal));
+        return;
+    }
+    astrFolders.push_back(strPath);
+    if (bDrive)
+        return;
+    // A prefix's drives are its system's, wherever their links lead; but not the
+    // host's whole file system, which Wine maps as Z:.
+    const std::string strDevices = strPath + "/dosdevices";
+    if (DIR* pDevices = opendir(strDevices.c_str())) {
+        while (const dirent* pEntry = readdir(pDevices)) {
+            const std::string strName = pEntry->d_name;
+            if (strName.size() != 2 || strName[1] != ':')
+                continue;
+            const std::string strReal = RealPath(strDevices + "/" + strName);
+            if (!strReal.empty() && strReal != "/")
+                astrFolders.push_back(strReal);
+        }
+        closedir(pDevices);
+    }
+}
 
 const CSystem& CSystem::Get()
 {
@@ -149,7 +238,7 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix, const
     // Without its machine registry there is no Windows system here to read, which a
     // first run with nothing named should say, not "not installed".
     struct stat info;
-    if (stat((strPrefix + "/system.reg").c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (stat((strPrefix + "/system.reg").c_str(), &info) != 0)
         pSystem->m_strError = strPrefix + ": no Wine prefix here (no system.reg); name the Windows system to "
                               "read with WINEPREFIX=<prefix folder> or VIRUSHIST_SYSTEM_DRIVE=<mounted drive or "
                               "disk image>";
@@ -158,14 +247,20 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix, const
         pSystem->m_strError = strPrefix + ": VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
                               " names a volume of a disk image, and this is a Wine prefix; name the image "
                               "with VIRUSHIST_SYSTEM_DRIVE";
-    pSystem->m_strMachineRegistry = ReadWholeFile(strPrefix + "/system.reg");
+    std::string strReadError;
+    pSystem->m_strMachineRegistry = ReadRegistryFile(strPrefix + "/system.reg", strReadError);
+    if (pSystem->m_strError.empty() && !strReadError.empty())
+        pSystem->m_strError = strReadError;
+    strReadError.clear();
     pSystem->m_b64Bit = IsWin64Registry(pSystem->m_strMachineRegistry);
     REGVALUE value;
     uint32_t nCodePage = 0;
     if (FindWineRegistryValue(pSystem->m_strMachineRegistry, Widen(kCodePageKey), u"ACP", value))
         nCodePage = ParseCodePage(value);
-    pSystem->m_pCodePage = std::make_unique<CCodePage>(nCodePage != 0 ? nCodePage : kDefaultCodePage);
-    const std::string strUser = ReadWholeFile(strPrefix + "/user.reg");
+    pSystem->m_pCodePage = &SystemCodePage(nCodePage != 0 ? nCodePage : kDefaultCodePage);
+    const std::string strUser = ReadRegistryFile(strPrefix + "/user.reg", strReadError);
+    if (pSystem->m_strError.empty() && !strReadError.empty())
+        pSystem->m_strError = strReadError;
     std::u16string astrSettings[3];
     for (auto [szName, pstrSetting] : {std::pair{u"sShortDate", &astrSettings[0]},
                                        std::pair{u"iCalendarType", &astrSettings[1]},
@@ -188,7 +283,7 @@ std::unique_ptr<CSystem> CSystem::OpenDrive(const std::string& strDrive, const s
     pSystem->m_strCommonAppData.clear();
     pSystem->OpenDriveRegistry(strVolume);
     if (!pSystem->m_pCodePage)
-        pSystem->m_pCodePage = std::make_unique<CCodePage>(kDefaultCodePage);
+        pSystem->m_pCodePage = &SystemCodePage(kDefaultCodePage);
     return pSystem;
 }
 
@@ -302,7 +397,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
                              : "is missing");
         return;
     }
-    m_pCodePage = std::make_unique<CCodePage>(nCodePage);
+    m_pCodePage = &SystemCodePage(nCodePage);
 
     // 32-bit Windows has no 32-bit view of the registry to keep apart.
     m_b64Bit = m_pSoftware->FindKey("Wow6432Node") == CHive::kFound;

@@ -110,7 +110,7 @@ private:
     std::unique_ptr<CHive> m_pSystemHive;
     std::string m_strControlSet;       // of a drive: "ControlSet001", as Select says
     std::string m_strError;
-    std::unique_ptr<CCodePage> m_pCodePage;
+    const CCodePage* m_pCodePage = nullptr;
     std::u16string m_strDatePicture;
     int m_nCalendar = 1;
     int m_nHijriAdjustment = 0;
@@ -127,6 +127,15 @@ private:
     mutable std::string m_strShadowError;
     mutable const CVolume* m_pShadowVolume = nullptr;  // the view of drive C:, when not the live one
 };
+
+// The system the environment names, as lines name it (the prefix, the drive
+// folder or the image file, made absolute), found without opening it.
+std::string NamedSystem();
+// What reading that system may open, found without reading any of it: the folders
+// to read beneath (a prefix and the folders its drive links lead to, but for the
+// host's root; a drive folder; an image's folder, as named and where its link
+// leads); bImage when it names a file, a disk image.
+void ReadingPlaces(std::vector<std::string>& astrFolders, bool& bImage);
 
 // A stored value as RegQueryValueExA returns it: strings (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) converted from UTF-16 to the code page, other types as stored. On

@@ -96,6 +96,10 @@ const CVolume& HostVolume();
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
                                          std::string& strError, std::string& strChosen);
 
+// What a file of this type (st_mode) is, for a message: "a FIFO", "a character
+// device".
+std::string DescribeFileType(unsigned nMode);
+
 // Names that are the same but for the case of ASCII letters.
 bool EqualNoCase(std::string_view strLeft, std::string_view strRight);
 

@@ -124,9 +124,39 @@ bool OpenSystem()
     return true;
 }
 
-bool Confine(const char*, bool)
+// Windows runs the export in one process: nothing is split or confined.
+RunPart SplitRun(const char*, bool)
 {
-    return true;
+    return kRunWhole;
+}
+
+void SendFrame(FrameType, std::string_view) {}
+
+void FlushFrames() {}
+
+bool IsReader()
+{
+    return false;
+}
+
+bool ReadingRefused()
+{
+    return false;
+}
+
+long ReceiveFrames(char*, std::size_t)
+{
+    return -1;
+}
+
+std::string WaitForReader(bool)
+{
+    return std::string();
+}
+
+void WriteErrorLine(const std::string& strLine)
+{
+    std::fprintf(stderr, "%s\n", strLine.c_str());
 }
 
 bool QueryUserName(char* szName, uint32_t* pnSize)

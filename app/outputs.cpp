@@ -1,0 +1,77 @@
+// Holding, emptying and releasing the run's outputs; the lines that say why they
+// cannot be had.
+#include "app/outputs.h"
+
+#include <cstring>
+
+#include "app/export_run.h"
+#include "export/history_writer.h"
+
+namespace {
+
+constexpr const char* kCreateErrorText = "Error: Unable to create output file.  Program terminating.";
+constexpr const char* kCreateErrorCaption = "Unable to Create File";
+
+// An output file the run cannot have: held by another run, or not creatable (the
+// message box, then why); said with strWhy, the system's reason, captured when it
+// failed.
+int RefuseOutput(const char* szName, bool bHeld, const std::string& strWhy)
+{
+    if (bHeld) {
+        SayLine(std::string(szName) + ": another run of virushist is writing it; this one wrote nothing");
+    } else {
+        plat::ShowMessage(kCreateErrorText, kCreateErrorCaption);
+        SayLine(std::string(szName) + ": cannot be created or written (" + strWhy + "); nothing was written");
+    }
+    return kExitOutputNotCreatable;
+}
+
+}  // namespace
+
+void SayLine(const std::string& strWhat)
+{
+    plat::WriteErrorLine("virushist: " + plat::SystemName() + ": " + strWhat);
+}
+
+void ReleaseOutputs(OUTPUTS& outputs)
+{
+    if (outputs.pHistory != nullptr) {
+        plat::CloseFile(outputs.pHistory);
+        outputs.pHistory = nullptr;
+        if (outputs.bHistoryCreated)
+            plat::RemoveFile(kHistoryFileName, false);
+    }
+    if (outputs.pTimeline != nullptr) {
+        outputs.pTimeline->Close();
+        if (outputs.bTimelineCreated)
+            plat::RemoveFile(outputs.szTimeline, true);
+    }
+}
+
+int HoldOutputs(OUTPUTS& outputs)
+{
+    bool bHeld = false;
+    if (outputs.pTimeline != nullptr &&
+        !outputs.pTimeline->Open(outputs.szTimeline, &bHeld, &outputs.bTimelineCreated))
+        return RefuseOutput(outputs.szTimeline, bHeld, plat::LastErrorText());
+    outputs.pHistory = plat::OpenHeld(kHistoryFileName, false, &bHeld, &outputs.bHistoryCreated);
+    // Only a file on disk can be emptied: it is checked before either is emptied.
+    std::string strWhy;
+    if (outputs.pHistory == nullptr)
+        strWhy = plat::LastErrorText();
+    else if (!plat::IsDiskFile(outputs.pHistory))
+        strWhy = "not a file on disk";
+    if (strWhy.empty())
+        return kExitSuccess;
+    ReleaseOutputs(outputs);
+    return RefuseOutput(kHistoryFileName, bHeld, strWhy);
+}
+
+int EmptyOutputs(OUTPUTS& outputs)
+{
+    if (plat::TruncateFile(outputs.pHistory, 0) && (outputs.pTimeline == nullptr || outputs.pTimeline->Empty()))
+        return kExitSuccess;
+    const std::string strWhy = plat::LastErrorText();
+    ReleaseOutputs(outputs);
+    return RefuseOutput(kHistoryFileName, false, strWhy);
+}

@@ -1,0 +1,28 @@
+// The run's two outputs, the history file and the timeline: held for the run's
+// whole length, so that a second run in the same folder cannot mix its rows into
+// them, and emptied only once the run has everything it needs.
+#pragma once
+
+#include <string>
+
+#include "export/timeline_writer.h"
+#include "platform/platform.h"
+
+struct OUTPUTS {
+    const char* szTimeline = nullptr;      // as the user named it; null for none
+    CTimelineWriter* pTimeline = nullptr;  // null for none
+    plat::File* pHistory = nullptr;
+    bool bHistoryCreated = false;
+    bool bTimelineCreated = false;
+};
+
+// Opens and holds both outputs, emptying neither; a run that cannot have both
+// touches neither, and gets kExitOutputNotCreatable, said.
+int HoldOutputs(OUTPUTS& outputs);
+// Empties both outputs: the start of the run's rows and records.
+int EmptyOutputs(OUTPUTS& outputs);
+// Lets the outputs go untouched: closed, and removed where this run created them.
+void ReleaseOutputs(OUTPUTS& outputs);
+
+// One line on standard error: "virushist: ", the system read, then strWhat.
+void SayLine(const std::string& strWhat);

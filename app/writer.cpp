@@ -1,0 +1,125 @@
+// The writer of a split run. Every frame is checked (common/frames.h); one that no
+// sound reader sends ends the reader, and the run is incomplete. Rows are
+// appended as a whole run appends them, one open, append and close each, so a
+// history file removed during the run is made again.
+#include "app/writer.h"
+
+#include <string>
+#include <vector>
+
+#include "app/export_run.h"
+#include "app/outputs.h"
+#include "common/frames.h"
+#include "export/history_writer.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A line of the reader's, written as text: a control character (a terminal's
+// escape among them) stands as "?".
+std::string Printable(std::string_view strLine)
+{
+    std::string strText(strLine);
+    for (char& ch : strText)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            ch = '?';
+    return strText;
+}
+
+}  // namespace
+
+void EndReading(int nStatus)
+{
+    // A call refused after the system was open leaves the run incomplete.
+    if (plat::ReadingRefused() && nStatus == kExitSuccess)
+        nStatus = kExitIncomplete;
+    const char chStatus = static_cast<char>(nStatus);
+    plat::SendFrame(kFrameEnd, std::string_view(&chStatus, 1));
+    plat::FlushFrames();
+}
+
+int WriteWhatIsRead(const char* szTimeline)
+{
+    CTimelineWriter timeline;
+    OUTPUTS outputs;
+    outputs.szTimeline = szTimeline;
+    outputs.pTimeline = szTimeline != nullptr ? &timeline : nullptr;
+    CFrameDecoder decoder;
+    std::vector<char> aBuffer(64 << 10);
+    int nReaderStatus = kExitIncomplete;
+    int nWritten = kExitSuccess;  // the writer's own: rows lost (4) or damaged (6)
+    std::string strFault;
+    bool bDone = false;
+    while (!bDone) {
+        const long nRead = plat::ReceiveFrames(aBuffer.data(), aBuffer.size());
+        if (nRead <= 0)
+            break;
+        decoder.Feed(aBuffer.data(), static_cast<std::size_t>(nRead));
+        FRAME frame{};
+        CFrameDecoder::Result result;
+        while (!bDone && (result = decoder.Next(frame)) == CFrameDecoder::kFrame) {
+            switch (frame.type) {
+            case kFrameLine:
+                plat::WriteErrorLine(Printable(frame.strPayload));
+                break;
+            case kFrameOpened:
+                if (int nRefused = HoldOutputs(outputs); nRefused != kExitSuccess ||
+                                                         (nRefused = EmptyOutputs(outputs)) != kExitSuccess) {
+                    plat::WaitForReader(true);
+                    return nRefused;
+                }
+                break;
+            case kFrameRow:
+                switch (AppendHistoryRow(frame.strPayload)) {
+                case kRowWritten: break;
+                case kRowLost: nWritten = kExitIncomplete; break;
+                case kRowDamaged:
+                    // A row after a damaged one would be joined to its part.
+                    nWritten = kExitRowDamaged;
+                    bDone = true;
+                    break;
+                }
+                break;
+            case kFrameRecords:
+                if (outputs.pTimeline == nullptr) {
+                    strFault = "timeline records, where no timeline was asked for";
+                    bDone = true;
+                } else {
+                    timeline.WriteRecords(frame.strPayload);
+                }
+                break;
+            case kFrameEnd:
+                nReaderStatus = static_cast<unsigned char>(frame.strPayload[0]);
+                break;
+            }
+        }
+        if (!bDone && result == CFrameDecoder::kBad) {
+            strFault = decoder.Fault();
+            bDone = true;
+        }
+    }
+
+    // The reader's end: as it said, or ended now, or dead before it was done.
+    const std::string strDied = plat::WaitForReader(bDone || !decoder.Ended());
+    if (!strFault.empty())
+        SayLine("the reader sent " + strFault + "; it was ended, and the run is incomplete");
+    else if (!decoder.Ended() && nWritten != kExitRowDamaged)
+        SayLine("the reader ended before it was done" + (strDied.empty() ? std::string() : " (" + strDied + ")") +
+                "; the run is incomplete");
+    if (!decoder.Opened())
+        return decoder.Ended() ? nReaderStatus : kExitIncomplete;
+
+    int nStatus = decoder.Ended() && strFault.empty() ? nReaderStatus : kExitIncomplete;
+    if (nWritten != kExitSuccess && nStatus == kExitSuccess)
+        nStatus = nWritten;
+    if (outputs.pTimeline != nullptr) {
+        const TimelineResult result = timeline.Close();
+        if (result == kTimelineDamaged)
+            nWritten = kExitRowDamaged;
+        else if (result == kTimelineCut && nStatus == kExitSuccess)
+            nStatus = kExitIncomplete;
+    }
+    if (outputs.pHistory != nullptr)
+        plat::CloseFile(outputs.pHistory);
+    return nWritten == kExitRowDamaged ? kExitRowDamaged : nStatus;
+}

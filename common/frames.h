@@ -1,0 +1,66 @@
+// The frames a confined reader sends its writer over a pipe: a type byte, a
+// 32-bit little-endian length, then that many bytes. The writer trusts nothing the
+// reader sends (the reader parses hostile evidence), so each frame is checked
+// here: a known type, a length within that type's bound, a whole row or whole
+// records, and an order that a sound reader keeps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+enum FrameType : uint8_t {
+    kFrameOpened = 1,   // the system is open: the outputs may be made (no payload)
+    kFrameRow = 2,      // one whole history row, ending in CR LF
+    kFrameRecords = 3,  // whole timeline records, each a line ending in LF
+    kFrameLine = 4,     // one line for standard error, without its line end
+    kFrameEnd = 5,      // the reader's exit status, one byte; nothing follows
+};
+
+constexpr std::size_t kFrameHeaderSize = 5;
+// A row holds a log line of at most 1 MiB, its quotes doubled at the most; records
+// are handed on in pieces of about 1 MiB, each record a line of at most 8 MiB.
+constexpr std::size_t kMaxRowFrame = 4u << 20;
+constexpr std::size_t kMaxRecordsFrame = 16u << 20;
+constexpr std::size_t kMaxLineFrame = 8192;
+
+// Appends one frame to strOut.
+void AppendFrame(std::string& strOut, FrameType type, std::string_view strPayload);
+
+struct FRAME {
+    FrameType type;
+    std::string_view strPayload;  // valid until the decoder is fed again
+};
+
+// Splits the bytes received into checked frames.
+class CFrameDecoder {
+public:
+    enum Result { kFrame, kNeedMore, kBad };
+
+    // Takes the bytes received next.
+    void Feed(const char* pData, std::size_t nSize);
+    // The next whole frame; kNeedMore when the bytes fed so far end inside one;
+    // kBad, with Fault() saying why, for a frame no sound reader sends. After
+    // kBad the decoder stays bad.
+    Result Next(FRAME& frame);
+    // Whether the end frame was received.
+    bool Ended() const { return m_bEnded; }
+    // Whether the reader said the system is open.
+    bool Opened() const { return m_bOpened; }
+    const std::string& Fault() const { return m_strFault; }
+
+private:
+    Result Bad(std::string strFault);
+
+    std::string m_strBuffer;
+    std::size_t m_nStart = 0;  // of the next frame in m_strBuffer
+    bool m_bOpened = false;
+    bool m_bEnded = false;
+    std::string m_strFault;
+};
+
+// Whether a row reads back as exactly 13 CSV fields ending in CR LF.
+bool IsWholeRow(std::string_view strRow);
+// Whether records are whole JSON Lines records: each "{...}" ending in LF.
+bool AreWholeRecords(std::string_view strRecords);

@@ -1,0 +1,214 @@
+// The Linux run in two processes, in the privilege-separation style of OpenSSH:
+// the writer, the process the user started, finds what reading may open without
+// reading any of it, forks, and writes what it is sent; the reader, its child,
+// confines itself (sandbox.cpp) before it reads a byte of the system, and hands
+// everything it would write on as frames over a pipe.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/posix/host.h"
+#include "platform/posix/image_layers.h"
+#include "platform/posix/sandbox.h"
+#include "platform/posix/system.h"
+
+namespace plat {
+
+namespace {
+
+constexpr const char* kSandboxVariable = "VIRUSHIST_SANDBOX";
+constexpr std::size_t kQueueSize = 64 << 10;  // a pipe's own buffer
+constexpr uint8_t kSystemUnreadable = 7;       // the run's exit status for a sandbox it cannot have
+
+bool g_bReader = false;
+int g_nChannel = -1;  // the reader's end of the pipe, or the writer's
+pid_t g_nReader = 0;
+std::string g_strQueue;
+
+// VIRUSHIST_SANDBOX: "off" turns the confinement off, for a user who must debug;
+// unset, empty or "on" leaves it on; anything else is a mistake to say.
+enum class Sandbox { kOn, kOff, kUnknown };
+Sandbox SandboxSetting()
+{
+    const char* const szValue = std::getenv(kSandboxVariable);
+    if (szValue == nullptr || *szValue == '\0' || std::strcmp(szValue, "on") == 0)
+        return Sandbox::kOn;
+    return std::strcmp(szValue, "off") == 0 ? Sandbox::kOff : Sandbox::kUnknown;
+}
+
+std::string LinePrefix()
+{
+    return "virushist: " + NamedSystem() + ": ";
+}
+
+// What a kernel without Landlock or seccomp leaves the reader, in one line.
+std::string MissingLine(const std::string& strMissing)
+{
+    if (strMissing == "Landlock")
+        return "this kernel has no Landlock: the reader writes nothing and holds no capability, but may read "
+               "any file this user may";
+    if (strMissing == "seccomp")
+        return "this kernel has no seccomp: the reader reads only beneath the system's folders and writes "
+               "nothing, but its system calls are not filtered";
+    return "this kernel has neither Landlock nor seccomp: the reader holds no capability and no other "
+           "descriptor, but may read and write what this user may";
+}
+
+// What a sanitizer's run-time reads once confined: the process's own /proc, and
+// the leak check's suppressions file.
+void AddSanitizerPlaces(CONFINEMENT& confinement)
+{
+    if (!HasSanitizerRuntime())
+        return;
+    confinement.astrReadBeneath.push_back("/proc/self");
+    if (const char* szOptions = std::getenv("LSAN_OPTIONS")) {
+        const std::string strOptions = std::string(":") + szOptions;  // each option after a ":"
+        const std::string strKey = ":suppressions=";
+        if (const std::size_t nStart = strOptions.find(strKey); nStart != std::string::npos) {
+            const std::size_t nEnd = strOptions.find(':', nStart + 1);
+            confinement.astrReadFiles.push_back(strOptions.substr(
+                nStart + strKey.size(), nEnd == std::string::npos ? std::string::npos : nEnd - nStart - strKey.size()));
+        }
+    }
+}
+
+// The child: confined, or ended with the reason sent to the writer.
+RunPart BecomeReader(const CONFINEMENT& confinement, int nChannel)
+{
+    std::string strMissing, strError;
+    const int nConfined = ConfineReader(confinement, nChannel, LinePrefix(), strMissing, strError);
+    g_bReader = true;
+    g_nChannel = nConfined >= 0 ? nConfined : nChannel;
+    if (nConfined < 0) {
+        WriteErrorLine(LinePrefix() + "the sandbox cannot be set up (" + strError + "); set " + kSandboxVariable +
+                       "=off to run without it");
+        const char chStatus = static_cast<char>(kSystemUnreadable);
+        SendFrame(kFrameEnd, std::string_view(&chStatus, 1));
+        FlushFrames();
+        _exit(0);
+    }
+    if (!strMissing.empty())
+        WriteErrorLine(LinePrefix() + MissingLine(strMissing));
+    return kRunReader;
+}
+
+}  // namespace
+
+RunPart SplitRun(const char* szPattern, bool bShadowCopies)
+{
+    const Sandbox setting = SandboxSetting();
+    if (setting == Sandbox::kUnknown) {
+        WriteErrorLine(LinePrefix() + kSandboxVariable + "=" + std::getenv(kSandboxVariable) +
+                       " is neither on nor off");
+        return kRunRefused;
+    }
+    if (setting == Sandbox::kOff)
+        return kRunWhole;
+
+    // What reading will open, and load, found now; none of the system is read.
+    CONFINEMENT confinement;
+    bool bImage = false;
+    ReadingPlaces(confinement.astrReadBeneath, bImage);
+    AddSanitizerPlaces(confinement);
+    std::string strError;
+    if (bImage)
+        LoadImageLibraries(bShadowCopies, strError);  // what cannot be loaded, reading says
+    WarmHostLocale(szPattern);
+
+    int anPipe[2];
+    if (pipe2(anPipe, O_CLOEXEC) != 0) {
+        WriteErrorLine(LinePrefix() + "the reader cannot be started (" + std::strerror(errno) + ")");
+        return kRunRefused;
+    }
+    std::fflush(nullptr);
+    const pid_t nChild = fork();
+    if (nChild < 0) {
+        WriteErrorLine(LinePrefix() + "the reader cannot be started (" + std::strerror(errno) + ")");
+        close(anPipe[0]);
+        close(anPipe[1]);
+        return kRunRefused;
+    }
+    if (nChild == 0) {
+        close(anPipe[0]);
+        return BecomeReader(confinement, anPipe[1]);
+    }
+    close(anPipe[1]);
+    g_nChannel = anPipe[0];
+    g_nReader = nChild;
+    return kRunWriter;
+}
+
+void SendFrame(FrameType type, std::string_view strPayload)
+{
+    AppendFrame(g_strQueue, type, strPayload);
+    if (g_strQueue.size() >= kQueueSize)
+        FlushFrames();
+}
+
+void FlushFrames()
+{
+    std::size_t nDone = 0;
+    while (nDone < g_strQueue.size()) {
+        const ssize_t nWritten = write(g_nChannel, g_strQueue.data() + nDone, g_strQueue.size() - nDone);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        if (nWritten <= 0)
+            _exit(4);  // the writer is gone: nothing read now reaches an output
+        nDone += static_cast<std::size_t>(nWritten);
+    }
+    g_strQueue.clear();
+}
+
+bool IsReader()
+{
+    return g_bReader;
+}
+
+bool ReadingRefused()
+{
+    return SandboxRefused() || AnyUnread();
+}
+
+long ReceiveFrames(char* pBuffer, std::size_t nSize)
+{
+    for (;;) {
+        const ssize_t nRead = read(g_nChannel, pBuffer, nSize);
+        if (nRead >= 0 || errno != EINTR)
+            return static_cast<long>(nRead);
+    }
+}
+
+std::string WaitForReader(bool bEnd)
+{
+    if (g_nReader <= 0)
+        return std::string();
+    if (bEnd)
+        kill(g_nReader, SIGKILL);
+    int nStatus = 0;
+    while (waitpid(g_nReader, &nStatus, 0) < 0 && errno == EINTR) {
+    }
+    g_nReader = 0;
+    close(g_nChannel);
+    g_nChannel = -1;
+    if (bEnd || !WIFSIGNALED(nStatus))
+        return std::string();
+    const int nSignal = WTERMSIG(nStatus);
+    return "killed by signal " + std::to_string(nSignal) + " (" + strsignal(nSignal) + ")";
+}
+
+void WriteErrorLine(const std::string& strLine)
+{
+    if (g_bReader)
+        SendFrame(kFrameLine, std::string_view(strLine).substr(0, kMaxLineFrame));
+    else
+        std::fprintf(stderr, "%s\n", strLine.c_str());
+}
+
+}  // namespace plat
