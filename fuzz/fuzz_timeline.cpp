@@ -186,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     bool bHeld = false, bCreated = false;
     if (!timeline.Open(strFile.c_str(), &bHeld, &bCreated) || !timeline.Empty())
         std::abort();
+    timeline.Start();
     std::string_view strInput(reinterpret_cast<const char*>(pData) + 1, nSize - 1);
     timeline.BeginFile(strInput.substr(0, 40));
     CLogEntry entry;

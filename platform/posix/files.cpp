@@ -152,9 +152,11 @@ File* OpenForWriting(const char* szPath, int nFlags, bool* pbCreated = nullptr)
     }
     if (pbCreated != nullptr)
         *pbCreated = false;
-    int nFd = open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (nFd < 0 && errno == ENOENT)
-        nFd = OpenHostFile(ResolvePath(szPath).strPath.c_str(), nFlags, pbCreated);
+    // A bare name is its own host path, and is made as it stands; any other path
+    // is matched as Windows would match it first.
+    int nFd = bBareName ? -1 : open(direct.strPath.c_str(), (nFlags & ~O_CREAT) | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (bBareName || (nFd < 0 && errno == ENOENT))
+        nFd = OpenHostFile(bBareName ? szPath : ResolvePath(szPath).strPath.c_str(), nFlags, pbCreated);
     if (nFd < 0) {
         SetLastError(ErrorFromErrno(errno));
         return nullptr;

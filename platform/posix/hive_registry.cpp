@@ -18,6 +18,8 @@ constexpr std::size_t kBaseBlockSize = 4096;
 constexpr std::size_t kDataSizeOffset = 0x28;  // in the base block: the bins' size
 
 // Why the hive file of a descriptor cannot be opened, or empty when it can.
+constexpr off_t kMaxHiveSize = off_t{1} << 31;
+
 std::string Check(int nFd)
 {
     struct stat info;
@@ -25,6 +27,9 @@ std::string Check(int nFd)
         return std::strerror(errno);
     if (info.st_size == 0)
         return "the registry hive is empty";
+    // A hive's offsets are 32-bit: a larger file is no hive libhivex should map.
+    if (info.st_size > kMaxHiveSize)
+        return "the registry hive is larger than 2 GiB";
     unsigned char abyBase[kBaseBlockSize] = {};
     const ssize_t nRead = pread(nFd, abyBase, sizeof(abyBase), 0);
     if (nRead >= 4 && std::memcmp(abyBase, "regf", 4) != 0)

@@ -498,8 +498,8 @@ const QCOWLIBRARY* Qcow(std::string& strError)
     return strLoadError.empty() ? &library : nullptr;
 }
 
-// A snapshot's chain: each image read through its backing file, found as stored
-// (relative to the image's folder) or beside the image, at most this deep.
+// A snapshot's chain: each image read through its backing file, found beside the
+// image by its file name, at most this deep.
 constexpr int kMaxQcowChain = 32;
 
 struct QCOWIMAGE {
@@ -596,23 +596,21 @@ bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>&
             strError = "a chain of backing files deeper than " + std::to_string(kMaxQcowChain);
             return false;
         }
-        // As stored (relative to the image's folder, as qemu-img reads it), else beside the image.
+        // Beside the image, by its file name alone: a stored folder (absolute, or
+        // with "..") is never followed, so that an image cannot name another file
+        // of this host to be read.
         const std::size_t nSlash = strImage.rfind('/');
         const std::string strFolder = nSlash == std::string::npos ? "." : strImage.substr(0, nSlash);
         const std::size_t nNameSlash = strName.rfind('/');
-        const std::string astrPlaces[] = {strName.front() == '/' ? strName : strFolder + "/" + strName,
-                                          strFolder + "/" + strName.substr(nNameSlash == std::string::npos ? 0 : nNameSlash + 1)};
-        const std::string* pFound = nullptr;
-        for (const std::string& strPlace : astrPlaces) {
-            struct stat info;
-            if (pFound == nullptr && stat(strPlace.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-                pFound = &strPlace;
-        }
-        if (pFound == nullptr) {
-            strError = strWhose + " backing file " + strName + " is missing (looked for at " + astrPlaces[0] +
-                       (astrPlaces[1] != astrPlaces[0] ? " and " + astrPlaces[1] : std::string()) + ")";
+        const std::string strPlace =
+            strFolder + "/" + strName.substr(nNameSlash == std::string::npos ? 0 : nNameSlash + 1);
+        struct stat info;
+        if (nNameSlash + 1 == strName.size() || stat(strPlace.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            strError = strWhose + " backing file " + strName + " is missing (looked for beside the image, at " +
+                       strPlace + ")";
             return false;
         }
+        const std::string* const pFound = &strPlace;
         if (!OpenQcowFile(pLibrary, *pFound, aChain, strError))
             return false;
         if (pLibrary->set_parent(pChild, aChain.back(), &pError) != 1) {

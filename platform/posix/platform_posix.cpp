@@ -5,6 +5,7 @@
 // part of the layer; the message box goes to standard error; the short date is the
 // system's own picture in its calendar; the string table is the one generated from
 // the Windows resource file; the command line is converted to the system's code page.
+#include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
@@ -290,6 +291,10 @@ void WarmHostLocale(const char* szPattern)
     Utf16ToUtf8(u"-");
     LoadSystemCodePages();
     LoginName();
+    // libhivex recodes key names between Latin-1 and UTF-8, and the C library
+    // loads that converter from a file: held open, it stays loaded.
+    static const iconv_t ahHiveConverters[] = {iconv_open("UTF-8", "LATIN1"), iconv_open("LATIN1", "UTF-8")};
+    (void)ahHiveConverters;
 }
 
 std::string ArgumentText(const char* szArgument)

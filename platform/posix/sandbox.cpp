@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
 #include <linux/landlock.h>
 #include <linux/seccomp.h>
 #include <sched.h>
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -106,8 +108,9 @@ bool RestrictWithLandlock(const CONFINEMENT& confinement, int nAbi, std::string&
     bool bDone = true;
     for (const std::string& strFolder : confinement.astrReadBeneath)
         bDone = bDone && AddPathRule(nRuleset, strFolder, kReadFile | kReadDir, strError);
+    // A file alone may be a device (an image that is a disk): its size asked too.
     for (const std::string& strFile : confinement.astrReadFiles)
-        bDone = bDone && AddPathRule(nRuleset, strFile, kReadFile, strError);
+        bDone = bDone && AddPathRule(nRuleset, strFile, kReadFile | (nAbi >= 5 ? kFsIoctlDev : 0), strError);
     const uint64_t nWriteBeneath = kReadFile | kReadDir | nWrite | LANDLOCK_ACCESS_FS_MAKE_REG |
                                    LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_REMOVE_FILE;
     for (const std::string& strFolder : confinement.astrWriteBeneath)
@@ -163,6 +166,8 @@ const char* const kAllowed[] = {
     "read", "readv", "pread64", "preadv", "preadv2", "write", "writev", "close",
     "fstat", "stat", "lstat", "newfstatat", "statx", "lseek", "getdents", "getdents64", "readlink",
     "readlinkat", "fadvise64", "access", "faccessat", "faccessat2", "getcwd", "dup", "dup2", "dup3",
+    // A hive read from an image is a copy in memory, which libhivex opens by name.
+    "memfd_create",
     // Memory (mmap and mprotect below, without PROT_EXEC).
     "munmap", "mremap", "brk", "madvise",
     // Signals, threads, time and the process's own facts.
@@ -217,11 +222,22 @@ bool RestrictWithSeccomp(const CONFINEMENT& confinement, std::string& strError)
     // Files opened to read alone, where nothing may be written: so even without
     // Landlock (or before its ABI 3, which first controls truncation) nothing is
     // written, created or truncated.
+    // An open that would write fails with EACCES, as Landlock fails it: image
+    // libraries try a read-write open first and go on with a read-only one.
     if (confinement.astrWriteBeneath.empty()) {
         const scmp_datum_t nWriting = O_WRONLY | O_RDWR | O_CREAT | O_TRUNC | O_APPEND;
-        const scmp_arg_cmp openatReads = SCMP_A2(SCMP_CMP_MASKED_EQ, nWriting, 0);
-        const scmp_arg_cmp openReads = SCMP_A1(SCMP_CMP_MASKED_EQ, nWriting, 0);
-        bDone = bDone && AllowByName(hFilter, "openat", 1, &openatReads) && AllowByName(hFilter, "open", 1, &openReads);
+        for (const auto& [szName, nArg] : {std::pair{"openat", 1u}, std::pair{"open", 0u}}) {
+            const int nCall = seccomp_syscall_resolve_name(szName);
+            if (nCall == __NR_SCMP_ERROR)
+                continue;
+            const scmp_arg_cmp reads = {nArg + 1, SCMP_CMP_MASKED_EQ, nWriting, 0};
+            bDone = bDone && seccomp_rule_add_array(hFilter, SCMP_ACT_ALLOW, nCall, 1, &reads) == 0;
+            for (const scmp_datum_t nFlag : {scmp_datum_t{O_WRONLY}, scmp_datum_t{O_RDWR}, scmp_datum_t{O_CREAT},
+                                             scmp_datum_t{O_TRUNC}, scmp_datum_t{O_APPEND}}) {
+                const scmp_arg_cmp writes = {nArg + 1, SCMP_CMP_MASKED_EQ, nFlag, nFlag};
+                bDone = bDone && seccomp_rule_add_array(hFilter, SCMP_ACT_ERRNO(EACCES), nCall, 1, &writes) == 0;
+            }
+        }
     } else {
         for (const char* szName : {"open", "openat", "flock", "ftruncate", "fsync", "fdatasync", "pwrite64"})
             bDone = bDone && AllowByName(hFilter, szName);
@@ -237,10 +253,16 @@ bool RestrictWithSeccomp(const CONFINEMENT& confinement, std::string& strError)
     const scmp_arg_cmp notExecutable = SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0);
     bDone = bDone && AllowByName(hFilter, "mmap", 1, &notExecutable) &&
             AllowByName(hFilter, "mprotect", 1, &notExecutable);
-    // isatty's question, and signals to the process itself (abort).
-    const scmp_arg_cmp terminal = SCMP_A1(SCMP_CMP_EQ, TCGETS);
+    // isatty's question, a disk's size and sector size (an image that is a block
+    // device), and signals to the process itself (abort).
+    const unsigned long anRequests[] = {TCGETS, BLKGETSIZE64, BLKGETSIZE, BLKSSZGET};
+    for (const unsigned long nRequest : anRequests) {
+        // The kernel reads the request as 32 bits; a caller may have widened it with its sign.
+        const scmp_arg_cmp request = SCMP_A1(SCMP_CMP_MASKED_EQ, 0xFFFFFFFFu, nRequest);
+        bDone = bDone && AllowByName(hFilter, "ioctl", 1, &request);
+    }
     const scmp_arg_cmp self = SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()));
-    bDone = bDone && AllowByName(hFilter, "ioctl", 1, &terminal) && AllowByName(hFilter, "tgkill", 1, &self);
+    bDone = bDone && AllowByName(hFilter, "tgkill", 1, &self);
     if (HasSanitizerRuntime()) {
         for (const char* szName : kSanitizerAllowed)
             bDone = bDone && AllowByName(hFilter, szName);

@@ -115,7 +115,7 @@ RunPart SplitRun(const char* szPattern, bool bShadowCopies)
     // What reading will open, and load, found now; none of the system is read.
     CONFINEMENT confinement;
     bool bImage = false;
-    ReadingPlaces(confinement.astrReadBeneath, bImage);
+    ReadingPlaces(confinement.astrReadBeneath, confinement.astrReadFiles, bImage);
     AddSanitizerPlaces(confinement);
     std::string strError;
     if (bImage)

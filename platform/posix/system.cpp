@@ -146,13 +146,19 @@ std::string RealPath(const std::string& strPath)
 // bytes. Empty with strError naming what it is otherwise; a missing file is empty.
 std::string ReadRegistryFile(const std::string& strPath, std::string& strError)
 {
+    // Looked at before it is opened (opening a device can act on it), then opened
+    // without blocking and looked at again.
+    struct stat info;
+    if (stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        strError = strPath + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
+        return std::string();
+    }
     const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (nFd < 0) {
         if (errno != ENOENT)
             strError = strPath + ": cannot be read (" + std::strerror(errno) + ")";
         return std::string();
     }
-    struct stat info;
     std::string strText;
     if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode))
         strError = strPath + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
@@ -184,12 +190,17 @@ std::string NamedSystem()
     return AbsolutePath(NamedPath(bDrive));
 }
 
-void ReadingPlaces(std::vector<std::string>& astrFolders, bool& bImage)
+void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::string>& astrFiles, bool& bImage)
 {
     bool bDrive = false;
     const std::string strPath = AbsolutePath(NamedPath(bDrive));
     struct stat info;
     bImage = bDrive && stat(strPath.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    if (bImage && !S_ISREG(info.st_mode)) {
+        // A disk itself: that device alone, not its folder's others.
+        astrFiles.push_back(strPath);
+        return;
+    }
     if (bImage) {
         // The image's other files (segments, extents, backing files) lie beside it,
         // as named or where its link leads.

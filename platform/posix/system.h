@@ -134,8 +134,9 @@ std::string NamedSystem();
 // What reading that system may open, found without reading any of it: the folders
 // to read beneath (a prefix and the folders its drive links lead to, but for the
 // host's root; a drive folder; an image's folder, as named and where its link
-// leads); bImage when it names a file, a disk image.
-void ReadingPlaces(std::vector<std::string>& astrFolders, bool& bImage);
+// leads), or the files alone (an image that is a device); bImage when it names a
+// file, a disk image.
+void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::string>& astrFiles, bool& bImage);
 
 // A stored value as RegQueryValueExA returns it: strings (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) converted from UTF-16 to the code page, other types as stored. On

@@ -165,14 +165,23 @@ class Images(unittest.TestCase):
         self.assertEqual([row[2] for row in parse_rows(self, expected[1], "cp932")],
                          ["InVersion", "Second", "Snapshot1", "Snapshot2"])
         self.assertEqual(self.run_linux(chain[2])[:2], expected[:2])
-        # Found beside the image when the stored path does not lead to it.
+        # Only the stored name's file name counts, beside the image: a stored folder,
+        # absolute or with "..", is never followed, so the chain is read where its
+        # files lie together and refused where they do not.
         moved = fresh_folder(os.path.join(work, "moved"))
         for path in chain:
             shutil.copyfile(path, os.path.join(moved, os.path.basename(path)))
+        # An absolute name leads to a file of that name elsewhere: followed, it would
+        # lose the first snapshot.
+        elsewhere = fresh_folder(os.path.join(work, "elsewhere"))
+        shutil.copyfile(chain[0], os.path.join(elsewhere, "snap1.qcow2"))
+        for path, stored in (("snap2.qcow2", os.path.join(elsewhere, "snap1.qcow2")), ("snap1.qcow2", "../x/base.qcow2")):
+            subprocess.run(["qemu-img", "rebase", "-u", "-F", "qcow2", "-b", stored, os.path.join(moved, path)],
+                           check=True)
         self.assertEqual(self.run_linux(os.path.join(moved, "snap2.qcow2"))[:2], expected[:2])
         os.remove(os.path.join(moved, "base.qcow2"))
-        self.check_unreadable(os.path.join(moved, "snap2.qcow2"), "base.qcow2 is missing",
-                              os.path.join(moved, "base.qcow2"))
+        self.check_unreadable(os.path.join(moved, "snap2.qcow2"), "../x/base.qcow2 is missing",
+                              "beside the image, at " + os.path.join(moved, "base.qcow2"))
 
     def test_split_raw(self):
         raw = self.images["winxp-mbr", "raw"]

@@ -1,0 +1,321 @@
+#!/usr/bin/python3
+"""Hostile evidence, end to end, with the Linux build: what an attacker who
+controls the evidence would craft, each a case of one table stating its exit
+status and the words of its line. No case may hang, no byte of a file outside the
+evidence may reach an output, and no file outside the outputs may change. Then
+the reader's confinement itself: its /proc status and descriptors in a held run,
+and a trace showing no byte of an image read before it confines itself.
+Run with Debian's /usr/bin/python3, which has python3-hivex."""
+import os
+import re
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+import images
+from common import LINUX_EXE, check_no_sanitizer_report, fresh_folder, locale_env, parse_rows, read_history
+from drive_test import LAYOUTS, host, install, log_line, make_drive
+
+SECRET = "HostSecret7f3a"  # the rows of every file outside the evidence
+PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
+SYSTEM_REG = ('WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n'
+              '[Software\\\\Wow6432Node\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1600000000\n'
+              '"Home Directory"="%s"\n')
+USER_REG = "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n"
+
+
+def virus(name):
+    return log_line(r"C:\Data\%s.doc" % name, name).encode()
+
+
+def filler(count):
+    """Lines that are no virus event: timeline records, no rows."""
+    return b"".join(b"1F0004090000,2,0,1,PC01,alice,,C:\\f%05d,,,,,,,,,,,,,,,,,,,,,,,,,\r\n" % i
+                    for i in range(count))
+
+
+def make_light_prefix(root, home=r"C:\\Program Files\\Tarvel", logs=None):
+    """What the Linux build reads of a prefix: its registry files and drive C:."""
+    os.makedirs(os.path.join(root, "dosdevices"))
+    os.symlink("../drive_c", os.path.join(root, "dosdevices", "c:"))
+    with open(os.path.join(root, "system.reg"), "w") as f:
+        f.write(SYSTEM_REG % home)
+    with open(os.path.join(root, "user.reg"), "w") as f:
+        f.write(USER_REG)
+    folder = os.path.join(root, PRODUCT, "7.6", "logs")
+    os.makedirs(folder)
+    for name, data in (logs or {"a.log": virus("Inside")}).items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+    return root
+
+
+def reader_of(pid):
+    """The reader: the writer's one child, once there is one."""
+    deadline = time.monotonic() + 30
+    while time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{pid}/task/{pid}/children") as f:
+                children = f.read().split()
+        except FileNotFoundError:
+            children = []
+        if children:
+            return int(children[0])
+        time.sleep(0.02)
+    raise AssertionError("no reader")
+
+
+def status_of(pid):
+    with open(f"/proc/{pid}/status") as f:
+        fields = dict(line.split(":", 1) for line in f if ":" in line)
+    return {name: fields[name].strip() for name in ("CapEff", "NoNewPrivs", "Seccomp")}
+
+
+class Hostile(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="vh-hostile-")
+        cls.outside = os.path.join(cls.work, "outside")
+        os.makedirs(cls.outside)
+        cls.secret = os.path.join(cls.outside, "secret.log")
+        with open(cls.secret, "wb") as f:
+            f.write(virus(SECRET))
+        cls.victim = os.path.join(cls.outside, "victim.conf")
+        with open(cls.victim, "w") as f:
+            f.write("victim\n")
+        cls.prefix = make_light_prefix(os.path.join(cls.work, "prefix"))
+        cls.drive = make_drive(cls.work, "win10", "en_US")
+        install(cls.drive, "win10", "en_US")
+        cls.drive_logs = os.path.relpath(
+            os.path.join(host(cls.drive, LAYOUTS["win10"]), "Corvessa", "Tarvel Corporate Edition", "7.6", "logs"),
+            cls.drive)
+        # Another case's disk, beside this one's: an image of the same drive.
+        other = fresh_folder(os.path.join(cls.work, "other-case"))
+        cls.other_image = images.ntfs_volume(os.path.join(other, "disk.img"), 16, source=cls.drive)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def copy(self, root, name):
+        target = os.path.join(self.work, "cases", name)
+        shutil.copytree(root, target, symlinks=True)
+        return target
+
+    def run_case(self, env, cwd, timeout=60):
+        done = subprocess.run([LINUX_EXE], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              timeout=timeout)
+        check_no_sanitizer_report(self, done.stderr)
+        return done
+
+    # The cases: each makes its system from a copy, and says what the run must come to.
+
+    def prefix_case(self, name, change):
+        prefix = self.copy(self.prefix, name)
+        change(prefix)
+        return dict(WINEPREFIX=prefix)
+
+    def drive_case(self, name, change):
+        drive = self.copy(self.drive, name)
+        change(drive)
+        return dict(VIRUSHIST_SYSTEM_DRIVE=drive)
+
+    def qcow_case(self, name, backing):
+        folder = fresh_folder(os.path.join(self.work, "cases", name))
+        image = os.path.join(folder, "disk.qcow2")
+        subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-u", "-F", "raw", "-b", backing, image, "16M"],
+                       check=True)
+        return dict(VIRUSHIST_SYSTEM_DRIVE=image)
+
+    def cases(self):
+        logs = os.path.join(PRODUCT, "7.6", "logs")
+        def replace(relative, make):
+            def change(root):
+                path = os.path.join(root, relative)
+                os.remove(path)
+                make(path)
+            return change
+        link_to = lambda target: lambda path: os.symlink(target, path)
+        add = lambda relative, make: lambda root: make(os.path.join(root, relative))
+        def drive_c_elsewhere(prefix):
+            elsewhere = os.path.join(self.work, "cases", "drive_c-elsewhere")
+            shutil.move(os.path.join(prefix, "drive_c"), elsewhere)
+            os.symlink(elsewhere, os.path.join(prefix, "drive_c"))
+        def home_on(letter, target_of, home):
+            def change(prefix):
+                shutil.rmtree(os.path.join(prefix, PRODUCT))
+                target = target_of(prefix)
+                os.makedirs(os.path.join(target, "Tarvel", "logs"), exist_ok=True)
+                with open(os.path.join(target, "Tarvel", "logs", "d.log"), "wb") as f:
+                    f.write(virus("OnD"))
+                os.symlink(target if letter != "z" else "/", os.path.join(prefix, "dosdevices", letter + ":"))
+                with open(os.path.join(prefix, "system.reg"), "w") as f:
+                    f.write(SYSTEM_REG % home(target).replace("\\", "\\\\"))
+            return change
+        outside_d = lambda prefix: fresh_folder(os.path.join(self.work, "cases", "d-drive"))
+        outside_z = lambda prefix: fresh_folder(os.path.join(self.work, "cases", "z-target"))
+        config = os.path.join("Windows", "System32", "config")
+        # (name, environment, exit status, words of its lines, rows)
+        return [
+            ("user.reg a link out", self.prefix_case("user-link", replace("user.reg", link_to(self.secret))),
+             7, ["user.reg", "cannot be read"], None),
+            ("user.reg a FIFO", self.prefix_case("user-fifo", replace("user.reg", os.mkfifo)),
+             7, ["user.reg", "not a regular file (a FIFO)"], None),
+            ("user.reg /dev/zero", self.prefix_case("user-zero", replace("user.reg", link_to("/dev/zero"))),
+             7, ["user.reg", "a character device"], None),
+            ("system.reg a FIFO", self.prefix_case("system-fifo", replace("system.reg", os.mkfifo)),
+             7, ["system.reg", "a FIFO"], None),
+            ("a log that is the kernel's log device",
+             self.prefix_case("log-device", add(os.path.join(logs, "zz.log"),
+                                                 lambda p: os.mknod(p, 0o600 | 0o020000, os.makedev(1, 11)))),
+             4, ["zz.log", "a character device, not a file"], ["Inside"]),
+            ("a log that is a FIFO", self.prefix_case("log-fifo", add(os.path.join(logs, "zz.log"), os.mkfifo)),
+             4, ["zz.log", "a FIFO, not a file"], ["Inside"]),
+            ("a log linked out", self.prefix_case("log-link", add(os.path.join(logs, "zz.log"), link_to(self.secret))),
+             4, ["zz.log", "outside the system's folders"], ["Inside"]),
+            ("drive_c a link elsewhere", self.prefix_case("drive_c-link", drive_c_elsewhere), 0, [], ["Inside"]),
+            ("the home directory on a D: outside the prefix",
+             self.prefix_case("home-on-d", home_on("d", outside_d, lambda target: r"D:\Tarvel")), 0, [], ["OnD"]),
+            ("the home directory through Z:, the host's root",
+             self.prefix_case("home-on-z", home_on("z", outside_z, lambda target: "Z:" + target.replace("/", "\\")
+                                                   + r"\Tarvel")),
+             4, [r"\Tarvel\logs", "outside the system's folders"], []),
+            ("SYSTEM a link out", self.drive_case("hive-link", replace(os.path.join(config, "SYSTEM"),
+                                                                          link_to(self.secret))),
+             7, ["SYSTEM", "unreadable"], None),
+            ("SYSTEM a FIFO", self.drive_case("hive-fifo", replace(os.path.join(config, "SYSTEM"), os.mkfifo)),
+             7, ["SYSTEM", "not a regular file (a FIFO)"], None),
+            ("SYSTEM /dev/zero", self.drive_case("hive-zero", replace(os.path.join(config, "SYSTEM"),
+                                                                         link_to("/dev/zero"))),
+             7, ["SYSTEM", "a character device"], None),
+            ("a drive's logs folder linked out",
+             self.drive_case("logs-link", lambda drive: (shutil.rmtree(os.path.join(drive, self.drive_logs)),
+                                                         os.symlink(self.outside, os.path.join(drive, self.drive_logs)))),
+             4, [r"7.6\logs", "outside the system's folders"], []),
+            ("a QCOW2 backing file named absolute", self.qcow_case("qcow-absolute", self.secret),
+             7, ["secret.log is missing", "beside the image"], None),
+            ("a QCOW2 backing file named with ..", self.qcow_case("qcow-dotdot", "../../other-case/disk.img"),
+             7, ["../../other-case/disk.img is missing", "beside the image"], None),
+            ("a QCOW2 overlay on another case's image", self.qcow_case("qcow-other-case", self.other_image),
+             7, ["disk.img is missing"], None),
+        ]
+
+    def test_each_case_has_its_outcome(self):
+        for name, env, status, words, rows in self.cases():
+            with self.subTest(case=name):
+                cwd = fresh_folder(os.path.join(self.work, "run", name.replace(" ", "-").replace("/", "-")))
+                full = locale_env(None, VIRUSHIST_TIMELINE="timeline.jsonl", **env)
+                full.setdefault("WINEPREFIX", os.path.join(self.work, "no-prefix"))
+                done = self.run_case(full, cwd)
+                stderr = done.stderr.decode("utf-8", "replace")
+                self.assertEqual(done.returncode, status, stderr)
+                for word in words:
+                    self.assertIn(word, stderr)
+                if rows is not None:
+                    self.assertEqual([row[2] for row in parse_rows(self, read_history(cwd))], rows)
+                for output in os.listdir(cwd):
+                    with open(os.path.join(cwd, output), "rb") as f:
+                        self.assertNotIn(SECRET.encode(), f.read(), output)
+                self.assertNotIn(SECRET.encode(), done.stdout + done.stderr)
+                with open(self.victim) as f:
+                    self.assertEqual(f.read(), "victim\n")
+
+    def test_outputs_that_are_links(self):
+        # Refused with exit 2, named, the link's target untouched; a dangling link
+        # neither followed nor spun on.
+        nowhere = os.path.join(self.work, "nowhere")
+        for name, output, target in (("the history file a link", "VirusHist.csv", self.victim),
+                                     ("the history file a dangling link", "VirusHist.csv", nowhere),
+                                     ("the timeline a link", "timeline.jsonl", self.victim),
+                                     ("the timeline a dangling link", "timeline.jsonl", nowhere)):
+            with self.subTest(case=name):
+                cwd = fresh_folder(os.path.join(self.work, "run", name.replace(" ", "-")))
+                os.symlink(target, os.path.join(cwd, output))
+                done = self.run_case(locale_env(None, WINEPREFIX=self.prefix, VIRUSHIST_TIMELINE="timeline.jsonl"),
+                                     cwd, timeout=30)
+                stderr = done.stderr.decode()
+                self.assertEqual(done.returncode, 2, stderr)
+                self.assertIn(output + ": cannot be created or written (it is a symbolic link", stderr)
+                self.assertFalse(os.path.exists(nowhere))
+                with open(self.victim) as f:
+                    self.assertEqual(f.read(), "victim\n")
+                self.assertEqual(sorted(os.listdir(cwd)), [output])
+
+    def test_the_reader_holds_nothing(self):
+        # Held (the writer blocks on a timeline into a pipe nobody reads yet), the
+        # reader shows no capability, no new privileges and a seccomp filter, and
+        # holds no socket the run inherited; the writer is as the test runner is.
+        # Let go, the run writes what a run without the sandbox writes.
+        prefix = make_light_prefix(os.path.join(self.work, "held"), logs={
+            "a.log": virus("First") + filler(6000), "b.log": virus("Second")})
+        listener = socket.create_server(("127.0.0.1", 0))
+        inherited = socket.create_connection(listener.getsockname())
+        cwd = fresh_folder(os.path.join(self.work, "run", "held"))
+        env = locale_env(None, WINEPREFIX=prefix, VIRUSHIST_TIMELINE="-")
+        process = subprocess.Popen([LINUX_EXE], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   pass_fds=[inherited.fileno()])
+        try:
+            reader = reader_of(process.pid)
+            deadline = time.monotonic() + 60
+            while (read_history(cwd) or b"").count(b"\r\n") < 1:
+                self.assertLess(time.monotonic(), deadline, "rows did not come")
+                time.sleep(0.02)
+            self.assertEqual(status_of(reader), {"CapEff": "0000000000000000", "NoNewPrivs": "1", "Seccomp": "2"})
+            self.assertEqual(status_of(process.pid), status_of(os.getpid()))
+            # /dev/null, pipes (standard error, the channel) and a log of the prefix.
+            held = [os.readlink(f"/proc/{reader}/fd/{fd}") for fd in os.listdir(f"/proc/{reader}/fd")]
+            self.assertEqual([target for target in held if not (target == "/dev/null" or target.startswith("pipe:")
+                                                                 or target.startswith(prefix))], [])
+        finally:
+            timeline, stderr = process.communicate(timeout=120)
+            inherited.close()
+            listener.close()
+        check_no_sanitizer_report(self, stderr)
+        self.assertEqual(process.returncode, 0, stderr)
+        confined = read_history(cwd)
+        self.assertEqual([row[2] for row in parse_rows(self, confined)], ["First", "Second"])
+        alone = subprocess.run([LINUX_EXE], cwd=fresh_folder(os.path.join(self.work, "run", "alone")),
+                               env=dict(env, VIRUSHIST_SANDBOX="off"), capture_output=True, timeout=120)
+        self.assertEqual((alone.returncode, alone.stdout), (0, timeline))
+        self.assertEqual(read_history(os.path.join(self.work, "run", "alone")), confined)
+
+    def test_no_byte_of_an_image_is_read_before_the_reader_is_confined(self):
+        # Traced: the writer opens no file of the image; the reader reads none of
+        # its descriptors on the image's files before Landlock and its filter.
+        folder = fresh_folder(os.path.join(self.work, "traced"))
+        image = images.ntfs_volume(os.path.join(folder, "volume.img"), 16, source=self.drive)
+        trace = os.path.join(self.work, "trace")
+        done = subprocess.run(["strace", "-f", "-o", trace, "-e",
+                               "trace=openat,read,pread64,landlock_restrict_self,seccomp"]
+                              + [LINUX_EXE], cwd=fresh_folder(os.path.join(self.work, "run", "traced")),
+                              # (a leak check cannot stop a traced process's threads)
+                              env=dict(locale_env(None, VIRUSHIST_SYSTEM_DRIVE=image), ASAN_OPTIONS="detect_leaks=0"),
+                              capture_output=True, timeout=300)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(trace) as f:
+            calls = [line.split(None, 1) for line in f.read().splitlines()]
+        writer = calls[0][0]
+        evidence = {}   # pid: descriptors open on the image's folder
+        confined = {}   # pid: Landlock and the filter both in place
+        reads = 0
+        for pid, call in calls:
+            opened = re.match(r'openat\(\w+, "([^"]*)".*= (\d+)$', call)
+            if opened and opened.group(1).startswith(folder):
+                self.assertNotEqual(pid, writer, "the writer opened " + call)
+                evidence.setdefault(pid, set()).add(opened.group(2))
+            if call.startswith("landlock_restrict_self"):
+                confined[pid] = "landlock"
+            if call.startswith("seccomp(SECCOMP_SET_MODE_FILTER") and confined.get(pid) == "landlock":
+                confined[pid] = "both"
+            read = re.match(r"p?read(?:64)?\((\d+),", call)
+            if read and read.group(1) in evidence.get(pid, ()):
+                self.assertEqual(confined.get(pid), "both", "read before confinement: " + call)
+                reads += 1
+        self.assertGreater(reads, 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
