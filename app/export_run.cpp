@@ -123,8 +123,8 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     CTimelineWriter timeline;
     CTimelineWriter* const pTimeline = szTimeline != nullptr ? &timeline : nullptr;
     OUTPUTS outputs;
+    HandRowsOn(bReader ? SendRow : nullptr);
     if (bReader) {
-        HandRowsOn(SendRow);
         timeline.HandOn(SendRecords);
         plat::SendFrame(kFrameOpened, {});
     } else {

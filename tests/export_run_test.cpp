@@ -9,6 +9,7 @@
 
 #include "app/export_run.h"
 #include "app/line_reader.h"
+#include "common/frames.h"
 #include "export/history_writer.h"
 #include "logentry/log_entry.h"
 #include "tests/fake_platform.h"
@@ -656,4 +657,123 @@ TEST_F(Recover, ACopySkippedOrReadInPartMakesTheRunIncomplete)
         EXPECT_EQ(Run(), test.bSkipped || test.nReadFailsAt >= 0 ? kExitIncomplete : kExitSuccess) << test.szCase;
         EXPECT_EQ(Names(), std::vector<std::string>{"A1"}) << test.szCase;
     }
+}
+
+// The run split into a reader and a writer: the reader opens nothing of the system
+// before the split and writes no file; the writer, fed what it sent, writes the
+// bytes a whole run writes; and a writer fed what no sound reader sends ends it.
+class SplitRun : public Timeline {
+protected:
+    void TearDown() override
+    {
+        HandRowsOn(nullptr);  // as a reader left it
+        Timeline::TearDown();
+    }
+    // Runs as the reader, then as its writer on what the reader sent.
+    int RunSplit()
+    {
+        g_fake.runPart = plat::kRunReader;
+        g_fake.opened.clear();
+        g_fake.nRegistryQueries = 0;
+        const int nReader = Run();
+        EXPECT_EQ(g_fake.nOpensBeforeSplit, 0u);
+        EXPECT_EQ(g_fake.files.count("VirusHist.csv") + g_fake.files.count("timeline.jsonl"), 0u)
+            << "the reader wrote a file";
+        g_fake.runPart = plat::kRunWriter;
+        const int nWriter = Run();
+        EXPECT_FALSE(g_fake.bReaderEnded);
+        EXPECT_EQ(nWriter, nReader);
+        return nWriter;
+    }
+    // Runs the writer alone on these frames: its exit status.
+    int RunWriter(const std::string& strFrames)
+    {
+        g_fake.runPart = plat::kRunWriter;
+        g_fake.strFrames = strFrames;
+        return Run();
+    }
+    static std::string Frame(FrameType type, std::string_view strPayload = {})
+    {
+        std::string strFrame;
+        AppendFrame(strFrame, type, strPayload);
+        return strFrame;
+    }
+    static std::string End(char chStatus) { return Frame(kFrameEnd, std::string(1, chStatus)); }
+};
+
+TEST_F(SplitRun, TheWriterWritesWhatAWholeRunWrites)
+{
+    AddLog("a.log", Virus("One") + "\r\n" + "1F0B19000000,2,0,1,PC,user\r\n" + Virus("Two, \"quoted\"") + "\r\n");
+    AddLog("b.log", Virus("Three") + "\r\n");
+    EXPECT_EQ(Run(), 0);
+    const std::string strHistory = g_fake.History(), strTimeline = g_fake.files["timeline.jsonl"].strContent;
+    g_fake.files.erase("VirusHist.csv");
+    g_fake.files.erase("timeline.jsonl");
+    g_fake.nReadChunk = 7;  // frames arrive in pieces
+    EXPECT_EQ(RunSplit(), 0);
+    EXPECT_EQ(g_fake.History(), strHistory);
+    EXPECT_EQ(g_fake.files["timeline.jsonl"].strContent, strTimeline);
+}
+
+TEST_F(SplitRun, AReaderThatRefusesTouchesNothing)
+{
+    g_fake.homeValue.reset();
+    EXPECT_EQ(RunSplit(), 1);
+    EXPECT_EQ(g_fake.files.count("VirusHist.csv") + g_fake.files.count("timeline.jsonl"), 0u);
+    EXPECT_EQ(g_fake.errorLines.size(), 0u);  // the message box, not a line
+    g_fake.runPart = plat::kRunRefused;
+    EXPECT_EQ(Run(), 7);
+    EXPECT_EQ(g_fake.files.count("VirusHist.csv"), 0u);
+}
+
+TEST_F(SplitRun, ARefusedCallMakesTheRunIncomplete)
+{
+    AddLog("a.log", Virus("One") + "\r\n");
+    g_fake.bReadingRefused = true;
+    EXPECT_EQ(RunSplit(), 4);
+    EXPECT_EQ(Names(), std::vector<std::string>{"One"});
+}
+
+TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
+{
+    const std::string strRow = "d,f,One,l,a,c,u,,s,o,t,sc,x\r\n";
+    const std::string strOpen = Frame(kFrameOpened);
+    const struct {
+        const char* szCase;
+        std::string strFrames;
+        const char* szLine;        // in the writer's last line
+        std::size_t nRowsKept;
+    } aCases[] = {
+        {"an unknown type", strOpen + Frame(kFrameRow, strRow) + "\x09\0\0\0\0"s, "unknown type 9", 1},
+        {"a row before the system is open", Frame(kFrameRow, strRow), "before the system is open", 0},
+        {"a row of 12 fields", strOpen + Frame(kFrameRow, "a,b,c,d,e,f,g,h,i,j,k,l\r\n"), "not 13 whole fields", 0},
+        {"a row with a bare quote", strOpen + Frame(kFrameRow, "d,f,O\"ne,l,a,c,u,,s,o,t,sc,x\r\n"),
+         "not 13 whole fields", 0},
+        {"a row without its line end", strOpen + Frame(kFrameRow, "d,f,One,l,a,c,u,,s,o,t,sc,x"),
+         "not 13 whole fields", 0},
+        {"records cut short", strOpen + Frame(kFrameRecords, "{\"a\":1}\n{\"b\""), "not whole", 0},
+        {"a length beyond its bound", strOpen + "\x04\xff\xff\xff\x00"s, "4 and 16777215 bytes", 0},
+        {"a status only the writer has", strOpen + End(2), "exit status of 2", 0},
+        {"a refusal once open", strOpen + End(1), "exit status of 1", 0},
+        {"a frame after the last", strOpen + Frame(kFrameRow, strRow) + End(0) + Frame(kFrameRow, strRow),
+         "after the reader's last", 1},
+        {"opened twice", strOpen + strOpen, "open twice", 0},
+        {"no last frame", strOpen + Frame(kFrameRow, strRow), "ended before it was done (killed by signal 9)", 1},
+    };
+    for (const auto& test : aCases) {
+        SetUp();
+        g_fake.strReaderDied = "killed by signal 9";
+        EXPECT_EQ(RunWriter(test.strFrames), 4) << test.szCase;
+        ASSERT_FALSE(g_fake.errorLines.empty()) << test.szCase;
+        EXPECT_NE(g_fake.errorLines.back().find(test.szLine), std::string::npos)
+            << test.szCase << ": " << g_fake.errorLines.back();
+        EXPECT_EQ(Names().size(), test.nRowsKept) << test.szCase;
+    }
+}
+
+TEST_F(SplitRun, TheReadersLinesAreWrittenAsText)
+{
+    EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name") + End(7)), 7);
+    EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name"});
+    EXPECT_EQ(g_fake.files.count("VirusHist.csv"), 0u);
 }

@@ -118,10 +118,3 @@ def check_no_sanitizer_report(test, stderr):
     test.assertNotIn(b"Sanitizer", stderr)
     test.assertNotIn(b"runtime error", stderr)
     test.assertNotIn(b"the sandbox refused", stderr)
-
-
-def confinement_of(pid):
-    """The confinement /proc shows of a running process: (NoNewPrivs, Seccomp)."""
-    with open(f"/proc/{pid}/status") as f:
-        fields = dict(line.split(":", 1) for line in f if ":" in line)
-    return fields["NoNewPrivs"].strip(), fields["Seccomp"].strip()
