@@ -1,5 +1,6 @@
-// Fuzz target: the POSIX layer's registry-file reader on arbitrary text, and its
-// wildcard matcher checked against a simple reference matcher.
+// Fuzz target: the POSIX layer's registry-file reader on arbitrary text, inside the
+// reader's sandbox, and its wildcard matcher checked against a simple reference
+// matcher.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_sandbox.h"
 #include "platform/posix/wildcard.h"
 #include "platform/posix/wine_registry.h"
 
@@ -39,6 +41,12 @@ bool ReferenceMatch(std::string_view strPattern, std::string_view strName)
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    ConfineFuzzTarget({});
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {

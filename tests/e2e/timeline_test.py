@@ -11,6 +11,7 @@ import os
 import resource
 import shlex
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -524,7 +525,12 @@ class Outputs(unittest.TestCase):
         # exit 2, neither file created, emptied or changed in time, and lines that
         # say which system and which file.
         def hold(cwd):
-            holder = subprocess.Popen(["flock", "-x", "VirusHist.csv", "sleep", "600"], cwd=cwd)
+            with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+                f.write(b"old\r\n")
+            os.utime(os.path.join(cwd, "VirusHist.csv"), (1000000000, 1000000000))
+            # In a session of its own, so that flock and its sleep end together.
+            holder = subprocess.Popen(["flock", "-x", "VirusHist.csv", "sleep", "600"], cwd=cwd,
+                                      start_new_session=True)
             deadline = time.monotonic() + 30
             while subprocess.run(["flock", "-n", "-x", "VirusHist.csv", "true"], cwd=cwd).returncode == 0:
                 self.assertLess(time.monotonic(), deadline)
@@ -548,9 +554,16 @@ class Outputs(unittest.TestCase):
                             done = self.export(build, cwd)
                         finally:
                             if holder:
-                                holder.kill()
+                                os.killpg(holder.pid, signal.SIGKILL)
                                 holder.wait()
                         self.assertEqual(done.returncode, 2, done.stderr)
+                        history = os.path.join(cwd, "VirusHist.csv")
+                        if cause is folder:
+                            self.assertTrue(os.path.isdir(history))
+                        else:
+                            with open(history, "rb") as f:
+                                self.assertEqual(f.read(), b"old\r\n")
+                            self.assertEqual(os.stat(history).st_mtime, 1000000000)
                         path = os.path.join(cwd, "t.jsonl")
                         if timeline_before is None:
                             self.assertFalse(os.path.exists(path))
