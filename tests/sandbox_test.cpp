@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/posix/sandbox.h"
+#include "platform/posix/volume.h"
 
 namespace {
 
@@ -188,13 +189,25 @@ TEST_F(Sandbox, AnImageIsItsOwnFilesAlone)
     EXPECT_EQ(ProbeConfined(confinement, aProbes), std::vector<std::string>());
 }
 
-// Without Landlock, reading is all a reader is left: the filter still lets it
-// write, create or truncate nothing.
-TEST_F(Sandbox, WithoutLandlockNothingIsWritten)
+// Without Landlock, the filter still lets a reader write, create or truncate
+// nothing, and the host folder's reads follow no link out of the system's folders.
+TEST_F(Sandbox, WithoutLandlockNothingIsWrittenAndNoLinkLeadsOut)
 {
     CONFINEMENT confinement;
     confinement.bWithoutLandlock = true;
-    EXPECT_EQ(ProbeConfined(confinement, CommonProbes(false)), std::vector<std::string>());
+    confinement.astrReadBeneath.push_back(m_strDrive);
+    std::vector<PROBE> aProbes = CommonProbes(false);
+    const std::string strDrive = m_strDrive, strWork = m_strWork;
+    uint32_t dwError = 0;
+    aProbes.push_back({"a log in the folder, through the host folder", true,
+                       [=]() mutable { return HostVolume().Open(strDrive + "/in.log", &dwError) != nullptr; }});
+    aProbes.push_back({"a link out, through the host folder", false,
+                       [=]() mutable { return HostVolume().Open(strDrive + "/link.log", &dwError) != nullptr; }});
+    aProbes.push_back({"the folder's parent, through the host folder", false, [=] {
+                           std::vector<VOLUMEENTRY> aEntries;
+                           return HostVolume().List(strWork, aEntries);
+                       }});
+    EXPECT_EQ(ProbeConfined(confinement, aProbes), std::vector<std::string>());
 }
 
 // A reader keeps standard error and its channel, nothing else the writer held,

@@ -12,6 +12,7 @@
 #include "platform/codes.h"
 #include "platform/posix/codepage.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/sandbox.h"
 #include "platform/posix/volume.h"
 #include "platform/posix/wildcard.h"
 
@@ -41,9 +42,18 @@ class CHostVolume : public CVolume {
 public:
     bool List(const std::string& strFolder, std::vector<VOLUMEENTRY>& aEntries) const override
     {
-        DIR* pDir = opendir(strFolder.empty() ? "." : strFolder.c_str());
-        if (pDir == nullptr)
+        const int nFd = open(strFolder.empty() ? "." : strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (nFd >= 0 && !IsWithinRoots(nFd)) {
+            close(nFd);
+            errno = EACCES;
             return false;
+        }
+        DIR* pDir = nFd >= 0 ? fdopendir(nFd) : nullptr;
+        if (pDir == nullptr) {
+            if (nFd >= 0)
+                close(nFd);
+            return false;
+        }
         std::vector<std::pair<std::u16string, VOLUMEENTRY>> aFound;
         while (dirent* pEntry = readdir(pDir)) {
             if (std::strcmp(pEntry->d_name, ".") == 0 || std::strcmp(pEntry->d_name, "..") == 0)
@@ -112,6 +122,12 @@ private:
             return -1;
         }
         const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (nFd >= 0 && !IsWithinRoots(nFd)) {
+            close(nFd);
+            *pdwError = plat::ErrorFromErrno(EACCES);
+            errno = EACCES;
+            return -1;
+        }
         if (nFd < 0) {
             *pdwError = plat::ErrorFromErrno(errno);
             return -1;

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -45,6 +46,9 @@ struct RULESETATTR {
 };
 
 bool g_bPathsConfined = false;
+// Without Landlock, the folders (with every link followed) a file read must lie
+// beneath; empty when Landlock confines the paths, or nothing does.
+std::vector<std::string> g_astrRoots;
 
 constexpr uint64_t kReadFile = LANDLOCK_ACCESS_FS_READ_FILE;
 constexpr uint64_t kReadDir = LANDLOCK_ACCESS_FS_READ_DIR;
@@ -312,8 +316,16 @@ bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std
         strError = std::string("no new privileges cannot be set: ") + std::strerror(errno);
         return false;
     }
-    if (support.nLandlockAbi == 0 || confinement.bWithoutLandlock)
+    if (support.nLandlockAbi == 0 || confinement.bWithoutLandlock) {
         strMissing = "Landlock";
+        // Then each file a reader opens beneath the system's folders is checked to
+        // lie there still, once every link is followed.
+        for (const std::string& strFolder : confinement.astrReadBeneath)
+            if (char* szReal = realpath(strFolder.c_str(), nullptr)) {
+                g_astrRoots.push_back(szReal);
+                std::free(szReal);
+            }
+    }
     else if (!RestrictWithLandlock(confinement, support.nLandlockAbi, strError))
         return false;
     if (!support.bSeccomp) {
@@ -403,7 +415,23 @@ bool SandboxRefused()
 
 bool PathsConfined()
 {
-    return g_bPathsConfined;
+    return g_bPathsConfined || !g_astrRoots.empty();
+}
+
+bool IsWithinRoots(int nFd)
+{
+    if (g_astrRoots.empty())
+        return true;
+    char szPath[4096];
+    const ssize_t nLength = readlink(("/proc/self/fd/" + std::to_string(nFd)).c_str(), szPath, sizeof(szPath) - 1);
+    if (nLength <= 0)
+        return false;
+    const std::string_view strPath(szPath, static_cast<std::size_t>(nLength));
+    for (const std::string& strRoot : g_astrRoots)
+        if (strPath.compare(0, strRoot.size(), strRoot) == 0 &&
+            (strPath.size() == strRoot.size() || strPath[strRoot.size()] == '/' || strRoot == "/"))
+            return true;
+    return false;
 }
 
 // The sanitizer interface, when a run-time is linked in.

@@ -56,8 +56,14 @@ int ConfineReader(const CONFINEMENT& confinement, int nChannel, const std::strin
 
 // Whether a call was refused since the process was confined.
 bool SandboxRefused();
-// Whether Landlock confines the paths this process may open.
+// Whether the paths this process may open are confined: by Landlock, or, on a
+// kernel without it, by the check below.
 bool PathsConfined();
+// Whether an open descriptor's file lies beneath the folders the process was
+// confined to, every link followed: always where Landlock confines it, or nothing
+// does. Without Landlock the host folder's reads check each file and folder they
+// open, so that no link leads a reader out of the system's folders.
+bool IsWithinRoots(int nFd);
 
 // Whether a sanitizer's run-time is in the process (by the compiler's macros, or
 // its interface for UBSan under GCC, which defines none). It needs a little more

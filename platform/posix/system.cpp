@@ -153,7 +153,12 @@ std::string ReadRegistryFile(const std::string& strPath, std::string& strError)
         strError = strPath + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
         return std::string();
     }
-    const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (nFd >= 0 && !IsWithinRoots(nFd)) {
+        close(nFd);
+        nFd = -1;
+        errno = EACCES;
+    }
     if (nFd < 0) {
         if (errno != ENOENT)
             strError = strPath + ": cannot be read (" + std::strerror(errno) + ")";
