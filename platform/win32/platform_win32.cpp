@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "version.h"
 
 namespace plat {
 
@@ -292,9 +293,61 @@ bool LoadStringResource(uint32_t nID, std::string& strText)
     return true;
 }
 
-bool AnswerOption(int, char**)
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: virushist [PATTERN]\n"
+    "       virushist /? | -? | --help | --version\n"
+    "\n"
+    "Exports the virus history of the antivirus product installed on this computer\n"
+    "to VirusHist.csv in the current folder: one row per virus event of its activity\n"
+    "logs. PATTERN is a file name pattern for the logs in the product's logs folder\n"
+    "(default *.log; with two or more arguments, *.log). /?, -?, --help and --version\n"
+    "are options only when they stand alone; any other argument is the pattern.\n"
+    "\n"
+    "The product's key is read in the registry's 32-bit view first, then in the\n"
+    "64-bit view. Take virushist-<version>-win32.zip for a 32-bit Windows (XP SP2\n"
+    "and later); either zip works on 64-bit Windows.\n"
+    "Output:\n"
+    "  VIRUSHIST_TIMELINE  also write a timeline to this file: JSON Lines, one record\n"
+    "                      per log line, in UTC by this computer's time zone, for\n"
+    "                      Timesketch; - is standard output\n"
+    "A variable set to the empty string counts as unset. Lines on standard error\n"
+    "begin with \"virushist: \" and the computer's name.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every row was written (there may be none)\n"
+    "  1  the product is not installed; VirusHist.csv untouched\n"
+    "  2  VirusHist.csv or the timeline could not be created, or another run is\n"
+    "     writing it; one line says which and why; neither touched, no log read\n"
+    "  3  the data folder could not be had; VirusHist.csv untouched\n"
+    "  4  the run completed, but a row or record was lost (the timeline ends at its\n"
+    "     last whole record), or a log could not be read whole\n"
+    "  5  the pattern does not fit in a path; VirusHist.csv untouched\n"
+    "  6  a row or timeline record was written in part and could not be cut back\n"
+    "\n"
+    "Examples:\n"
+    "  virushist\n"
+    "  set VIRUSHIST_TIMELINE=pc1.jsonl & virushist\n";
+
+}  // namespace
+
+bool AnswerOption(int argc, char** argv)
 {
-    return false;
+    // The product names its logs *.log: none of these is a pattern a user means,
+    // and taken as one it would empty the history file instead of answering.
+    if (argc != 2)
+        return false;
+    const std::string strOption = argv[1];
+    if (strOption == "/?" || strOption == "-?" || strOption == "--help")
+        std::fputs(kHelp, stdout);
+    else if (strOption == "--version")
+        std::fprintf(stdout, "virushist %s (%d-bit Windows executable)\n", VH_VERSION_STRING,
+                    static_cast<int>(sizeof(void*) * 8));
+    else
+        return false;
+    std::fflush(stdout);
+    return true;
 }
 
 std::string ArgumentText(const char* szArgument)

@@ -17,7 +17,7 @@ import tempfile
 import unittest
 import zipfile
 
-from common import ROOT, WINDOWS32, make_prefix, prefix_env, read_history
+from common import ROOT, WINDOWS32, WINDOWS_EXE, WINDOWS_EXE32, make_prefix, prefix_env, read_history
 
 LINUX_EXE = os.path.join(ROOT, "build", "native", "virushist")
 
@@ -114,6 +114,15 @@ class Release(unittest.TestCase):
             done = subprocess.run(command, capture_output=True, text=True)
             self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""), command)
 
+    def test_readme_names_the_packages_dependencies(self):
+        depends = subprocess.run(["dpkg-deb", "-f", self.deb, "Depends"], check=True, capture_output=True,
+                                 text=True).stdout
+        names = {re.sub(r"[0-9.]*(t64)?$", "", part.split()[0]) for part in depends.split(",")}
+        with open(os.path.join(ROOT, "README.md")) as f:
+            packages = f.read().split("## Packages")[1].split("## Build")[0]
+        runtimes = {"libc", "libgcc-s", "libstdc++"}
+        self.assertEqual({name for name in names - runtimes if name not in packages}, set(), depends)
+
     def test_help_and_version_touch_nothing(self):
         cwd = tempfile.mkdtemp(dir=self.work)
         with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
@@ -130,6 +139,24 @@ class Release(unittest.TestCase):
         # Any other argument, one beginning with -- too, is the pattern.
         done = subprocess.run([LINUX_EXE, "--bogus"], cwd=cwd, env=self.env, capture_output=True)
         self.assertEqual((done.returncode, done.stdout), (0, b""))
+
+    def test_windows_help_and_version_touch_nothing(self):
+        # As on Linux, adapted: /? and -? too. (Taken as patterns they emptied the
+        # history file.)
+        cwd = tempfile.mkdtemp(dir=self.work)
+        with open(os.path.join(cwd, "VirusHist.csv"), "wb") as f:
+            f.write(b"kept\r\n")
+        for exe, width in ((WINDOWS_EXE, 64),) + (((WINDOWS_EXE32, 32),) if WINDOWS32 else ()):
+            for option, expected in (("/?", "Usage: virushist"), ("-?", "Usage: virushist"),
+                                     ("--help", "Usage: virushist"),
+                                     ("--version", f"virushist {self.version} ({width}-bit")):
+                with self.subTest(option=option, width=width):
+                    done = subprocess.run(["wine", exe, option], cwd=cwd, env=self.env, capture_output=True, text=True)
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    self.assertTrue(done.stdout.startswith(expected), done.stdout)
+                    self.assertEqual(sorted(os.listdir(cwd)), ["VirusHist.csv"])
+                    with open(os.path.join(cwd, "VirusHist.csv"), "rb") as f:
+                        self.assertEqual(f.read(), b"kept\r\n")
 
     def test_help_manual_and_readme_name_every_variable_status_and_format(self):
         variables, statuses = known_variables(), known_statuses()
