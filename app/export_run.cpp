@@ -97,8 +97,10 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     if (!plat::OpenSystem())
         return kExitSystemUnreadable;
     const std::string strPattern = argc == 2 ? plat::ArgumentText(argv[1]) : kDefaultPattern;
-    if (strPattern.size() >= plat::kMaxPath)
+    if (strPattern.size() >= plat::kMaxPath) {
+        SayLine("the pattern is longer than " + std::to_string(plat::kMaxPath - 1) + " characters; nothing was written");
         return kExitPatternTooLong;
+    }
 
     char szFolder[plat::kMaxPath];
     uint32_t dwStatus = GetProductDataFolder(DATA_FOLDER_COMMON, szFolder);
@@ -106,15 +108,24 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
         plat::ShowMessage(kNotInstalledText, kNotInstalledCaption);
         return kExitNotInstalled;
     }
-    if (dwStatus != ERROR_SUCCESS && dwStatus != ERR_DATA_FOLDER_NOT_FOUND)
+    if (dwStatus != ERROR_SUCCESS && dwStatus != ERR_DATA_FOLDER_NOT_FOUND) {
+        SayLine("the product's data folder cannot be had (status " + std::to_string(dwStatus) +
+                "); nothing was written");
         return kExitNoDataFolder;
+    }
 
     const std::string strLogsFolder = std::string(szFolder) + "\\logs";
-    if (!FitsInPath(strLogsFolder))
+    if (!FitsInPath(strLogsFolder)) {
+        SayLine(plat::TextToUtf8(strLogsFolder) + ": longer than " + std::to_string(plat::kMaxPath - 1) +
+                " characters; nothing was written");
         return kExitNoDataFolder;
+    }
     const std::string strSearch = strLogsFolder + '\\' + strPattern;
-    if (!FitsInPath(strSearch))
+    if (!FitsInPath(strSearch)) {
+        SayLine("the pattern does not fit in a path with the logs folder (" + std::to_string(strSearch.size()) +
+                " characters, " + std::to_string(plat::kMaxPath - 1) + " at most); nothing was written");
         return kExitPatternTooLong;
+    }
 
     bool bRecoverDeleted = false, bRecoverShadows = false;
     if (!ReadRecoverRequest(szTimeline != nullptr, bRecoverDeleted, bRecoverShadows))
@@ -149,6 +160,8 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
         nStatus = kExitIncomplete;
     if (pTimeline != nullptr) {
         const TimelineResult result = timeline.Close();
+        if (result != kTimelineWhole)
+            SayTimelineCut(szTimeline);
         if (result == kTimelineDamaged)
             nStatus = kExitRowDamaged;
         else if (result == kTimelineCut && nStatus == kExitSuccess)
@@ -156,6 +169,7 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     }
     if (outputs.pHistory != nullptr)
         plat::CloseFile(outputs.pHistory);
+    SayLostRows();
     // What reading was refused was said; the run is not whole.
     if (plat::ReadingRefused() && nStatus == kExitSuccess)
         nStatus = kExitIncomplete;
@@ -207,11 +221,16 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
 {
     CLogEntry entry;
     const std::string strPath = std::string(szLogsFolder) + '\\' + szFileName;
-    if (!FitsInPath(strPath))
+    if (!FitsInPath(strPath)) {
+        SayLine(plat::TextToUtf8(strPath) + ": not read (its path is longer than " +
+                std::to_string(plat::kMaxPath - 1) + " characters)");
         return kExitIncomplete;
+    }
     plat::File* pFile = plat::OpenForRead(strPath.c_str());
-    if (pFile == nullptr)
+    if (pFile == nullptr) {
+        SayLine(plat::TextToUtf8(strPath) + ": not read (" + plat::LastErrorText() + ")");
         return kExitIncomplete;
+    }
 
     if (pTimeline != nullptr)
         pTimeline->BeginFile(strPath);
@@ -244,9 +263,15 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
             plat::CloseFile(pFile);
             return kExitRowDamaged;
         }
+        if (row == kRowLost)
+            NoteLostRow();
         bComplete = bComplete && row == kRowWritten;
     }
     plat::CloseFile(pFile);
+    if (result != CLineReader::kEnd)
+        SayLine(plat::TextToUtf8(strPath) + ": read in part (a read failed after line " + std::to_string(nLine) + ")");
+    if (reader.WasLineCut())
+        SayLine(plat::TextToUtf8(strPath) + ": a line longer than the longest read whole (1 MiB) was cut to it");
     return bComplete && result == CLineReader::kEnd && !reader.WasLineCut() ? kExitSuccess
                                                                             : kExitIncomplete;
 }

@@ -2,7 +2,10 @@
 // cannot be had.
 #include "app/outputs.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string_view>
 
 #include "app/export_run.h"
 #include "export/history_writer.h"
@@ -33,6 +36,34 @@ void SayLine(const std::string& strWhat)
     plat::WriteErrorLine("virushist: " + plat::SystemName() + ": " + strWhat);
 }
 
+namespace {
+
+unsigned long g_nLostRows = 0;
+
+}  // namespace
+
+void NoteLostRow()
+{
+    if (g_nLostRows++ == 0)
+        SayLine(std::string(kHistoryFileName) + ": a row could not be written (" + plat::LastErrorText() +
+                "); the rows not written are counted at the end");
+}
+
+void SayLostRows()
+{
+    if (g_nLostRows != 0)
+        SayLine(std::string(kHistoryFileName) + ": " + std::to_string(g_nLostRows) +
+                (g_nLostRows == 1 ? " row was" : " rows were") + " not written");
+    g_nLostRows = 0;
+}
+
+void SayTimelineCut(const char* szTimeline)
+{
+    SayLine(std::string(std::strcmp(szTimeline, kStandardOutputName) == 0 ? "the timeline on standard output"
+                                                                          : szTimeline) +
+            ": a write failed; the records after it were lost, and it ends at its last whole record");
+}
+
 void ReleaseOutputs(OUTPUTS& outputs)
 {
     if (outputs.pHistory != nullptr) {
@@ -48,8 +79,29 @@ void ReleaseOutputs(OUTPUTS& outputs)
     }
 }
 
+namespace {
+
+// Whether the timeline's name names the history file itself ("VirusHist.csv",
+// "./virushist.csv"): names compare as Windows compares them.
+bool NamesTheHistoryFile(std::string_view strName)
+{
+    while (strName.size() > 2 && strName[0] == '.' && (strName[1] == '/' || strName[1] == '\\'))
+        strName.remove_prefix(2);
+    const std::string_view strHistory = kHistoryFileName;
+    return strName.size() == strHistory.size() &&
+           std::equal(strName.begin(), strName.end(), strHistory.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+}  // namespace
+
 int HoldOutputs(OUTPUTS& outputs)
 {
+    if (outputs.pTimeline != nullptr && NamesTheHistoryFile(outputs.szTimeline)) {
+        SayLine(std::string(outputs.szTimeline) + ": the timeline cannot be the history file; nothing was written");
+        return kExitOutputNotCreatable;
+    }
     bool bHeld = false;
     if (outputs.pTimeline != nullptr &&
         !outputs.pTimeline->Open(outputs.szTimeline, &bHeld, &outputs.bTimelineCreated))

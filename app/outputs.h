@@ -26,3 +26,10 @@ void ReleaseOutputs(OUTPUTS& outputs);
 
 // One line on standard error: "virushist: ", the system read, then strWhat.
 void SayLine(const std::string& strWhat);
+
+// A row that could not be written: the first is said with why (the system's last
+// error), every one counted; SayLostRows says the count at the run's end.
+void NoteLostRow();
+void SayLostRows();
+// A timeline whose records were lost after a failed write, said.
+void SayTimelineCut(const char* szTimeline);

@@ -90,6 +90,9 @@ void RecoverDeletedLogs(const std::string& strSearch, const std::string& strFold
 {
     std::vector<plat::DeletedFile> aFiles;
     plat::FindDeleted(strSearch.c_str(), aFiles);
+    if (std::none_of(aFiles.begin(), aFiles.end(),
+                     [&](const plat::DeletedFile& file) { return !ReadLive(file.strName, astrRead); }))
+        SayLine(std::string(kRecoverVariable) + "=deleted: the logs folder holds no deleted logs");
     for (const plat::DeletedFile& file : aFiles) {
         if (ReadLive(file.strName, astrRead))
             continue;

@@ -72,7 +72,10 @@ int WriteWhatIsRead(const char* szTimeline)
             case kFrameRow:
                 switch (AppendHistoryRow(frame.strPayload)) {
                 case kRowWritten: break;
-                case kRowLost: nWritten = kExitIncomplete; break;
+                case kRowLost:
+                    NoteLostRow();
+                    nWritten = kExitIncomplete;
+                    break;
                 case kRowDamaged:
                     // A row after a damaged one would be joined to its part.
                     nWritten = kExitRowDamaged;
@@ -114,6 +117,8 @@ int WriteWhatIsRead(const char* szTimeline)
         nStatus = nWritten;
     if (outputs.pTimeline != nullptr) {
         const TimelineResult result = timeline.Close();
+        if (result != kTimelineWhole)
+            SayTimelineCut(szTimeline);
         if (result == kTimelineDamaged)
             nWritten = kExitRowDamaged;
         else if (result == kTimelineCut && nStatus == kExitSuccess)
@@ -121,5 +126,6 @@ int WriteWhatIsRead(const char* szTimeline)
     }
     if (outputs.pHistory != nullptr)
         plat::CloseFile(outputs.pHistory);
+    SayLostRows();
     return nWritten == kExitRowDamaged ? kExitRowDamaged : nStatus;
 }

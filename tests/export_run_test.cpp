@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ std::string Virus(const std::string& strName)
 }
 
 class ExportRun : public ::testing::Test {
-protected:
+public:
     void SetUp() override
     {
         g_fake = FakePlatform{};
@@ -776,4 +777,70 @@ TEST_F(SplitRun, TheReadersLinesAreWrittenAsText)
     EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name") + End(7)), 7);
     EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name"});
     EXPECT_EQ(g_fake.files.count("VirusHist.csv"), 0u);
+}
+
+// Every outcome but success and "not installed" (its message box) says its cause:
+// each case, the status and the words of the lines it must print.
+TEST_F(Timeline, EveryFailureIsSaid)
+{
+    const struct {
+        const char* szCase;
+        std::function<void(ExportRun&)> arrange;
+        std::vector<std::string> astrArgs;
+        int nStatus;
+        std::vector<std::string> astrWords;  // each in some line
+    } aCases[] = {
+        {"the resolver's platform error", [](ExportRun&) { g_fake.bSystemDirectoryFails = true; }, {},
+         kExitNoDataFolder, {"data folder cannot be had"}},
+        {"a home directory without room for logs",
+         [](ExportRun&) {
+             g_fake.dwPlatformId = 1;
+             g_fake.homeValue = std::string(255, 'h') + '\0';
+         },
+         {}, kExitNoDataFolder, {"\\logs: longer than 259 characters"}},
+        {"a pattern of 300 characters", [](ExportRun&) {}, {std::string(300, 'p')}, kExitPatternTooLong,
+         {"pattern is longer than 259"}},
+        {"a pattern without room beside the logs folder", [](ExportRun&) {}, {std::string(259 - kLogs.size(), 'p')},
+         kExitPatternTooLong, {"does not fit in a path"}},
+        {"a log that cannot be opened",
+         [](ExportRun& run) {
+             run.AddLog("a.log", Virus("A1"));
+             g_fake.files[kLogs + "\\a.log"].bOpenFails = true;
+         },
+         {}, kExitIncomplete, {"\\a.log: not read ("}},
+        {"a log whose read fails",
+         [](ExportRun& run) {
+             run.AddLog("c.log", Virus("C1") + "\n" + Virus("C2"));
+             g_fake.files[kLogs + "\\c.log"].nReadFailsAt = 150;
+             g_fake.nReadChunk = 100;
+         },
+         {}, kExitIncomplete, {"\\c.log: read in part (a read failed after line 1)"}},
+        {"a line over 1 MiB", [](ExportRun& run) { run.AddLog("l.log", std::string((1 << 20) + 5, 'x')); }, {},
+         kExitIncomplete, {"\\l.log: a line longer than"}},
+        {"a log path that does not fit",
+         [](ExportRun& run) { run.AddLog(std::string(259 - kLogs.size(), 'n'), Virus("LONG")); }, {},
+         kExitIncomplete, {": not read (its path is longer than 259 characters)"}},
+        {"rows not written",
+         [](ExportRun& run) {
+             run.AddLog("a.log", Virus("A1") + "\n" + Virus("A2") + "\n" + Virus("A3"));
+             g_fake.failedAppendOpens = {1, 2};
+         },
+         {}, kExitIncomplete, {"VirusHist.csv: a row could not be written", "VirusHist.csv: 2 rows were not written"}},
+        {"the history file not creatable", [](ExportRun&) { g_fake.unwritable.insert("VirusHist.csv"); }, {},
+         kExitOutputNotCreatable, {"VirusHist.csv: cannot be created or written"}},
+        {"a timeline named as the history file", [](ExportRun&) { SetTimeline("./virushist.csv"); },
+         {}, kExitOutputNotCreatable, {"./virushist.csv: the timeline cannot be the history file"}},
+    };
+    for (const auto& test : aCases) {
+        SetUp();
+        test.arrange(*this);
+        EXPECT_EQ(Run(test.astrArgs), test.nStatus) << test.szCase;
+        std::string strLines;
+        for (const std::string& strLine : g_fake.errorLines)
+            strLines += strLine + "\n";
+        for (const std::string& strWord : test.astrWords)
+            EXPECT_NE(strLines.find(strWord), std::string::npos) << test.szCase << ": " << strLines;
+        for (const std::string& strLine : g_fake.errorLines)
+            EXPECT_EQ(strLine.rfind("virushist: fake system: ", 0), 0u) << test.szCase << ": " << strLine;
+    }
 }

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace plat {
 
 void SetLastError(uint32_t dwError);
+// The same, with the words LastErrorText gives for it (the layer's own reasons:
+// "a FIFO, not a file").
+void SetLastError(uint32_t dwError, const std::string& strWhy);
 
 // The Windows error code Wine gives for an errno value.
 uint32_t ErrorFromErrno(int nErrno);

@@ -34,23 +34,25 @@ namespace {
 
 bool g_bUnread = false;  // a folder or file was refused, and said
 
-// A folder or file of the system the host refuses (nErrno EACCES: Landlock, or
-// its permissions), or that is no file to read (0: a FIFO, a device, a socket):
-// one line, naming it as Windows and as this host name it.
-void SayUnread(std::string_view strWindowsPath, const std::string& strHostPath, int nErrno)
+// Why a folder or file of the system was not read: the host refuses it (nErrno
+// EACCES: Landlock, or its permissions), or it is no file to read (0: a FIFO, a
+// device, a socket).
+std::string UnreadWhy(const std::string& strHostPath, int nErrno)
+{
+    if (nErrno == EACCES)
+        return (PathsConfined() ? "outside the system's folders: " : "cannot be read (" + std::string(std::strerror(EACCES)) + "): ") +
+               strHostPath;
+    struct stat info;
+    return (stat(strHostPath.c_str(), &info) == 0 ? DescribeFileType(info.st_mode) : std::string("no file")) +
+           ", not a file";
+}
+
+// A folder refused: one line, naming it as Windows and as this host name it.
+void SayUnread(std::string_view strWindowsPath, const std::string& strHostPath)
 {
     g_bUnread = true;
-    std::string strWhy;
-    if (nErrno == EACCES) {
-        strWhy = PathsConfined() ? "outside the system's folders; not read"
-                                 : std::string("cannot be read (") + std::strerror(EACCES) + ")";
-    } else {
-        struct stat info;
-        strWhy = (stat(strHostPath.c_str(), &info) == 0 ? DescribeFileType(info.st_mode) : std::string("no file")) +
-                 ", not a file; not read";
-    }
-    WriteErrorLine("virushist: " + NamedSystem() + ": " + CSystem::Get().CodePage().ToUtf8(strWindowsPath) + " (" +
-                   strHostPath + "): " + strWhy);
+    WriteErrorLine("virushist: " + NamedSystem() + ": " + CSystem::Get().CodePage().ToUtf8(strWindowsPath) + ": " +
+                   UnreadWhy(strHostPath, EACCES) + "; not read");
 }
 
 }  // namespace
@@ -183,7 +185,7 @@ Search* FindFirst(const char* szPattern, FindData* pData)
     std::vector<VOLUMEENTRY> aEntries;
     if (strName.empty() || folder.pVolume == nullptr || !folder.pVolume->List(folder.strPath, aEntries)) {
         if (!strName.empty() && folder.pVolume == &HostVolume() && errno == EACCES)
-            SayUnread(strPattern.substr(0, nSeparator), folder.strPath, EACCES);
+            SayUnread(strPattern.substr(0, nSeparator), folder.strPath);
         SetLastError(strName.empty() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return nullptr;
     }
@@ -319,9 +321,12 @@ File* OpenForRead(const char* szPath)
         }
     }
     if (pFile == nullptr) {
+        // The reader says which file and why: what is no file, or outside the
+        // system's folders, in the layer's own words.
+        std::string strWhy;
         if (dwError == ERROR_BAD_FILE_TYPE || (dwError == ERROR_ACCESS_DENIED && errno == EACCES))
-            SayUnread(szPath, ResolvePath(szPath).strPath, dwError == ERROR_BAD_FILE_TYPE ? 0 : EACCES);
-        SetLastError(dwError);
+            strWhy = UnreadWhy(ResolvePath(szPath).strPath, dwError == ERROR_BAD_FILE_TYPE ? 0 : EACCES);
+        SetLastError(dwError, strWhy);
         return nullptr;
     }
     return AsFile(pFile.release());

@@ -103,7 +103,7 @@ public:
 
     bool IsWritable() const override { return true; }
 
-    std::string DisplayName(const std::string& strPath) const override { return strPath; }
+    std::string DisplayName(const std::string& strPath) const override { return WindowsName(strPath); }
 
 private:
     // A regular file opened for reading. A folder opens on Linux, but is no file;
@@ -156,6 +156,15 @@ std::string FindNameNoCase(const CVolume& volume, const std::string& strFolder, 
 }
 
 }  // namespace
+
+std::string WindowsName(std::string_view strPath)
+{
+    std::string strName(strPath);
+    while (!strName.empty() && strName.front() == '/')
+        strName.erase(0, 1);
+    std::replace(strName.begin(), strName.end(), '/', '\\');
+    return strName;
+}
 
 std::string DescribeFileType(unsigned nMode)
 {

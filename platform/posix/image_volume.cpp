@@ -4,6 +4,7 @@
 // Windows. Opened read only; nothing is written. Only allocated entries exist; each
 // file is listed once, under its long name; a folder is delivered as Windows
 // delivers it: NTFS in the order of its name index, FAT in directory order.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -278,7 +279,7 @@ public:
 
     bool IsWritable() const override { return false; }
 
-    std::string DisplayName(const std::string& strPath) const override { return m_strImage + ":" + strPath; }
+    std::string DisplayName(const std::string& strPath) const override { return WindowsName(strPath); }
 
 private:
     // The entries of a folder, kept; null when the path is no folder.
@@ -737,6 +738,33 @@ bool EndsInNextSection(const std::string& strSegment)
     return bRead && std::memcmp(achType, "next\0", 5) == 0;
 }
 
+// How many files beside the first segment are segments of its set: its name with
+// an extension of the EWF scheme (E01 ... E99, EAA ... ZZZ), in any letter case.
+std::size_t CountSegments(const std::string& strFirst)
+{
+    const std::size_t nSlash = strFirst.rfind('/');
+    const std::string strFolder = nSlash == std::string::npos ? "." : strFirst.substr(0, nSlash);
+    const std::string strName = strFirst.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    if (strName.size() < 4)
+        return 0;
+    const std::string strStem = strName.substr(0, strName.size() - 3);
+    std::size_t nCount = 0;
+    if (DIR* pFolder = opendir(strFolder.c_str())) {
+        while (const dirent* pEntry = readdir(pFolder)) {
+            const std::string strEntry = pEntry->d_name;
+            if (strEntry.size() != strName.size() || strEntry.compare(0, strStem.size(), strStem) != 0)
+                continue;
+            const char* const szExtension = strEntry.c_str() + strStem.size();
+            const auto letter = [](char ch) { return (ch | 0x20) >= 'a' && (ch | 0x20) <= 'z'; };
+            const auto digitOrLetter = [&](char ch) { return (ch >= '0' && ch <= '9') || letter(ch); };
+            nCount += (szExtension[0] | 0x20) >= 'e' && letter(szExtension[0]) && digitOrLetter(szExtension[1]) &&
+                      digitOrLetter(szExtension[2]);
+        }
+        closedir(pFolder);
+    }
+    return nCount;
+}
+
 TSK_IMG_INFO* OpenEwf(const std::string& strImage, std::string& strError)
 {
     const EWFLIBRARY* pLibrary = Ewf(strError);
@@ -758,9 +786,11 @@ TSK_IMG_INFO* OpenEwf(const std::string& strImage, std::string& strError)
     const std::string strLast = apszNames[nNames - 1];
     bool bWhole = false;
     if (EndsInNextSection(strLast)) {
+        // libewf's search stops at the gap: the segments there are counted anew.
         const std::string strNext = NextSegment(strLast);
+        const std::size_t nCount = CountSegments(strFirst);
         strError = "its segment " + strNext.substr(strNext.rfind('/') + 1) + " is missing (" +
-                   std::to_string(nNames) + " segment" + (nNames == 1 ? "" : "s") + " found beside " + strFirst + ")";
+                   std::to_string(nCount) + " segment" + (nCount == 1 ? "" : "s") + " found beside " + strFirst + ")";
     } else {
         // All the segments open as one image.
         libewf_handle_t* pHandle = nullptr;
@@ -853,13 +883,13 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
 {
     std::string strLoadError;
     if (!LoadTsk(strLoadError)) {
-        strError = strImage + ": " + strLoadError;
+        strError = strLoadError;
         return nullptr;
     }
     std::string strWhy;
     TSK_IMG_INFO* pImage = OpenImage(strImage, strWhy);
     if (pImage == nullptr) {
-        strError = strImage + ": " + strWhy;
+        strError = strWhy;
         return nullptr;
     }
     // The volumes: each allocated partition of the partition table, or the image
@@ -898,8 +928,7 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
         return std::move(aCandidates[0].pVolume);
     }
     if (aCandidates.empty()) {
-        strError = strImage + ": " +
-                   (!strSector.empty()
+        strError = (!strSector.empty()
                         ? "no Windows volume starts at sector " + std::string(strSector) +
                               " (VIRUSHIST_SYSTEM_VOLUME)"
                         : "no NTFS or FAT volume holds Windows\\System32\\config\\SOFTWARE");
@@ -910,7 +939,7 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
         std::vector<uint64_t> anSectors;
         for (const CANDIDATE& candidate : aCandidates)
             anSectors.push_back(candidate.nSector);
-        strError = strImage + ": " + std::to_string(aCandidates.size()) +
+        strError = std::to_string(aCandidates.size()) +
                    " Windows volumes, starting at sectors " + JoinSectors(anSectors) +
                    "; name one with VIRUSHIST_SYSTEM_VOLUME=<start sector>";
     }

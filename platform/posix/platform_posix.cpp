@@ -66,9 +66,18 @@ void FormatLibraryDate(int nYear, int nMonth, int nDay, std::string& strText)
 
 }  // namespace
 
+std::string g_strLastWhy;  // the layer's own words for the last error, if any
+
 void SetLastError(uint32_t dwError)
 {
     g_dwLastError = dwError;
+    g_strLastWhy.clear();
+}
+
+void SetLastError(uint32_t dwError, const std::string& strWhy)
+{
+    g_dwLastError = dwError;
+    g_strLastWhy = strWhy;
 }
 
 namespace {
@@ -99,6 +108,8 @@ std::string LastErrorText()
 {
     // The errno behind the last error where it came from one; else Wine's words for
     // the code.
+    if (!g_strLastWhy.empty())
+        return g_strLastWhy;
     if (g_nLastErrno == ELOOP && ErrorFromErrno(ELOOP) == g_dwLastError)
         return "it is a symbolic link, which is not followed";
     if (g_nLastErrno != 0 && ErrorFromErrno(g_nLastErrno) == g_dwLastError)
@@ -117,7 +128,7 @@ bool OpenSystem()
     const std::string& strError = CSystem::Get().Error();
     if (strError.empty())
         return true;
-    WriteErrorLine("virushist: " + strError);
+    WriteErrorLine("virushist: " + NamedSystem() + ": " + strError);
     return false;
 }
 

@@ -387,7 +387,7 @@ std::vector<SHADOWCOPY> OpenShadowCopies(const std::string& strImage, TSK_IMG_IN
         return {};
     const VSHADOWLIBRARY* pLibrary = strWhy.empty() ? VShadow(strWhy) : nullptr;
     if (pLibrary == nullptr) {
-        strError = strImage + ": shadow copies: " + strWhy;
+        strError = "shadow copies: " + strWhy;
         return {};
     }
     std::vector<SHADOWCOPY> aCopies(aStores.size());

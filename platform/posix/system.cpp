@@ -144,13 +144,14 @@ std::string RealPath(const std::string& strPath)
 
 // Reads a registry text file whole: a regular file of at most kMaxRegistryFile
 // bytes. Empty with strError naming what it is otherwise; a missing file is empty.
-std::string ReadRegistryFile(const std::string& strPath, std::string& strError)
+std::string ReadRegistryFile(const std::string& strPrefix, const char* szName, std::string& strError)
 {
+    const std::string strPath = strPrefix + "/" + szName;
     // Looked at before it is opened (opening a device can act on it), then opened
     // without blocking and looked at again.
     struct stat info;
     if (stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        strError = strPath + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
+        strError = std::string(szName) + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
         return std::string();
     }
     int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -161,14 +162,14 @@ std::string ReadRegistryFile(const std::string& strPath, std::string& strError)
     }
     if (nFd < 0) {
         if (errno != ENOENT)
-            strError = strPath + ": cannot be read (" + std::strerror(errno) + ")";
+            strError = std::string(szName) + ": cannot be read (" + std::strerror(errno) + ")";
         return std::string();
     }
     std::string strText;
     if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode))
-        strError = strPath + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
+        strError = std::string(szName) + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
     else if (info.st_size > kMaxRegistryFile)
-        strError = strPath + ": larger than " + std::to_string(kMaxRegistryFile >> 20) + " MiB; not read";
+        strError = std::string(szName) + ": larger than " + std::to_string(kMaxRegistryFile >> 20) + " MiB; not read";
     if (strError.empty()) {
         strText.resize(static_cast<std::size_t>(info.st_size));
         std::size_t nDone = 0;
@@ -255,16 +256,16 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix, const
     // first run with nothing named should say, not "not installed".
     struct stat info;
     if (stat((strPrefix + "/system.reg").c_str(), &info) != 0)
-        pSystem->m_strError = strPrefix + ": no Wine prefix here (no system.reg); name the Windows system to "
+        pSystem->m_strError = "no Wine prefix here (no system.reg); name the Windows system to "
                               "read with WINEPREFIX=<prefix folder> or VIRUSHIST_SYSTEM_DRIVE=<mounted drive or "
                               "disk image>";
     // A volume names a part of a disk image: with a prefix it is a mistake to say.
     if (pSystem->m_strError.empty() && !strVolume.empty())
-        pSystem->m_strError = strPrefix + ": VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+        pSystem->m_strError = "VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
                               " names a volume of a disk image, and this is a Wine prefix; name the image "
                               "with VIRUSHIST_SYSTEM_DRIVE";
     std::string strReadError;
-    pSystem->m_strMachineRegistry = ReadRegistryFile(strPrefix + "/system.reg", strReadError);
+    pSystem->m_strMachineRegistry = ReadRegistryFile(strPrefix, "system.reg", strReadError);
     if (pSystem->m_strError.empty() && !strReadError.empty())
         pSystem->m_strError = strReadError;
     strReadError.clear();
@@ -274,7 +275,7 @@ std::unique_ptr<CSystem> CSystem::OpenPrefix(const std::string& strPrefix, const
     if (FindWineRegistryValue(pSystem->m_strMachineRegistry, Widen(kCodePageKey), u"ACP", value))
         nCodePage = ParseCodePage(value);
     pSystem->m_pCodePage = &SystemCodePage(nCodePage != 0 ? nCodePage : kDefaultCodePage);
-    const std::string strUser = ReadRegistryFile(strPrefix + "/user.reg", strReadError);
+    const std::string strUser = ReadRegistryFile(strPrefix, "user.reg", strReadError);
     if (pSystem->m_strError.empty() && !strReadError.empty())
         pSystem->m_strError = strReadError;
     std::u16string astrSettings[3];
@@ -335,7 +336,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
     // A folder is the drive itself; any other file is a disk image.
     struct stat info;
     if (stat(m_strRoot.c_str(), &info) != 0) {
-        m_strError = m_strRoot + ": " + std::strerror(errno);
+        m_strError = std::strerror(errno);
         return;
     }
     // The volume is a disk image's, by its start sector: a decimal number.
@@ -344,12 +345,12 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
         const std::size_t nDigits = strVolume.find_first_not_of("0123456789");
         const std::size_t nFirst = strVolume.find_first_not_of('0');
         if (nDigits != std::string::npos || (nFirst != std::string::npos && strVolume.size() - nFirst > 19)) {
-            m_strError = m_strRoot + ": VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+            m_strError = "VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
                          " is not a start sector (a decimal number of sectors from the start of the disk)";
             return;
         }
         if (S_ISDIR(info.st_mode)) {
-            m_strError = m_strRoot + ": is a folder, and VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+            m_strError = "a folder, and VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
                          " names a volume of a disk image (unset it to read the folder)";
             return;
         }
@@ -367,8 +368,10 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
     const std::string astrPlaces[] = {FindNoCase(*m_pVolume, m_strRoot, strConfig + "SYSTEM"),
                                       FindNoCase(*m_pVolume, m_strRoot, strConfig + "SOFTWARE"),
                                       FindNoCase(*m_pVolume, m_strRoot, strConfig + "DEFAULT")};
-    const std::string astrNames[] = {m_pVolume->DisplayName(astrPlaces[0]), m_pVolume->DisplayName(astrPlaces[1]),
-                                     m_pVolume->DisplayName(astrPlaces[2])};
+    // Each hive's name in messages: its path below the drive's root.
+    const std::string astrNames[] = {m_pVolume->DisplayName(astrPlaces[0].substr(m_strRoot.size())),
+                                     m_pVolume->DisplayName(astrPlaces[1].substr(m_strRoot.size())),
+                                     m_pVolume->DisplayName(astrPlaces[2].substr(m_strRoot.size()))};
     const std::string& strSystemPath = astrNames[0];
     const std::string& strSoftwarePath = astrNames[1];
     const std::string& strDefaultPath = astrNames[2];

@@ -79,7 +79,8 @@ public:
     virtual void OwnFiles(std::vector<std::string>&) const {}
     // Whether files may be created and written here: host folders only.
     virtual bool IsWritable() const = 0;
-    // A path as a message names it.
+    // A path of the volume's root as a message names it: a Windows path without
+    // its drive ("Windows\\System32\\config\\SYSTEM").
     virtual std::string DisplayName(const std::string& strPath) const = 0;
 };
 
@@ -95,6 +96,9 @@ const CVolume& HostVolume();
 // the image cannot be read.
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
                                          std::string& strError, std::string& strChosen);
+
+// A path below a root ("/Windows/System32") as a Windows path without its drive.
+std::string WindowsName(std::string_view strPath);
 
 // What a file of this type (st_mode) is, for a message: "a FIFO", "a character
 // device".

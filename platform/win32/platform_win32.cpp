@@ -357,6 +357,14 @@ std::string ArgumentText(const char* szArgument)
 
 void ShowMessage(const char* szText, const char* szCaption)
 {
+    // The box, and the same words on standard error, a line each, as every line
+    // of the run is said there.
+    const std::string strPrefix = "virushist: " + SystemName() + ": ";
+    std::string strLines = strPrefix + szCaption + "\n" + strPrefix;
+    for (const char* p = szText; *p != '\0'; ++p)
+        strLines += *p == '\n' ? "\n" + strPrefix : std::string(1, *p);
+    std::fprintf(stderr, "%s\n", strLines.c_str());
+    std::fflush(stderr);
     MessageBoxA(nullptr, szText, szCaption, MB_OK);
 }
 
