@@ -550,10 +550,63 @@ std::string QcowError(const QCOWLIBRARY* pLibrary, libqcow_error_t*& pError, con
     return strError;
 }
 
+// What of a QCOW file libqcow does not read, from its header (QEMU's "qcow2.txt"
+// and the version 1 header): one line naming it and the qemu-img convert that
+// makes an image it reads; empty when it reads the file.
+std::string QcowUnread(const std::string& strPath)
+{
+    unsigned char aby[4096] = {};
+    std::size_t nHave = 0;
+    if (FILE* pFile = std::fopen(strPath.c_str(), "rb")) {
+        nHave = std::fread(aby, 1, sizeof(aby), pFile);
+        std::fclose(pFile);
+    }
+    const auto be = [&](std::size_t nAt, int nBytes) {
+        uint64_t nValue = 0;
+        for (int i = 0; i < nBytes; ++i)
+            nValue = nValue << 8 | (nAt + i < nHave ? aby[nAt + i] : 0);
+        return nValue;
+    };
+    const uint64_t nVersion = be(4, 4), nBacking = be(8, 8);
+    const char* const szConvert = "; qemu-img convert -O qcow2";
+    if (nVersion == 1)
+        return nBacking != 0 ? std::string("a QCOW version 1 snapshot over a backing file is not read") + szConvert +
+                                   " makes one that is"
+                             : std::string();
+    if (nVersion == 3) {
+        const uint64_t nIncompatible = be(72, 8);
+        if (nIncompatible & (1u << 3))
+            return std::string("a QCOW2 image compressed with zstd is not read (libqcow reads zlib alone)") +
+                   szConvert + " -o compression_type=zlib makes one that is";
+        if (nIncompatible & (1u << 4))
+            return std::string("a QCOW2 image with extended L2 entries is not read") + szConvert +
+                   " -o extended_l2=off makes one that is";
+        if (nIncompatible & (1u << 2))
+            return std::string("a QCOW2 image whose data lies in an external file is not read") + szConvert +
+                   " makes one that is";
+    }
+    // The header extensions, from the header's end: a backing file's format.
+    std::size_t nAt = nVersion == 3 ? static_cast<std::size_t>(be(100, 4)) : 72;
+    while (nBacking != 0 && nAt + 8 <= nHave) {
+        const uint64_t nType = be(nAt, 4), nLength = be(nAt + 4, 4);
+        if (nType == 0 || nLength > nHave)
+            break;
+        if (nType == 0xE2792ACA && nLength == 3 && nAt + 11 <= nHave && std::memcmp(aby + nAt + 8, "raw", 3) == 0)
+            return std::string("a QCOW2 snapshot over a raw backing file is not read") + szConvert +
+                   " makes one that is";
+        nAt += 8 + ((nLength + 7) & ~uint64_t{7});
+    }
+    return std::string();
+}
+
 // Opens one QCOW file of a chain; false with strError.
 bool OpenQcowFile(const QCOWLIBRARY* pLibrary, const std::string& strPath, std::vector<libqcow_file_t*>& aChain,
                   std::string& strError)
 {
+    if (const std::string strUnread = QcowUnread(strPath); !strUnread.empty()) {
+        strError = (aChain.empty() ? std::string() : strPath + ": ") + strUnread;
+        return false;
+    }
     libqcow_file_t* pFile = nullptr;
     libqcow_error_t* pError = nullptr;
     if (pLibrary->initialize(&pFile, &pError) != 1 ||

@@ -188,6 +188,35 @@ class Images(unittest.TestCase):
         self.check_unreadable(os.path.join(moved, "snap2.qcow2"), "../x/base.qcow2 is missing",
                               "beside the image, at " + os.path.join(moved, "base.qcow2"))
 
+    def test_qcow_images_libqcow_does_not_read_are_refused_by_name(self):
+        # Each named from its header, with the conversion that makes a readable one;
+        # a version 1 image without a backing file reads.
+        work = fresh_folder(os.path.join(self.work, "qcow-unread"))
+        raw = self.images["bare-ntfs", "raw"]
+        def convert(target, *options):
+            subprocess.run(["qemu-img", "convert", "-f", "raw", *options, raw, os.path.join(work, target)],
+                           cwd=work, check=True)
+            return os.path.join(work, target)
+        base1 = convert("base1.qcow", "-O", "qcow")
+        base2 = convert("base2.qcow2", "-O", "qcow2")
+        expected = self.run_linux(self.folders["bare-ntfs"])[:2]
+        self.assertEqual(self.run_linux(base1)[:2], expected)
+        raw_over = os.path.join(work, "raw-over.qcow2")
+        subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-b", raw, "-F", "raw", raw_over], check=True)
+        for image, words in (
+                (convert("snap.qcow", "-O", "qcow", "-B", "base1.qcow", "-F", "qcow"),
+                 "a QCOW version 1 snapshot over a backing file is not read; qemu-img convert -O qcow2"),
+                (convert("v1-over-2.qcow", "-O", "qcow", "-B", "base2.qcow2", "-F", "qcow2"),
+                 "a QCOW version 1 snapshot over a backing file is not read"),
+                (raw_over, "a QCOW2 snapshot over a raw backing file is not read"),
+                (convert("zstd.qcow2", "-O", "qcow2", "-o", "compression_type=zstd"),
+                 "compressed with zstd is not read (libqcow reads zlib alone); qemu-img convert -O qcow2 -o "
+                 "compression_type=zlib"),
+                (convert("el2.qcow2", "-O", "qcow2", "-o", "extended_l2=on"),
+                 "extended L2 entries is not read; qemu-img convert -O qcow2 -o extended_l2=off")):
+            with self.subTest(image=os.path.basename(image)):
+                self.check_unreadable(image, words)
+
     def test_split_raw(self):
         raw = self.images["winxp-mbr", "raw"]
         split = os.path.join(self.work, "split")
