@@ -550,6 +550,25 @@ std::string QcowError(const QCOWLIBRARY* pLibrary, libqcow_error_t*& pError, con
     return strError;
 }
 
+// The folders an image's other files (segments, extents, backing files) are looked
+// for in: beside the path as the user named it, then, for a link, beside the file
+// it leads to.
+std::vector<std::string> FoldersBeside(const std::string& strImage)
+{
+    const auto folderOf = [](const std::string& strPath) {
+        const std::size_t nSlash = strPath.rfind('/');
+        return nSlash == std::string::npos ? std::string(".") : nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
+    };
+    std::vector<std::string> astrFolders = {folderOf(strImage)};
+    char szReal[PATH_MAX];
+    if (realpath(strImage.c_str(), szReal) != nullptr && folderOf(szReal) != astrFolders[0]) {
+        char szNamed[PATH_MAX];
+        if (realpath(astrFolders[0].c_str(), szNamed) == nullptr || folderOf(szReal) != szNamed)
+            astrFolders.push_back(folderOf(szReal));
+    }
+    return astrFolders;
+}
+
 // What of a QCOW file libqcow does not read, from its header (QEMU's "qcow2.txt"
 // and the version 1 header): one line naming it and the qemu-img convert that
 // makes an image it reads; empty when it reads the file.
@@ -653,15 +672,20 @@ bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>&
         // Beside the image, by its file name alone: a stored folder (absolute, or
         // with "..") is never followed, so that an image cannot name another file
         // of this host to be read.
-        const std::size_t nSlash = strImage.rfind('/');
-        const std::string strFolder = nSlash == std::string::npos ? "." : strImage.substr(0, nSlash);
         const std::size_t nNameSlash = strName.rfind('/');
-        const std::string strPlace =
-            strFolder + "/" + strName.substr(nNameSlash == std::string::npos ? 0 : nNameSlash + 1);
-        struct stat info;
-        if (nNameSlash + 1 == strName.size() || stat(strPlace.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        const std::string strFile = strName.substr(nNameSlash == std::string::npos ? 0 : nNameSlash + 1);
+        std::vector<std::string> astrPlaces;
+        for (const std::string& strFolder : FoldersBeside(strImage))
+            astrPlaces.push_back(strFolder + "/" + strFile);
+        std::string strPlace;
+        for (const std::string& strAt : astrPlaces) {
+            struct stat info;
+            if (strPlace.empty() && !strFile.empty() && stat(strAt.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                strPlace = strAt;
+        }
+        if (strPlace.empty()) {
             strError = strWhose + " backing file " + strName + " is missing (looked for beside the image, at " +
-                       strPlace + ")";
+                       astrPlaces[0] + (astrPlaces.size() > 1 ? " and " + astrPlaces[1] : std::string()) + ")";
             return false;
         }
         const std::string* const pFound = &strPlace;
@@ -823,14 +847,29 @@ TSK_IMG_INFO* OpenEwf(const std::string& strImage, std::string& strError)
     const EWFLIBRARY* pLibrary = Ewf(strError);
     if (pLibrary == nullptr)
         return nullptr;
+    // The segments beside the first as named; for a link whose set is not whole
+    // there, beside the file it leads to.
     char szReal[PATH_MAX];
-    const std::string strFirst = realpath(strImage.c_str(), szReal) != nullptr ? szReal : strImage;
+    std::string strFirst = strImage;
     char** apszNames = nullptr;
     int nNames = 0;
     libewf_error_t* pError = nullptr;
-    if (pLibrary->glob(strFirst.c_str(), strFirst.size(), LIBEWF_FORMAT_UNKNOWN, &apszNames, &nNames, &pError) != 1 ||
-        nNames < 1) {
+    for (const std::string& strTry : {strImage, std::string(realpath(strImage.c_str(), szReal) ? szReal : "")}) {
+        if (strTry.empty() || (apszNames != nullptr && !EndsInNextSection(apszNames[nNames - 1])))
+            continue;
+        char** apszFound = nullptr;
+        int nFound = 0;
+        if (pLibrary->glob(strTry.c_str(), strTry.size(), LIBEWF_FORMAT_UNKNOWN, &apszFound, &nFound, &pError) == 1 &&
+            nFound >= 1) {
+            if (apszNames != nullptr)
+                pLibrary->glob_free(apszNames, nNames, nullptr);
+            apszNames = apszFound;
+            nNames = nFound;
+            strFirst = strTry;
+        }
         pLibrary->error_free(&pError);
+    }
+    if (apszNames == nullptr) {
         strError = "its E01 segments cannot be found";
         return nullptr;
     }

@@ -184,6 +184,11 @@ class Images(unittest.TestCase):
             subprocess.run(["qemu-img", "rebase", "-u", "-F", "qcow2", "-b", stored, os.path.join(moved, path)],
                            check=True)
         self.assertEqual(self.run_linux(os.path.join(moved, "snap2.qcow2"))[:2], expected[:2])
+        # Reached through a link, as an E01 is: beside the link, then beside the file
+        # it leads to.
+        links = fresh_folder(os.path.join(work, "links"))
+        os.symlink(os.path.join(moved, "snap2.qcow2"), os.path.join(links, "evidence.qcow2"))
+        self.assertEqual(self.run_linux(os.path.join(links, "evidence.qcow2"))[:2], expected[:2])
         os.remove(os.path.join(moved, "base.qcow2"))
         self.check_unreadable(os.path.join(moved, "snap2.qcow2"), "../x/base.qcow2 is missing",
                               "beside the image, at " + os.path.join(moved, "base.qcow2"))
