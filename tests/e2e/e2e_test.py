@@ -167,6 +167,29 @@ class EndToEnd(unittest.TestCase):
         for got, want in zip(rows, expected):
             self.assertEqual(got, want)
 
+    @unittest.skipUnless(WINDOWS32, "32-bit Wine does not run here")
+    def test_a_32_bit_prefix(self):
+        # A 32-bit Windows (WINEARCH=win32) has one registry, no 32-bit view apart:
+        # the 32-bit executable and the Linux build read it alike.
+        prefix = os.path.join(self.work, "prefix32")
+        env = dict(prefix_env(prefix), WINEARCH="win32")
+        make_prefix(prefix, os.path.join(self.work, "logs"), env)
+        try:
+            with open(os.path.join(prefix, "system.reg")) as f:
+                self.assertIn("#arch=win32", f.read())
+            results = {}
+            for name, command in (("linux", COMMANDS["linux"]), ("windows32", WINDOWS32["windows32"])):
+                cwd = os.path.join(self.work, "run32-" + name)
+                shutil.rmtree(cwd, ignore_errors=True)
+                os.mkdir(cwd)
+                done = subprocess.run(command, cwd=cwd, env=env, capture_output=True)
+                results[name] = (done.returncode, read_history(cwd))
+            self.assertEqual(results["linux"], results["windows32"])
+            self.assertEqual(results["linux"][0], 0)
+            self.assertGreater(len(parse_rows(self, results["linux"][1])), 0)
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, check=False)
+
     def test_not_installed(self):
         delete_registry(self.env, KEY, "Home Directory")
         try:
