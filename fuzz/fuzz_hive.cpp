@@ -39,13 +39,13 @@ const std::string& Drive()
 
 // A drive opened once before the process is confined loads what reading its hives
 // needs (the code page's converters), and keeps it loaded.
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
     static std::unique_ptr<CSystem> pWarm;
     std::ifstream in(std::string(VH_FUZZ_HIVES) + "/../corpus/hive/software", std::ios::binary);
     std::ofstream(Drive() + "/Windows/System32/config/SOFTWARE", std::ios::binary) << in.rdbuf();
     pWarm = CSystem::OpenDrive(Drive());
-    ConfineFuzzTarget({Drive()});
+    ConfineFuzzTarget(pArgc, pArgv, {Drive()});
     return 0;
 }
 

@@ -46,12 +46,12 @@ void ReadLogs(const CVolume& volume, bool bDeleted)
 }  // namespace
 
 // Every library an image may be read with, loaded before the process is confined.
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
     std::string strError;
     if (!LoadImageLibraries(true, strError))
         std::abort();
-    ConfineFuzzTarget({});
+    ConfineFuzzTarget(pArgc, pArgv, {});
     return 0;
 }
 

@@ -42,9 +42,9 @@ bool ReferenceMatch(std::string_view strPattern, std::string_view strName)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* pArgc, char*** pArgv)
 {
-    ConfineFuzzTarget({});
+    ConfineFuzzTarget(pArgc, pArgv, {});
     return 0;
 }
 

@@ -15,8 +15,13 @@
 
 #include "platform/posix/sandbox.h"
 
-inline void ConfineFuzzTarget(const std::vector<std::string>& astrReadBeneath)
+// argc and argv are libFuzzer's: a merge (-merge=1) runs the target's own program
+// over the corpus, which a confined process cannot start, and is left unconfined.
+inline void ConfineFuzzTarget(int* pArgc, char*** pArgv, const std::vector<std::string>& astrReadBeneath)
 {
+    for (int i = 1; i < *pArgc; ++i)
+        if (std::string((*pArgv)[i]).rfind("-merge", 0) == 0)
+            return;
     WarmSymbolizer();
     CONFINEMENT confinement;
     confinement.astrReadBeneath = astrReadBeneath;
