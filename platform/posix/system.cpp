@@ -350,7 +350,7 @@ void CSystem::OpenDriveRegistry(const std::string& strVolume)
             return;
         }
         if (S_ISDIR(info.st_mode)) {
-            m_strError = "a folder, and VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
+            m_strError = "it is a folder, and VIRUSHIST_SYSTEM_VOLUME=" + strVolume +
                          " names a volume of a disk image (unset it to read the folder)";
             return;
         }

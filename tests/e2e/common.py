@@ -112,9 +112,29 @@ def parse_rows(test, data, codec="latin-1"):
     return rows
 
 
-def check_no_sanitizer_report(test, stderr):
+def system_of(env):
+    """The system a run with this environment reads, as its lines name it."""
+    named = env.get("VIRUSHIST_SYSTEM_DRIVE") or env.get("WINEPREFIX") or os.path.join(env.get("HOME", ""), ".wine")
+    return os.path.abspath(named)
+
+
+def check_no_sanitizer_report(test, stderr, env=None):
     """No sanitizer report, and no system call the sandbox refused: in a normal run
-    that is a bug."""
+    that is a bug. With the run's environment, every line has its form:
+    "virushist: <system>: <what happened>", where what happened names a file of
+    the system by its Windows path, never by the system's host path; the lines are
+    also kept in $VH_LINES_LOG, when set, for the release test."""
     test.assertNotIn(b"Sanitizer", stderr)
     test.assertNotIn(b"runtime error", stderr)
     test.assertNotIn(b"the sandbox refused", stderr)
+    if env is None:
+        return
+    system = system_of(env)
+    lines = stderr.decode("utf-8", "replace").splitlines()
+    for line in lines:
+        test.assertTrue(line.startswith("virushist: " + system + ": "), line)
+        test.assertFalse(line[len("virushist: " + system + ": "):].startswith(system), line)
+    if os.environ.get("VH_LINES_LOG"):
+        with open(os.environ["VH_LINES_LOG"], "a") as f:
+            for line in lines:
+                f.write(system + "\t" + line + "\n")

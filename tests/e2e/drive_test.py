@@ -145,7 +145,7 @@ class Drives(unittest.TestCase):
                          WINEPREFIX=os.path.join(self.work, "no-prefix"))
         done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE)
-        check_no_sanitizer_report(self, done.stderr)
+        check_no_sanitizer_report(self, done.stderr, env)
         self.assertEqual(done.stdout, b"")
         return done.returncode, read_history(cwd), done.stderr.decode("utf-8", "replace")
 

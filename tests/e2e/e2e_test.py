@@ -56,7 +56,7 @@ class EndToEnd(unittest.TestCase):
             done = subprocess.run(command + list(args), cwd=cwd, env=self.env,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             if name == "linux":
-                check_no_sanitizer_report(self, done.stderr)
+                check_no_sanitizer_report(self, done.stderr, self.env)
             results[name] = (done.returncode, read_history(cwd), done.stdout)
         return results
 

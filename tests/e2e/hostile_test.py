@@ -108,7 +108,7 @@ class Hostile(unittest.TestCase):
     def run_case(self, env, cwd, timeout=60):
         done = subprocess.run([LINUX_EXE], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=timeout)
-        check_no_sanitizer_report(self, done.stderr)
+        check_no_sanitizer_report(self, done.stderr, env)
         return done
 
     # The cases: each makes its system from a copy, and says what the run must come to.

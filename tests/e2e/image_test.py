@@ -93,7 +93,7 @@ class Images(unittest.TestCase):
                 os.chown(path, 65534, 65534)
             command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
         done = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        check_no_sanitizer_report(self, done.stderr)
+        check_no_sanitizer_report(self, done.stderr, env)
         self.assertEqual(done.stdout, b"")
         return done.returncode, read_history(cwd), done.stderr.decode("utf-8", "replace")
 

@@ -114,6 +114,21 @@ class Release(unittest.TestCase):
             done = subprocess.run(command, capture_output=True, text=True)
             self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""), command)
 
+    def test_every_line_the_suites_saw_has_its_form(self):
+        # The suites before this one keep each line a Linux run printed, with the
+        # system it read ($VH_LINES_LOG): "virushist: <system>: <what happened>",
+        # a file of the system named by its Windows path, not its host path.
+        log = os.environ.get("VH_LINES_LOG")
+        if not log or not os.path.exists(log):
+            self.skipTest("no suite kept its lines (VH_LINES_LOG)")
+        with open(log) as f:
+            records = [line.rstrip("\n").split("\t", 1) for line in f if "\t" in line]
+        self.assertGreater(len(records), 0)
+        for system, line in records:
+            prefix = "virushist: " + system + ": "
+            self.assertTrue(line.startswith(prefix), line)
+            self.assertFalse(line[len(prefix):].startswith(system), line)
+
     def test_readme_names_the_packages_dependencies(self):
         depends = subprocess.run(["dpkg-deb", "-f", self.deb, "Depends"], check=True, capture_output=True,
                                  text=True).stdout

@@ -118,7 +118,7 @@ class Timeline(unittest.TestCase):
         cwd = fresh_folder(os.path.join(self.work, "run"))
         env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=system, VIRUSHIST_TIMELINE="timeline.jsonl", **variables)
         done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        check_no_sanitizer_report(self, done.stderr)
+        check_no_sanitizer_report(self, done.stderr, env)
         self.assertEqual(done.returncode, 0, done.stderr)
         with open(os.path.join(cwd, "timeline.jsonl"), "rb") as f:
             return check_importable(self, f.read())
@@ -218,7 +218,7 @@ class DeletedLogs(unittest.TestCase):
         cwd = fresh_folder(os.path.join(self.work, "run"))
         env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=image, **variables)
         done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, capture_output=True)
-        check_no_sanitizer_report(self, done.stderr)
+        check_no_sanitizer_report(self, done.stderr, env)
         timeline = None
         if os.path.isfile(os.path.join(cwd, "t.jsonl")):
             with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
@@ -350,7 +350,7 @@ class ShadowCopies(unittest.TestCase):
         cwd = fresh_folder(os.path.join(self.work, "run"))
         env = locale_env(None, VIRUSHIST_SYSTEM_DRIVE=image, VIRUSHIST_TIMELINE="t.jsonl", **variables)
         done = subprocess.run(COMMANDS["linux"], cwd=cwd, env=env, capture_output=True)
-        check_no_sanitizer_report(self, done.stderr)
+        check_no_sanitizer_report(self, done.stderr, env)
         with open(os.path.join(cwd, "t.jsonl"), "rb") as f:
             records = check_importable(self, f.read())
         return done.returncode, read_history(cwd), records, done.stderr.decode()
