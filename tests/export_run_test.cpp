@@ -566,6 +566,13 @@ TEST_F(Recover, DeletedLogsReachTheTimelineAlone)
     }
     EXPECT_NE(astrRecords[1].find("\"virus_name\":\"Old\""), std::string::npos);
     EXPECT_NE(astrRecords[2].find("\"line\":4,"), std::string::npos);  // the garbage line skipped, not renumbered
+    // A folder with no deleted log but those the live one shadows says so.
+    g_fake.deleted[kLogs + "\\*.log"].pop_back();
+    g_fake.errorLines.clear();
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_EQ(g_fake.errorLines,
+              std::vector<std::string>{"virushist: fake system: VIRUSHIST_RECOVER=deleted: the logs folder holds no "
+                                       "deleted logs"});
 }
 
 TEST_F(Recover, RequestsThatCannotBeMetTouchNothing)

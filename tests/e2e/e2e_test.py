@@ -142,6 +142,38 @@ class EndToEnd(unittest.TestCase):
         results = self.run_both(before=lambda cwd: os.mkdir(os.path.join(cwd, "VirusHist.csv")))
         self.assertEqual([r[0] for r in results], [2, 2])
 
+    def test_both_builds_say_the_same_lines(self):
+        # Each failure both builds can meet is said in the same words, but for the
+        # system they name (the prefix; the computer).
+        def said(args=(), before=None):
+            lines = {}
+            for name, command in COMMANDS.items():
+                cwd = os.path.join(self.work, "said-" + name)
+                shutil.rmtree(cwd, ignore_errors=True)
+                os.mkdir(cwd)
+                if before:
+                    before(cwd)
+                done = subprocess.run(command + list(args), cwd=cwd, env=self.env, capture_output=True)
+                lines[name] = (done.returncode, [line.split(": ", 2)[2] for line in
+                                                 done.stderr.decode("latin-1").splitlines()])
+            return lines
+        cases = {"a pattern of 300 characters": said(["p" * 300]),
+                 "a pattern without room beside the logs folder": said(["p" * 230]),
+                 "the history file a folder": said(before=lambda cwd: os.mkdir(os.path.join(cwd, "VirusHist.csv")))}
+        delete_registry(self.env, KEY, "Home Directory")
+        try:
+            cases["not installed"] = said()
+        finally:
+            set_registry(self.env, KEY, "Home Directory", "C:\\Program Files\\Tarvel")
+        for case, lines in cases.items():
+            with self.subTest(case=case):
+                self.assertNotEqual(lines["linux"][1], [])
+                self.assertEqual(lines["linux"][0], lines["windows"][0])
+                # The last line names the file and the system's own reason, in each
+                # system's words.
+                compared = (lambda said: said[:-1]) if case == "the history file a folder" else (lambda said: said)
+                self.assertEqual(compared(lines["linux"][1]), compared(lines["windows"][1]))
+
     def test_pattern_argument(self):
         (ls, linux, _), (ws, windows, _) = self.run_both(["0000*.log"])
         self.assertEqual((ls, ws), (0, 0))
