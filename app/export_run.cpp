@@ -158,18 +158,11 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
         RecoverHistory(bRecoverDeleted, bRecoverShadows, strSearch, strFolder, timeline, astrRead) != kExitSuccess &&
         nStatus == kExitSuccess)
         nStatus = kExitIncomplete;
-    if (pTimeline != nullptr) {
-        const TimelineResult result = timeline.Close();
-        if (result != kTimelineWhole)
-            SayTimelineCut(szTimeline);
-        if (result == kTimelineDamaged)
-            nStatus = kExitRowDamaged;
-        else if (result == kTimelineCut && nStatus == kExitSuccess)
-            nStatus = kExitIncomplete;
-    }
-    if (outputs.pHistory != nullptr)
-        plat::CloseFile(outputs.pHistory);
-    SayLostRows();
+    // The reader's last records go to the writer; a whole run closes its outputs.
+    if (bReader)
+        timeline.Close();
+    else
+        nStatus = CloseOutputs(outputs, nStatus);
     // What reading was refused was said; the run is not whole.
     if (plat::ReadingRefused() && nStatus == kExitSuccess)
         nStatus = kExitIncomplete;

@@ -96,6 +96,24 @@ bool NamesTheHistoryFile(std::string_view strName)
 
 }  // namespace
 
+int CloseOutputs(OUTPUTS& outputs, int nStatus)
+{
+    if (outputs.pTimeline != nullptr) {
+        const TimelineResult result = outputs.pTimeline->Close();
+        if (result != kTimelineWhole)
+            SayTimelineCut(outputs.szTimeline);
+        if (result == kTimelineDamaged)
+            nStatus = kExitRowDamaged;
+        else if (result == kTimelineCut && nStatus == kExitSuccess)
+            nStatus = kExitIncomplete;
+    }
+    if (outputs.pHistory != nullptr)
+        plat::CloseFile(outputs.pHistory);
+    outputs.pHistory = nullptr;
+    SayLostRows();
+    return nStatus;
+}
+
 int HoldOutputs(OUTPUTS& outputs)
 {
     if (outputs.pTimeline != nullptr && NamesTheHistoryFile(outputs.szTimeline)) {

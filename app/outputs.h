@@ -23,6 +23,10 @@ int HoldOutputs(OUTPUTS& outputs);
 int EmptyOutputs(OUTPUTS& outputs);
 // Lets the outputs go untouched: closed, and removed where this run created them.
 void ReleaseOutputs(OUTPUTS& outputs);
+// Closes both outputs at the run's end, saying a timeline cut back and the rows not
+// written: the run's status nStatus, made incomplete (4) or damaged (6) by what
+// became of the timeline.
+int CloseOutputs(OUTPUTS& outputs, int nStatus);
 
 // One line on standard error: "virushist: ", the system read, then strWhat.
 void SayLine(const std::string& strWhat);

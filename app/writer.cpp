@@ -113,19 +113,7 @@ int WriteWhatIsRead(const char* szTimeline)
         return decoder.Ended() ? nReaderStatus : kExitIncomplete;
 
     int nStatus = decoder.Ended() && strFault.empty() ? nReaderStatus : kExitIncomplete;
-    if (nWritten != kExitSuccess && nStatus == kExitSuccess)
+    if (nWritten == kExitRowDamaged || (nWritten != kExitSuccess && nStatus == kExitSuccess))
         nStatus = nWritten;
-    if (outputs.pTimeline != nullptr) {
-        const TimelineResult result = timeline.Close();
-        if (result != kTimelineWhole)
-            SayTimelineCut(szTimeline);
-        if (result == kTimelineDamaged)
-            nWritten = kExitRowDamaged;
-        else if (result == kTimelineCut && nStatus == kExitSuccess)
-            nStatus = kExitIncomplete;
-    }
-    if (outputs.pHistory != nullptr)
-        plat::CloseFile(outputs.pHistory);
-    SayLostRows();
-    return nWritten == kExitRowDamaged ? kExitRowDamaged : nStatus;
+    return CloseOutputs(outputs, nStatus);
 }

@@ -20,12 +20,13 @@ std::size_t MaxPayload(uint8_t nType)
 }
 
 // The statuses a reader ends with: before the system is open, a refusal (not
-// installed, no data folder, a pattern too long, an unreadable system); after it,
-// success or an incomplete run. The history file's refusal (2) and a damaged row
-// (6) are the writer's own.
+// installed, no data folder, a pattern too long, an unreadable system) or reading
+// cut short (out of memory); after it, success or an incomplete run. The history
+// file's refusal (2) and a damaged row (6) are the writer's own.
 bool IsReaderStatus(unsigned nStatus, bool bOpened)
 {
-    return bOpened ? nStatus == 0 || nStatus == 4 : nStatus == 1 || nStatus == 3 || nStatus == 5 || nStatus == 7;
+    return bOpened ? nStatus == 0 || nStatus == 4
+                   : nStatus == 1 || nStatus == 3 || nStatus == 4 || nStatus == 5 || nStatus == 7;
 }
 
 }  // namespace
