@@ -209,7 +209,8 @@ class Drives(unittest.TestCase):
         os.symlink(secret, os.path.join(logs, "link.log"))
         status, confined, stderr = self.run_linux(drive)
         self.assertEqual(status, 4, stderr)
-        self.assertIn("link.log (" + os.path.join(logs, "link.log") + "): outside the system's folders", stderr)
+        self.assertIn("\\logs\\link.log: not read (outside the system's folders: " + os.path.join(logs, "link.log") + ")",
+                      stderr)
         self.assertEqual([row[2] for row in parse_rows(self, confined)], ["InVersion", "Second"])
         os.remove(os.path.join(logs, "link.log"))
         unconfined = self.run_linux(drive, sandbox="off")
@@ -276,7 +277,8 @@ class Drives(unittest.TestCase):
                                             if hive == "SOFTWARE" else None)
                     path = os.path.join(drive, "Windows", "System32", "config", hive)
                     damage(path)
-                    self.check_unreadable(drive, path, reason)
+                    self.check_unreadable(drive, "virushist: " + drive + ": Windows\\System32\\config\\" + hive + ": ",
+                                          reason)
 
     def big_software(self, keys):
         """The usual SOFTWARE keys and many others, so that the hive has bins to cut."""

@@ -126,7 +126,7 @@ class Hostile(unittest.TestCase):
     def qcow_case(self, name, backing):
         folder = fresh_folder(os.path.join(self.work, "cases", name))
         image = os.path.join(folder, "disk.qcow2")
-        subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-u", "-F", "raw", "-b", backing, image, "16M"],
+        subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", "-u", "-F", "qcow2", "-b", backing, image, "16M"],
                        check=True)
         return dict(VIRUSHIST_SYSTEM_DRIVE=image)
 
@@ -175,7 +175,7 @@ class Hostile(unittest.TestCase):
             ("a log that is a FIFO", self.prefix_case("log-fifo", add(os.path.join(logs, "zz.log"), os.mkfifo)),
              4, ["zz.log", "a FIFO, not a file"], ["Inside"]),
             ("a log linked out", self.prefix_case("log-link", add(os.path.join(logs, "zz.log"), link_to(self.secret))),
-             4, ["zz.log", "outside the system's folders"], ["Inside"]),
+             4, ["zz.log: not read (outside the system's folders: "], ["Inside"]),
             ("drive_c a link elsewhere", self.prefix_case("drive_c-link", drive_c_elsewhere), 0, [], ["Inside"]),
             ("the home directory on a D: outside the prefix",
              self.prefix_case("home-on-d", home_on("d", outside_d, lambda target: r"D:\Tarvel")), 0, [], ["OnD"]),
