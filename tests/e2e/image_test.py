@@ -229,8 +229,12 @@ class Images(unittest.TestCase):
         subprocess.run(["split", "-b", "16M", "-d", "-a", "3", "--numeric-suffixes=1", raw,
                         os.path.join(split, "disk.")], check=True)
         self.assertTrue(os.path.exists(os.path.join(split, "disk.003")))
-        self.assertEqual(self.run_linux(os.path.join(split, "disk.001"))[:2],
-                         self.run_linux(self.folders["winxp-mbr"])[:2])
+        expected = self.run_linux(self.folders["winxp-mbr"])[:2]
+        self.assertEqual(self.run_linux(os.path.join(split, "disk.001"))[:2], expected)
+        # Through a link elsewhere, its parts found beside the file it leads to.
+        links = fresh_folder(os.path.join(self.work, "split-links"))
+        os.symlink(os.path.join(split, "disk.001"), os.path.join(links, "evidence.001"))
+        self.assertEqual(self.run_linux(os.path.join(links, "evidence.001"))[:2], expected)
 
     def test_ntfs_allocated_compressed_and_unreadable_files(self):
         # In the logs folder: a compressed log, a deleted one, one with a DOS name,
