@@ -570,24 +570,6 @@ std::vector<std::string> FoldersBeside(const std::string& strImage)
     return astrFolders;
 }
 
-// Whether a split raw image's next part lies beside this one: "disk.001" has
-// "disk.002" (its number, one more, as wide).
-bool HasNextPart(const std::string& strPath)
-{
-    std::size_t nDigits = 0;
-    while (nDigits < strPath.size() && std::isdigit(static_cast<unsigned char>(strPath[strPath.size() - 1 - nDigits])))
-        ++nDigits;
-    if (nDigits == 0 || nDigits > 9)
-        return false;
-    const std::string strNumber = std::to_string(std::stoul(strPath.substr(strPath.size() - nDigits)) + 1);
-    if (strNumber.size() > nDigits)
-        return false;
-    const std::string strNext =
-        strPath.substr(0, strPath.size() - nDigits) + std::string(nDigits - strNumber.size(), '0') + strNumber;
-    struct stat info;
-    return stat(strNext.c_str(), &info) == 0;
-}
-
 // What of a QCOW file libqcow does not read, from its header (QEMU's "qcow2.txt"
 // and the version 1 header): one line naming it and the qemu-img convert that
 // makes an image it reads; empty when it reads the file.
@@ -943,19 +925,7 @@ TSK_IMG_INFO* OpenImage(const std::string& strImage, std::string& strError)
         return OpenQcow(strImage, strError);
     if (std::memcmp(achMagic, "EVF\x09\x0d\x0a\xff\x00", 8) == 0)
         return OpenEwf(strImage, strError);
-    // libtsk finds split raw parts and VMDK extents beside the name it is given:
-    // for a link, beside the link first, then, where they are not there, beside the
-    // file it leads to.
     TSK_IMG_INFO* pImage = Tsk().tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
-    char szReal[PATH_MAX];
-    if (FoldersBeside(strImage).size() > 1 && realpath(strImage.c_str(), szReal) != nullptr &&
-        (pImage == nullptr || (!HasNextPart(strImage) && HasNextPart(szReal)))) {
-        if (TSK_IMG_INFO* pReal = Tsk().tsk_img_open_utf8_sing(szReal, TSK_IMG_TYPE_DETECT, 0)) {
-            if (pImage != nullptr)
-                Tsk().tsk_img_close(pImage);
-            pImage = pReal;
-        }
-    }
     if (pImage == nullptr)
         strError = "not a disk image libtsk can open (" + LibraryError() + ")";
     return pImage;
@@ -1001,8 +971,34 @@ void* LoadFormatLibrary(const char* szName, std::string& strError)
     return pLibrary;
 }
 
+namespace {
+
+std::unique_ptr<CVolume> OpenImageVolumeAt(const std::string& strImage, std::string_view strSector,
+                                           std::string& strError, std::string& strChosen);
+
+}  // namespace
+
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
                                          std::string& strError, std::string& strChosen)
+{
+    // An image's other files (split raw parts, VMDK extents) are found beside the
+    // name the libraries are given: for a link, beside it, and where the image
+    // does not read so, beside the file it leads to. What is said is the first.
+    std::unique_ptr<CVolume> pVolume = OpenImageVolumeAt(strImage, strSector, strError, strChosen);
+    char szReal[PATH_MAX];
+    if (pVolume == nullptr && FoldersBeside(strImage).size() > 1 && realpath(strImage.c_str(), szReal) != nullptr) {
+        std::string strRealError;
+        pVolume = OpenImageVolumeAt(szReal, strSector, strRealError, strChosen);
+        if (pVolume != nullptr)
+            strError.clear();
+    }
+    return pVolume;
+}
+
+namespace {
+
+std::unique_ptr<CVolume> OpenImageVolumeAt(const std::string& strImage, std::string_view strSector,
+                                           std::string& strError, std::string& strChosen)
 {
     std::string strLoadError;
     if (!LoadTsk(strLoadError)) {
@@ -1070,6 +1066,8 @@ std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::strin
     Tsk().tsk_img_close(pImage);
     return nullptr;
 }
+
+}  // namespace
 
 std::unique_ptr<CVolume> OpenWholeImageVolume(const std::string& strName, TSK_IMG_INFO* pImage,
                                               std::string& strError)

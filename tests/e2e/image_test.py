@@ -231,10 +231,14 @@ class Images(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(split, "disk.003")))
         expected = self.run_linux(self.folders["winxp-mbr"])[:2]
         self.assertEqual(self.run_linux(os.path.join(split, "disk.001"))[:2], expected)
-        # Through a link elsewhere, its parts found beside the file it leads to.
-        links = fresh_folder(os.path.join(self.work, "split-links"))
-        os.symlink(os.path.join(split, "disk.001"), os.path.join(links, "evidence.001"))
-        self.assertEqual(self.run_linux(os.path.join(links, "evidence.001"))[:2], expected)
+        # A VMDK whose extent lies in a file of its own, reached through a link
+        # elsewhere: the extent is found beside the file the link leads to.
+        vmdk = fresh_folder(os.path.join(self.work, "vmdk-extents"))
+        subprocess.run(["qemu-img", "convert", "-O", "vmdk", "-o", "subformat=twoGbMaxExtentFlat", raw,
+                        os.path.join(vmdk, "disk.vmdk")], check=True)
+        links = fresh_folder(os.path.join(self.work, "vmdk-links"))
+        os.symlink(os.path.join(vmdk, "disk.vmdk"), os.path.join(links, "evidence.vmdk"))
+        self.assertEqual(self.run_linux(os.path.join(links, "evidence.vmdk"))[:2], expected)
 
     def test_ntfs_allocated_compressed_and_unreadable_files(self):
         # In the logs folder: a compressed log, a deleted one, one with a DOS name,
