@@ -3,7 +3,6 @@
 #include "app/outputs.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string_view>
 
@@ -90,7 +89,8 @@ bool NamesTheHistoryFile(std::string_view strName)
     const std::string_view strHistory = kHistoryFileName;
     return strName.size() == strHistory.size() &&
            std::equal(strName.begin(), strName.end(), strHistory.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+               const auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch + 32) : ch; };
+               return lower(a) == lower(b);
            });
 }
 
