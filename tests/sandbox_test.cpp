@@ -52,9 +52,9 @@ std::vector<std::string> ProbeConfined(const CONFINEMENT& confinement, const std
         dup2(nNull, STDERR_FILENO);  // the lines of refused calls
         std::string strMissing, strError;
         int nOutcomes = anPipe[1];
-        if (bReader)
-            nOutcomes = ConfineReader(confinement, anPipe[1], "", strMissing, strError);
-        else if (!ConfineProcess(confinement, kDeniedFails, "", strMissing, strError))
+        if (bReader && !ConfineReader(confinement, nOutcomes, "", strMissing, strError))
+            nOutcomes = -1;
+        else if (!bReader && !ConfineProcess(confinement, kDeniedFails, "", strMissing, strError))
             nOutcomes = -1;
         if (nOutcomes < 0 || strMissing != (confinement.bWithoutLandlock ? "Landlock" : ""))
             _exit(2);

@@ -380,15 +380,23 @@ int CountThreads()
 
 }  // namespace
 
-int ConfineReader(const CONFINEMENT& confinement, int nChannel, const std::string& strLinePrefix,
-                  std::string& strMissing, std::string& strError)
+bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, const std::string& strLinePrefix,
+                   std::string& strMissing, std::string& strError)
 {
     constexpr int kChannel = 3;
+    // The channel first, so that nothing opened below can take its place.
+    if (nChannel != kChannel) {
+        if (dup2(nChannel, kChannel) != kChannel) {
+            strError = std::string("the reader's channel cannot be moved: ") + std::strerror(errno);
+            return false;
+        }
+        close(nChannel);
+        nChannel = kChannel;
+    }
     const int nNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (nNull < 0 || (nChannel != kChannel && dup2(nChannel, kChannel) != kChannel) ||
-        dup2(nNull, STDIN_FILENO) != STDIN_FILENO || dup2(nNull, STDOUT_FILENO) != STDOUT_FILENO) {
+    if (nNull < 0 || dup2(nNull, STDIN_FILENO) != STDIN_FILENO || dup2(nNull, STDOUT_FILENO) != STDOUT_FILENO) {
         strError = std::string("the reader's descriptors cannot be set: ") + std::strerror(errno);
-        return -1;
+        return false;
     }
     // Everything else the writer held (its outputs among them) is closed.
     if (syscall(SYS_close_range, kChannel + 1, ~0U, 0) != 0)
@@ -397,15 +405,14 @@ int ConfineReader(const CONFINEMENT& confinement, int nChannel, const std::strin
     WarmSymbolizer();
     if (prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) {
         strError = std::string("the reader cannot be tied to its writer: ") + std::strerror(errno);
-        return -1;
+        return false;
     }
     if (const int nThreads = CountThreads(); nThreads != 1) {
         strError = "the reader has " + std::to_string(nThreads) + " threads, not one";
-        return -1;
+        return false;
     }
-    if (!DropCapabilities(strError) || !ConfineProcess(confinement, kDeniedFails, strLinePrefix, strMissing, strError))
-        return -1;
-    return kChannel;
+    return DropCapabilities(strError) &&
+           ConfineProcess(confinement, kDeniedFails, strLinePrefix, strMissing, strError);
 }
 
 bool SandboxRefused()

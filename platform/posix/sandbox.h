@@ -47,12 +47,14 @@ bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std
                     std::string& strMissing, std::string& strError);
 
 // Confines a split run's reader, a child just forked, before it reads any
-// evidence: it keeps standard error and nChannel (moved to descriptor 3, which it
-// returns) and no other descriptor (standard input and output are /dev/null); it
+// evidence: it moves its channel to descriptor 3 first (nChannel says where the
+// channel is, also when a later step fails), makes standard input and output
+// /dev/null, and keeps standard error and the channel, no other descriptor; it
 // dies with its parent; it checks it is the only thread; it drops every
-// capability; then ConfineProcess, read-only. -1 with strError when a step fails.
-int ConfineReader(const CONFINEMENT& confinement, int nChannel, const std::string& strLinePrefix,
-                  std::string& strMissing, std::string& strError);
+// capability; then ConfineProcess, read-only. False with strError when a step
+// fails.
+bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, const std::string& strLinePrefix,
+                   std::string& strMissing, std::string& strError);
 
 // Whether a call was refused since the process was confined.
 bool SandboxRefused();

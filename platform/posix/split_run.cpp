@@ -83,10 +83,10 @@ void AddSanitizerPlaces(CONFINEMENT& confinement)
 RunPart BecomeReader(const CONFINEMENT& confinement, int nChannel)
 {
     std::string strMissing, strError;
-    const int nConfined = ConfineReader(confinement, nChannel, LinePrefix(), strMissing, strError);
+    const bool bConfined = ConfineReader(confinement, nChannel, LinePrefix(), strMissing, strError);
     g_bReader = true;
-    g_nChannel = nConfined >= 0 ? nConfined : nChannel;
-    if (nConfined < 0) {
+    g_nChannel = nChannel;
+    if (!bConfined) {
         WriteErrorLine(LinePrefix() + "the sandbox cannot be set up (" + strError + "); set " + kSandboxVariable +
                        "=off to run without it");
         const char chStatus = static_cast<char>(kSystemUnreadable);

@@ -267,6 +267,7 @@ class Hostile(unittest.TestCase):
             self.assertEqual(status_of(reader), {"CapEff": "0000000000000000", "NoNewPrivs": "1", "Seccomp": "2"})
             self.assertEqual(status_of(process.pid), status_of(os.getpid()))
             # /dev/null, pipes (standard error, the channel) and a log of the prefix.
+            self.assertEqual([os.readlink(f"/proc/{reader}/fd/{fd}") for fd in (0, 1)], ["/dev/null"] * 2)
             held = [os.readlink(f"/proc/{reader}/fd/{fd}") for fd in os.listdir(f"/proc/{reader}/fd")]
             self.assertEqual([target for target in held if not (target == "/dev/null" or target.startswith("pipe:")
                                                                  or target.startswith(prefix))], [])
