@@ -169,6 +169,18 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     return nStatus;
 }
 
+// ReadSystem; a reading cut short for want of memory is said, and incomplete,
+// never a success.
+int ReadSystemSaid(int argc, char** argv, const char* szTimeline, bool bReader)
+{
+    try {
+        return ReadSystem(argc, argv, szTimeline, bReader);
+    } catch (const std::bad_alloc&) {
+        SayLine("out of memory while reading the system");
+        return kExitIncomplete;
+    }
+}
+
 }  // namespace
 
 int ExportVirusHistory(int argc, char** argv)
@@ -189,25 +201,14 @@ int ExportVirusHistory(int argc, char** argv)
         return WriteWhatIsRead(szTimeline);
     case plat::kRunReader: {
         // Whatever ends the reading, the writer is told how it ended.
-        int nStatus = kExitIncomplete;
-        try {
-            nStatus = ReadSystem(argc, argv, szTimeline, true);
-        } catch (const std::bad_alloc&) {
-            SayLine("out of memory while reading the system");
-            nStatus = kExitIncomplete;
-        }
+        const int nStatus = ReadSystemSaid(argc, argv, szTimeline, true);
         EndReading(nStatus);
         return nStatus;
     }
     case plat::kRunWhole:
         break;
     }
-    try {
-        return ReadSystem(argc, argv, szTimeline, false);
-    } catch (const std::bad_alloc&) {
-        SayLine("out of memory while reading the system");
-        return kExitIncomplete;
-    }
+    return ReadSystemSaid(argc, argv, szTimeline, false);
 }
 
 int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode, CTimelineWriter* pTimeline)

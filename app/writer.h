@@ -3,8 +3,6 @@
 // and writes what the reader sends, trusting none of it.
 #pragma once
 
-#include "export/timeline_writer.h"
-
 // Writes what the reader sends into the history file and, with szTimeline (as the
 // user named it; null for none), the timeline; the run's exit status, the
 // reader's and the writer's own combined.

@@ -410,9 +410,11 @@ void CTimelineWriter::WriteLine(uint32_t nLine, std::string_view strLine, const 
 
 void CTimelineWriter::Flush()
 {
-    if (!m_strBuffer.empty() && m_pHandOn != nullptr)
+    if (m_strBuffer.empty())
+        return;
+    if (m_pHandOn != nullptr)
         m_pHandOn(m_strBuffer);
-    else if (!m_strBuffer.empty())
+    else
         WriteRecords(m_strBuffer);
     m_strBuffer.clear();
 }

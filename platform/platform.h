@@ -64,8 +64,6 @@ RunPart SplitRun(const char* szPattern, bool bShadowCopies);
 // pieces, blocking while the writer is behind, and whole at FlushFrames.
 void SendFrame(FrameType type, std::string_view strPayload);
 void FlushFrames();
-// Whether this process is a split run's reader.
-bool IsReader();
 // Whether reading was refused something: a system call the sandbox denies, or a
 // folder or file of the system that could not be opened for its type or for want
 // of access (outside the system's folders). Each was said on standard error.

@@ -92,11 +92,6 @@ void SendFrame(FrameType type, std::string_view strPayload)
 
 void FlushFrames() {}
 
-bool IsReader()
-{
-    return g_fake.runPart == kRunReader;
-}
-
 bool ReadingRefused()
 {
     return g_fake.bReadingRefused;

@@ -83,7 +83,7 @@ public:
     std::unique_ptr<CVolumeFile> Open(const std::string& strPath, uint32_t* pdwError) const override
     {
         mode_t nType = 0;
-        const int nFd = OpenRegularFile(strPath, pdwError, nType);
+        const int nFd = OpenHostRegularFile(strPath, pdwError, nType);
         return nFd < 0 ? nullptr : std::make_unique<CHostFile>(nFd);
     }
 
@@ -91,7 +91,7 @@ public:
     {
         uint32_t dwError = 0;
         mode_t nType = 0;
-        const int nFd = OpenRegularFile(strPath, &dwError, nType);
+        const int nFd = OpenHostRegularFile(strPath, &dwError, nType);
         if (nFd < 0)
             strError = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? "missing"
                        : S_ISDIR(nType)                                                   ? "not a file"
@@ -106,41 +106,6 @@ public:
     std::string DisplayName(const std::string& strPath) const override { return WindowsName(strPath); }
 
 private:
-    // A regular file opened for reading. A folder opens on Linux, but is no file;
-    // a FIFO, a device or a socket among the evidence is never read (a FIFO would
-    // hang the run, a device read the host's own data): ERROR_BAD_FILE_TYPE, with
-    // nType saying what it is. Looked at before it is opened (opening a device can
-    // act on it), then opened without blocking and looked at again.
-    static int OpenRegularFile(const std::string& strPath, uint32_t* pdwError, mode_t& nType)
-    {
-        struct stat info;
-        nType = 0;
-        if (stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-            nType = info.st_mode & S_IFMT;
-            errno = S_ISDIR(nType) ? EISDIR : EINVAL;
-            *pdwError = S_ISDIR(nType) ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE;
-            return -1;
-        }
-        const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (nFd >= 0 && !IsWithinRoots(nFd)) {
-            close(nFd);
-            *pdwError = plat::ErrorFromErrno(EACCES);
-            errno = EACCES;
-            return -1;
-        }
-        if (nFd < 0) {
-            *pdwError = plat::ErrorFromErrno(errno);
-            return -1;
-        }
-        if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            nType = info.st_mode & S_IFMT;
-            close(nFd);
-            errno = S_ISDIR(nType) ? EISDIR : EINVAL;
-            *pdwError = S_ISDIR(nType) ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE;
-            return -1;
-        }
-        return nFd;
-    }
 };
 
 // The name in a folder that equals strName but for letter case, or strName itself
@@ -156,6 +121,37 @@ std::string FindNameNoCase(const CVolume& volume, const std::string& strFolder, 
 }
 
 }  // namespace
+
+int OpenHostRegularFile(const std::string& strPath, uint32_t* pdwError, mode_t& nType)
+{
+    // What is no regular file (a folder opens on Linux, but is no file).
+    const auto refuse = [&](mode_t nMode) {
+        nType = nMode & S_IFMT;
+        errno = S_ISDIR(nType) ? EISDIR : EINVAL;
+        *pdwError = S_ISDIR(nType) ? ERROR_ACCESS_DENIED : ERROR_BAD_FILE_TYPE;
+        return -1;
+    };
+    struct stat info;
+    nType = 0;
+    if (stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return refuse(info.st_mode);
+    const int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (nFd >= 0 && !IsWithinRoots(nFd)) {
+        close(nFd);
+        *pdwError = plat::ErrorFromErrno(EACCES);
+        errno = EACCES;
+        return -1;
+    }
+    if (nFd < 0) {
+        *pdwError = plat::ErrorFromErrno(errno);
+        return -1;
+    }
+    if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(nFd);
+        return refuse(info.st_mode);
+    }
+    return nFd;
+}
 
 std::string WindowsName(std::string_view strPath)
 {

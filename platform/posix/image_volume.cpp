@@ -551,25 +551,6 @@ std::string QcowError(const QCOWLIBRARY* pLibrary, libqcow_error_t*& pError, con
     return strError;
 }
 
-// The folders an image's other files (segments, extents, backing files) are looked
-// for in: beside the path as the user named it, then, for a link, beside the file
-// it leads to.
-std::vector<std::string> FoldersBeside(const std::string& strImage)
-{
-    const auto folderOf = [](const std::string& strPath) {
-        const std::size_t nSlash = strPath.rfind('/');
-        return nSlash == std::string::npos ? std::string(".") : nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
-    };
-    std::vector<std::string> astrFolders = {folderOf(strImage)};
-    char szReal[PATH_MAX];
-    if (realpath(strImage.c_str(), szReal) != nullptr && folderOf(szReal) != astrFolders[0]) {
-        char szNamed[PATH_MAX];
-        if (realpath(astrFolders[0].c_str(), szNamed) == nullptr || folderOf(szReal) != szNamed)
-            astrFolders.push_back(folderOf(szReal));
-    }
-    return astrFolders;
-}
-
 // What of a QCOW file libqcow does not read, from its header (QEMU's "qcow2.txt"
 // and the version 1 header): one line naming it and the qemu-img convert that
 // makes an image it reads; empty when it reads the file.
@@ -689,15 +670,14 @@ bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>&
                        astrPlaces[0] + (astrPlaces.size() > 1 ? " and " + astrPlaces[1] : std::string()) + ")";
             return false;
         }
-        const std::string* const pFound = &strPlace;
-        if (!OpenQcowFile(pLibrary, *pFound, aChain, strError))
+        if (!OpenQcowFile(pLibrary, strPlace, aChain, strError))
             return false;
         if (pLibrary->set_parent(pChild, aChain.back(), &pError) != 1) {
-            strError = strWhose + " backing file " + *pFound + " does not fit it (" +
+            strError = strWhose + " backing file " + strPlace + " does not fit it (" +
                        QcowError(pLibrary, pError, "") + ")";
             return false;
         }
-        strImage = *pFound;
+        strImage = strPlace;
     }
 }
 
@@ -969,6 +949,22 @@ void* LoadFormatLibrary(const char* szName, std::string& strError)
     if (pLibrary == nullptr)
         strError = std::string(szName) + " cannot be loaded (" + dlerror() + ")";
     return pLibrary;
+}
+
+std::vector<std::string> FoldersBeside(const std::string& strImage)
+{
+    const auto folderOf = [](const std::string& strPath) {
+        const std::size_t nSlash = strPath.rfind('/');
+        return nSlash == std::string::npos ? std::string(".") : nSlash == 0 ? std::string("/") : strPath.substr(0, nSlash);
+    };
+    std::vector<std::string> astrFolders = {folderOf(strImage)};
+    char szReal[PATH_MAX];
+    if (realpath(strImage.c_str(), szReal) != nullptr && folderOf(szReal) != astrFolders[0]) {
+        char szNamed[PATH_MAX];
+        if (realpath(astrFolders[0].c_str(), szNamed) == nullptr || folderOf(szReal) != szNamed)
+            astrFolders.push_back(folderOf(szReal));
+    }
+    return astrFolders;
 }
 
 namespace {

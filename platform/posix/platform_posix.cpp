@@ -282,12 +282,10 @@ const std::string& HostCharset()
 const std::u16string& ArgumentUtf16(const char* szArgument)
 {
     static std::string strLast;
-    static std::u16string strConverted;
-    static bool bConverted = false;
-    if (!bConverted || strLast != szArgument) {
+    static std::u16string strConverted;  // of strLast; empty for the empty text
+    if (strLast != szArgument) {
         strLast = szArgument;
         strConverted = HostTextToUtf16(szArgument, HostCharset());
-        bConverted = true;
     }
     return strConverted;
 }

@@ -166,11 +166,6 @@ void FlushFrames()
     g_strQueue.clear();
 }
 
-bool IsReader()
-{
-    return g_bReader;
-}
-
 bool ReadingRefused()
 {
     return SandboxRefused() || AnyUnread();

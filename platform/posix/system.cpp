@@ -126,13 +126,6 @@ std::unique_ptr<CSystem> FromEnvironment()
     return bDrive ? CSystem::OpenDrive(strPath, strVolume) : CSystem::OpenPrefix(strPath, strVolume);
 }
 
-// The folder of a file's path.
-std::string FolderOf(const std::string& strPath)
-{
-    const std::size_t nSlash = strPath.rfind('/');
-    return nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strPath.substr(0, nSlash);
-}
-
 // A path with every link followed; empty when it leads nowhere.
 std::string RealPath(const std::string& strPath)
 {
@@ -147,27 +140,20 @@ std::string RealPath(const std::string& strPath)
 std::string ReadRegistryFile(const std::string& strPrefix, const char* szName, std::string& strError)
 {
     const std::string strPath = strPrefix + "/" + szName;
-    // Looked at before it is opened (opening a device can act on it), then opened
-    // without blocking and looked at again.
-    struct stat info;
-    if (stat(strPath.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        strError = std::string(szName) + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
-        return std::string();
-    }
-    int nFd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (nFd >= 0 && !IsWithinRoots(nFd)) {
-        close(nFd);
-        nFd = -1;
-        errno = EACCES;
-    }
+    uint32_t dwError = 0;
+    mode_t nType = 0;
+    const int nFd = OpenHostRegularFile(strPath, &dwError, nType);
     if (nFd < 0) {
-        if (errno != ENOENT)
+        if (nType != 0)
+            strError = std::string(szName) + ": not a regular file (" + DescribeFileType(nType) + "); not read";
+        else if (errno != ENOENT)
             strError = std::string(szName) + ": cannot be read (" + std::strerror(errno) + ")";
         return std::string();
     }
     std::string strText;
-    if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode))
-        strError = std::string(szName) + ": not a regular file (" + DescribeFileType(info.st_mode) + "); not read";
+    struct stat info;
+    if (fstat(nFd, &info) != 0)
+        strError = std::string(szName) + ": cannot be read (" + std::strerror(errno) + ")";
     else if (info.st_size > kMaxRegistryFile)
         strError = std::string(szName) + ": larger than " + std::to_string(kMaxRegistryFile >> 20) + " MiB; not read";
     if (strError.empty()) {
@@ -208,11 +194,9 @@ void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::strin
         return;
     }
     if (bImage) {
-        // The image's other files (segments, extents, backing files) lie beside it,
-        // as named or where its link leads.
-        astrFolders.push_back(FolderOf(strPath));
-        if (const std::string strReal = RealPath(strPath); !strReal.empty())
-            astrFolders.push_back(FolderOf(strReal));
+        // The image's other files (segments, extents, backing files) lie beside it.
+        for (const std::string& strFolder : FoldersBeside(strPath))
+            astrFolders.push_back(strFolder);
         return;
     }
     astrFolders.push_back(strPath);

@@ -5,6 +5,8 @@
 // joined by "/"; a host volume's paths are the host's own.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -96,6 +98,19 @@ const CVolume& HostVolume();
 // the image cannot be read.
 std::unique_ptr<CVolume> OpenImageVolume(const std::string& strImage, std::string_view strSector,
                                          std::string& strError, std::string& strChosen);
+
+// A regular file of this host opened for reading: a FIFO, a device or a socket
+// among the evidence is never read (a FIFO would hang the run, a device read the
+// host's own data), and is ERROR_BAD_FILE_TYPE with nType saying what it is; a
+// folder is ERROR_ACCESS_DENIED (EISDIR). Looked at before it is opened (opening a
+// device can act on it), then opened without blocking and looked at again; a file
+// outside a reader's folders (IsWithinRoots) is EACCES. -1 on failure, with errno.
+int OpenHostRegularFile(const std::string& strPath, uint32_t* pdwError, mode_t& nType);
+
+// The folders an image's other files (segments, extents, backing files) are looked
+// for in: beside the path as the user named it, then, for a link, beside the file
+// it leads to.
+std::vector<std::string> FoldersBeside(const std::string& strImage);
 
 // A path below a root ("/Windows/System32") as a Windows path without its drive.
 std::string WindowsName(std::string_view strPath);

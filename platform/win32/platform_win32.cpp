@@ -135,11 +135,6 @@ void SendFrame(FrameType, std::string_view) {}
 
 void FlushFrames() {}
 
-bool IsReader()
-{
-    return false;
-}
-
 bool ReadingRefused()
 {
     return false;
