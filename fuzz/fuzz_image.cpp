@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz/fuzz_sandbox.h"
-#include "platform/posix/hive_registry.h"
-#include "platform/posix/image_layers.h"
-#include "platform/posix/volume.h"
+#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/volumes/image_layers.h"
+#include "platform/posix/volumes/volume.h"
 
 namespace {
 

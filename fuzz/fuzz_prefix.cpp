@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_sandbox.h"
+#include "platform/posix/registry/wine_registry.h"
 #include "platform/posix/wildcard.h"
-#include "platform/posix/wine_registry.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/calendar.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/date_picture.h"
+#include "platform/posix/locale/calendar.h"
+#include "platform/posix/locale/codepage.h"
+#include "platform/posix/locale/date_picture.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include "export/timeline_writer.h"
 #include "logentry/log_entry.h"
+#include "platform/posix/locale/time_zone.h"
 #include "platform/posix/system.h"
-#include "platform/posix/time_zone.h"
 
 namespace {
 

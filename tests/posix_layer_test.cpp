@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/calendar.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/date_picture.h"
+#include "platform/posix/locale/calendar.h"
+#include "platform/posix/locale/codepage.h"
+#include "platform/posix/locale/date_picture.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/registry/wine_registry.h"
 #include "platform/posix/system.h"
 #include "platform/posix/wildcard.h"
-#include "platform/posix/wine_registry.h"
 
 namespace {
 

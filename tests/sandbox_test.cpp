@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/posix/sandbox.h"
-#include "platform/posix/volume.h"
+#include "platform/posix/volumes/volume.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/clock.h"
-#include "platform/posix/time_zone.h"
+#include "platform/posix/locale/time_zone.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "common/clock.h"
 #include "platform/platform.h"
-#include "platform/posix/codepage.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/host.h"
+#include "platform/posix/locale/codepage.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/sandbox.h"
 #include "platform/posix/system.h"

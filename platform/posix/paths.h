@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/volume.h"
+#include "platform/posix/volumes/volume.h"
 
 // The place of a Windows path, each component matched case-insensitively;
 // components that do not exist are kept as written, so that a file can be created.

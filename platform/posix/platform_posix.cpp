@@ -1,3 +1,13 @@
+// platform/posix/ reads a Windows system from outside, by what it reads. This
+// folder holds the host and the system: the system opened once per run (system),
+// Windows paths as places on volumes (paths), files and search (files, wildcard),
+// the command line's options (options), the host's errors and locale (errors,
+// host), and the split into a confined reader and a writer (split_run, sandbox).
+// Beneath it: volumes/ where a drive's files live (a host folder, a disk image,
+// shadow copies), registry/ the registry readers (Wine's text files, binary
+// hives), locale/ the system's code pages, calendars, date pictures and time
+// zones.
+//
 // The platform on POSIX: the Windows system of this run (system.h) seen as the
 // local machine. Version, system directory and the all-users folder are the
 // system's; on a Wine prefix the user is the login name and the user folders are
@@ -19,15 +29,15 @@
 
 #include "common/clock.h"
 #include "platform/platform.h"
-#include "platform/posix/calendar.h"
-#include "platform/posix/codepage.h"
-#include "platform/posix/image_layers.h"
-#include "platform/posix/sandbox.h"
-#include "platform/posix/date_picture.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/host.h"
+#include "platform/posix/locale/calendar.h"
+#include "platform/posix/locale/codepage.h"
+#include "platform/posix/locale/date_picture.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/sandbox.h"
 #include "platform/posix/system.h"
+#include "platform/posix/volumes/image_layers.h"
 #include "resources/string_table.h"
 
 namespace plat {

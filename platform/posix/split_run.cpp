@@ -15,9 +15,9 @@
 
 #include "platform/platform.h"
 #include "platform/posix/host.h"
-#include "platform/posix/image_layers.h"
 #include "platform/posix/sandbox.h"
 #include "platform/posix/system.h"
+#include "platform/posix/volumes/image_layers.h"
 
 namespace plat {
 

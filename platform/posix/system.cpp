@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/codes.h"
-#include "platform/posix/calendar.h"
+#include "platform/posix/locale/calendar.h"
 
 namespace {
 

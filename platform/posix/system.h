@@ -17,12 +17,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/codepage.h"
-#include "platform/posix/hive_registry.h"
+#include "platform/posix/locale/codepage.h"
+#include "platform/posix/locale/time_zone.h"
+#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/wine_registry.h"
 #include "platform/posix/sandbox.h"
-#include "platform/posix/time_zone.h"
-#include "platform/posix/volume.h"
-#include "platform/posix/wine_registry.h"
+#include "platform/posix/volumes/volume.h"
 
 class CSystem {
 public:

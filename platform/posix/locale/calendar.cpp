@@ -5,7 +5,7 @@
 // Um Al-Qura is the official table of month lengths Windows supports (1318 to 1500
 // AH), as ICU keeps it. Checked against ICU and published dates
 // (tests/data/calendars.tsv).
-#include "platform/posix/calendar.h"
+#include "platform/posix/locale/calendar.h"
 
 #include <iterator>
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/registry_value.h"
-#include "platform/posix/volume.h"
+#include "platform/posix/registry/registry_value.h"
+#include "platform/posix/volumes/volume.h"
 
 struct hive_h;
 

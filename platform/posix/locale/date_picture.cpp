@@ -1,5 +1,5 @@
 // Windows date pictures, element by element, as Wine's GetDateFormat reads them.
-#include "platform/posix/date_picture.h"
+#include "platform/posix/locale/date_picture.h"
 
 namespace {
 

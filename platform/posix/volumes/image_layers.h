@@ -1,7 +1,7 @@
 // The layers of a disk image below the volume interface, shared by the image
-// reader (image_volume.cpp) and the shadow-copy reader (shadow_copies.cpp): The
-// Sleuth Kit and the format libraries it does not bring, loaded at run time, and
-// an image's file system opened as a volume. Layers stack as libtsk stacks its own:
+// reader and the shadow-copy reader (shadow_copies.cpp): The Sleuth Kit and the
+// format libraries it does not bring, loaded at run time (image_formats.cpp), and
+// an image's file system opened as a volume (image_volume.cpp). Layers stack as libtsk stacks its own:
 // a library's reads become a libtsk image (tsk_img_open_external), and a file
 // system is opened on it.
 #pragma once
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/volume.h"
+#include "platform/posix/volumes/volume.h"
 
 // libtsk is loaded when an image is opened, not when the program starts: it brings
 // some forty libraries with it (libewf, libvmdk, libvhdi, afflib and what afflib
@@ -63,6 +63,11 @@ bool FindFunction(void* pLibrary, const char* szName, Function& pFunction, std::
         strError = std::string("the image library has no ") + szName;
     return pFunction != nullptr;
 }
+
+// The image file strImage opened as one libtsk image (loading libtsk first):
+// QCOW with libqcow, E01 with its segments found first, any other format as libtsk
+// detects it. Null with strError.
+TSK_IMG_INFO* OpenImage(const std::string& strImage, std::string& strError);
 
 // The NTFS or FAT file system that fills an image (a shadow copy's view of a
 // volume), as a volume that closes the image with it; strName names it in

@@ -19,7 +19,7 @@
 #include <limits>
 #include <set>
 
-#include "platform/posix/image_layers.h"
+#include "platform/posix/volumes/image_layers.h"
 
 namespace {
 

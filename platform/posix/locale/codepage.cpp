@@ -2,7 +2,7 @@
 // so that a character without a form gives one "?" for each of its UTF-16 units, as
 // WideCharToMultiByte gives them. Checked against Windows' own tables, made under
 // Wine (tests/data/codepages.tsv).
-#include "platform/posix/codepage.h"
+#include "platform/posix/locale/codepage.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 // Local times to UTC by a Windows time zone's rules, computed as Windows computes
 // them (TzSpecificLocalTimeToSystemTime with the year's rule from
 // GetTimeZoneInformationForYear).
-#include "platform/posix/time_zone.h"
+#include "platform/posix/locale/time_zone.h"
 
 #include <cstring>
 

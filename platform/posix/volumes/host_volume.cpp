@@ -10,10 +10,10 @@
 #include <cstring>
 
 #include "platform/codes.h"
-#include "platform/posix/codepage.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/locale/codepage.h"
 #include "platform/posix/sandbox.h"
-#include "platform/posix/volume.h"
+#include "platform/posix/volumes/volume.h"
 #include "platform/posix/wildcard.h"
 
 namespace {

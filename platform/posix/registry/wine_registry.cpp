@@ -7,7 +7,7 @@
 //   @="text"                        the key's default value
 //   #link                           the key is a link to the key its
 //   "SymbolicLinkValue"=hex(6):...  SymbolicLinkValue names (\REGISTRY\Machine\...)
-#include "platform/posix/wine_registry.h"
+#include "platform/posix/registry/wine_registry.h"
 
 #include <cstddef>
 

@@ -1,3 +1,10 @@
+// volumes/: the volumes a Windows system lives on, each behind this interface.
+// host_volume.cpp a folder of this host; a disk image in the layers The Sleuth Kit
+// keeps apart: image_formats.cpp the image (raw, E01 segments, QCOW chains, the
+// format libraries), image_volume.cpp the choice of the Windows partition and its
+// file system; shadow_copies.cpp the Volume Shadow Copy stores of an image's
+// volume, each a volume of its own; image_layers.h what the image files share.
+//
 // Where a drive's files live: a folder of this host, or the file system of a disk
 // image read without mounting it. Files, file search and the registry hives reach
 // them through this one small interface (list a folder, open a file, read it), so

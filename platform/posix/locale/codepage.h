@@ -1,3 +1,8 @@
+// locale/: the system's locale, as Windows applies it: code pages (codepage),
+// the calendars of short dates (calendar), Windows date pictures (date_picture)
+// and time zones (time_zone): conversions alone; the system's settings that pick
+// them are read by the system (system.cpp).
+//
 // Text between a system's ANSI code page and the UTF-16 of its registry and the
 // UTF-8 of its file names, converted as Windows converts it: a character that has
 // no form in the code page becomes "?". A single-byte code page converts by a table

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/registry_value.h"
+#include "platform/posix/registry/registry_value.h"
 
 // Finds a value in the text of a Wine registry file. The key is given relative to
 // the file's root with "\" between its parts; key and value names compare without

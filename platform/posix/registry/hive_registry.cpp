@@ -1,7 +1,7 @@
 // Hive look-ups over libhivex. Before libhivex opens a hive, the file is checked to
 // hold all the bins its base block declares: libhivex reads bins up to the end of
 // the file, so a hive cut at a bin's end would otherwise open with keys missing.
-#include "platform/posix/hive_registry.h"
+#include "platform/posix/registry/hive_registry.h"
 
 #include <hivex.h>
 #include <sys/stat.h>
