@@ -14,7 +14,7 @@ long long DaysOf(long long nYear, int nMonth, int nDay)
 
 }  // namespace
 
-long long MinutesOf(const plat::DATETIME& time)
+long long MinutesOf(const DATETIME& time)
 {
     return (DaysOf(time.nYear, time.nMonth, time.nDay) * 24 + time.nHour) * 60 + time.nMinute;
 }
@@ -26,7 +26,7 @@ int DaysInMonth(int nYear, int nMonth)
     return anDays[nMonth - 1] + (nMonth == 2 && bLeap ? 1 : 0);
 }
 
-plat::DATETIME DateTimeOfMinutes(long long nMinutes, int nSecond)
+DATETIME DateTimeOfMinutes(long long nMinutes, int nSecond)
 {
     long long nDays = nMinutes >= 0 ? nMinutes / 1440 : -((-nMinutes + 1439) / 1440);
     const long long nMinuteOfDay = nMinutes - nDays * 1440;
@@ -37,7 +37,7 @@ plat::DATETIME DateTimeOfMinutes(long long nMinutes, int nSecond)
     const long long nMonthIndex = (5 * nDayOfYear + 2) / 153;
     const int nMonth = static_cast<int>(nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9);
     const long long nYear = nYearOfEra + nEra * 400 + (nMonth <= 2);
-    plat::DATETIME time;
+    DATETIME time;
     time.nYear = static_cast<int>(nYear);
     time.nMonth = nMonth;
     time.nDay = static_cast<int>(nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1);

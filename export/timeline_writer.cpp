@@ -103,7 +103,7 @@ void AppendNumber(std::string& strJson, long long nValue)
 }
 
 // A time as JSON: "YYYY-MM-DDTHH:MM:SS", with "Z" for UTC.
-void AppendTime(std::string& strJson, const plat::DATETIME& time, bool bUtc)
+void AppendTime(std::string& strJson, const DATETIME& time, bool bUtc)
 {
     char achTime[] = "\"0000-00-00T00:00:00Z\"";
     PutDigits(achTime + 5, static_cast<unsigned>(time.nYear), 4);
@@ -198,7 +198,7 @@ bool AppendAsciiColumns(std::string& strJson, std::string_view strLine)
 
 // A log time as a date and time, if it is one: all six parts read and each in
 // its range.
-bool ReadLocalTime(std::string_view strColumn, plat::DATETIME& time)
+bool ReadLocalTime(std::string_view strColumn, DATETIME& time)
 {
     LOGTIME logTime{};
     if (!ScanLogTime(strColumn, logTime))
@@ -286,7 +286,7 @@ void CTimelineWriter::BeginFile(std::string_view strSource, const char* szRecove
 
 bool IsLogTime(std::string_view strColumn)
 {
-    plat::DATETIME time{};
+    DATETIME time{};
     return ReadLocalTime(strColumn, time);
 }
 
@@ -294,14 +294,14 @@ bool CTimelineWriter::ConvertTime(std::string_view strColumn)
 {
     // Lines mostly share their minute with the line before, and a zone's offset
     // changes only at a whole minute: the conversion of the minute is kept.
-    plat::DATETIME local{};
+    DATETIME local{};
     if (!ReadLocalTime(strColumn, local))
         return false;
     const bool bSameMinute = m_bTimeKept && local.nYear == m_local.nYear && local.nMonth == m_local.nMonth &&
                              local.nDay == m_local.nDay && local.nHour == m_local.nHour &&
                              local.nMinute == m_local.nMinute;
     if (!bSameMinute) {
-        plat::DATETIME utc{};
+        DATETIME utc{};
         m_bTimeKept = false;
         if (!plat::LocalTimeToUtc(local, utc))
             return false;

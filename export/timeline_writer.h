@@ -79,8 +79,8 @@ private:
     long long m_nLength = -1;  // of a file on disk, as written so far; -1 for a stream
     std::vector<std::string_view> m_astrColumns;  // of the line being written
     bool m_bTimeKept = false;  // m_local's minute was converted, to m_nOffset
-    plat::DATETIME m_local{};
-    plat::DATETIME m_utc{};
+    DATETIME m_local{};
+    DATETIME m_utc{};
     long long m_nOffset = 0;     // local time minus UTC, in minutes
     long long m_nTimestamp = 0;  // microseconds since 1970 (UTC)
     long long m_nMinuteTimestamp = 0;  // of m_local's minute

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/clock.h"
 #include "common/frames.h"
 #include "platform/codes.h"
 
@@ -170,16 +171,6 @@ void FormatShortDate(int nYear, int nMonth, int nDay, int nHour, int nMinute, in
                      std::string& strText);
 
 // --- Time and text for the timeline ------------------------------------------------
-
-// A date and time of day: month 1 to 12.
-struct DATETIME {
-    int nYear;
-    int nMonth;
-    int nDay;
-    int nHour;
-    int nMinute;
-    int nSecond;
-};
 
 // The system's time zone, by its Windows key name in UTF-8 ("Pacific Standard
 // Time"); empty when the system keeps none.

@@ -21,7 +21,7 @@ std::string FromHex(const std::string& strHex)
     return strBytes;
 }
 
-bool ReadClock(const std::string& strText, plat::DATETIME& clock)
+bool ReadClock(const std::string& strText, DATETIME& clock)
 {
     return std::sscanf(strText.c_str(), "%d-%d-%dT%d:%d:%d", &clock.nYear, &clock.nMonth, &clock.nDay,
                        &clock.nHour, &clock.nMinute, &clock.nSecond) == 6;
@@ -62,7 +62,7 @@ TEST(TimeZone, AsWindowsConvertsUnderWine)
             continue;
         }
         ++nRows;
-        plat::DATETIME local{}, utc{};
+        DATETIME local{}, utc{};
         ASSERT_TRUE(ReadClock(strSecond, local)) << strLine;
         const TIMEZONE& zone = zones.at(strFirst);
         TIMEZONE tziAlone;
