@@ -1,28 +1,25 @@
 // The export run, by its phases: what is asked is read; where the platform
 // confines its reading, the run splits into a confined reader and a writer
 // (writer.cpp); the process that reads opens the system, finds the logs folder,
-// and feeds every matching log, line by line, to the history writer and the
-// timeline, which write the outputs themselves or hand all on to the writer.
+// and feeds every matching log, line by line (log_files.cpp), to the history
+// writer and the timeline, which write the outputs themselves or hand all on to
+// the writer; then recovers the history the live volume lost
+// (recover_history.cpp).
 #include "app/export_run.h"
 
-#include <cstdio>
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "app/line_reader.h"
+#include "app/log_files.h"
 #include "app/outputs.h"
 #include "app/recover_history.h"
 #include "app/writer.h"
+#include "common/mbstring.h"
 #include "export/history_writer.h"
 #include "export/timeline_writer.h"
 #include "location/data_folder.h"
-#include "common/mbstring.h"
-#include "logentry/log_entry.h"
 #include "platform/platform.h"
 
 namespace {
@@ -54,28 +51,6 @@ int ExportLogs(const std::vector<std::string>& astrNames, const std::string& str
     }
     return nStatus;
 }
-
-}  // namespace
-
-// The files (not folders) a search finds in the view of drive C: being read, in
-// its order.
-std::vector<std::string> FindLogNames(const std::string& strSearch)
-{
-    std::vector<std::string> astrNames;
-    plat::FindData data{};
-    plat::Search* pSearch = plat::FindFirst(strSearch.c_str(), &data);
-    if (pSearch == nullptr)
-        return astrNames;
-    do {
-        data.cFileName[plat::kMaxPath - 1] = '\0';
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            astrNames.push_back(data.cFileName);
-    } while (plat::FindNext(pSearch, &data));
-    plat::CloseSearch(pSearch);
-    return astrNames;
-}
-
-namespace {
 
 // The reader's hand-on of rows and records: frames to the writer.
 void SendRow(std::string_view strRow)
@@ -209,63 +184,4 @@ int ExportVirusHistory(int argc, char** argv)
         break;
     }
     return ReadSystemSaid(argc, argv, szTimeline, false);
-}
-
-int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode, CTimelineWriter* pTimeline)
-{
-    CLogEntry entry;
-    const std::string strPath = std::string(szLogsFolder) + '\\' + szFileName;
-    if (!FitsInPath(strPath)) {
-        SayLine(plat::TextToUtf8(strPath) + ": not read (its path is longer than " +
-                std::to_string(plat::kMaxPath - 1) + " characters)");
-        return kExitIncomplete;
-    }
-    plat::File* pFile = plat::OpenForRead(strPath.c_str());
-    if (pFile == nullptr) {
-        SayLine(plat::TextToUtf8(strPath) + ": not read (" + plat::LastErrorText() + ")");
-        return kExitIncomplete;
-    }
-
-    if (pTimeline != nullptr)
-        pTimeline->BeginFile(strPath);
-
-    bool bComplete = true;
-    CLineReader reader(pFile);
-    std::string_view strLine;
-    CLineReader::Result result;
-    uint32_t nLine = 0;
-    while ((result = reader.ReadLine(strLine)) == CLineReader::kLine) {
-        ++nLine;
-        if (nMode != EXPORT_MODE_HISTORY) {
-            entry.ParseLine(strLine);
-            continue;
-        }
-        // Every text of a row comes from its own line, and only a virus event makes
-        // one: the history export parses no other line, and of a virus event only
-        // the columns its row shows. The timeline has every line but empty ones.
-        const bool bVirusEvent = ReadEventType(strLine) == kVirusEvent;
-        if (bVirusEvent)
-            entry.ParseLine(strLine, CLogEntry::kRowColumns);
-        if (pTimeline != nullptr && !strLine.empty())
-            pTimeline->WriteLine(nLine, strLine, bVirusEvent ? &entry : nullptr);
-        if (!bVirusEvent)
-            continue;
-        const RowResult row = WriteHistoryRow(entry);
-        if (row == kRowDamaged) {
-            // A row after a damaged one would be joined to its part: nothing more
-            // is written.
-            plat::CloseFile(pFile);
-            return kExitRowDamaged;
-        }
-        if (row == kRowLost)
-            NoteLostRow();
-        bComplete = bComplete && row == kRowWritten;
-    }
-    plat::CloseFile(pFile);
-    if (result != CLineReader::kEnd)
-        SayLine(plat::TextToUtf8(strPath) + ": read in part (a read failed after line " + std::to_string(nLine) + ")");
-    if (reader.WasLineCut())
-        SayLine(plat::TextToUtf8(strPath) + ": a line longer than the longest read whole (1 MiB) was cut to it");
-    return bComplete && result == CLineReader::kEnd && !reader.WasLineCut() ? kExitSuccess
-                                                                            : kExitIncomplete;
 }

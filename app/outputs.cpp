@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/export_run.h"
+#include "app/exit_status.h"
 #include "export/history_writer.h"
 
 namespace {

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/export_run.h"
+#include "app/exit_status.h"
 #include "app/line_reader.h"
+#include "app/log_files.h"
 #include "app/outputs.h"
 #include "export/timeline_writer.h"
 #include "logentry/log_entry.h"

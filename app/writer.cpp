@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/export_run.h"
+#include "app/exit_status.h"
 #include "app/outputs.h"
 #include "common/frames.h"
 #include "export/history_writer.h"

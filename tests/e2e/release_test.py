@@ -38,7 +38,7 @@ def known_variables():
 
 def known_statuses():
     """The exit statuses of the run, from its enumeration."""
-    with open(os.path.join(ROOT, "app", "export_run.h"), encoding="utf-8") as f:
+    with open(os.path.join(ROOT, "app", "exit_status.h"), encoding="utf-8") as f:
         return sorted(int(n) for n in re.findall(r"kExit\w+ = (\d+),", f.read()))
 
 
