@@ -116,9 +116,7 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     } else {
         outputs.szTimeline = szTimeline;
         outputs.pTimeline = pTimeline;
-        if (const int nRefused = HoldOutputs(outputs); nRefused != kExitSuccess)
-            return nRefused;
-        if (const int nRefused = EmptyOutputs(outputs); nRefused != kExitSuccess)
+        if (const int nRefused = TakeOutputs(outputs); nRefused != kExitSuccess)
             return nRefused;
     }
     if (pTimeline != nullptr)

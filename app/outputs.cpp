@@ -63,21 +63,6 @@ void SayTimelineCut(const char* szTimeline)
             ": a write failed; the records after it were lost, and it ends at its last whole record");
 }
 
-void ReleaseOutputs(OUTPUTS& outputs)
-{
-    if (outputs.pHistory != nullptr) {
-        plat::CloseFile(outputs.pHistory);
-        outputs.pHistory = nullptr;
-        if (outputs.bHistoryCreated)
-            plat::RemoveFile(kHistoryFileName, false);
-    }
-    if (outputs.pTimeline != nullptr) {
-        outputs.pTimeline->Close();
-        if (outputs.bTimelineCreated)
-            plat::RemoveFile(outputs.szTimeline, true);
-    }
-}
-
 namespace {
 
 // Whether the timeline's name names the history file itself ("VirusHist.csv",
@@ -94,26 +79,24 @@ bool NamesTheHistoryFile(std::string_view strName)
            });
 }
 
-}  // namespace
-
-int CloseOutputs(OUTPUTS& outputs, int nStatus)
+// Lets the outputs go untouched: closed, and removed where this run created them.
+void ReleaseOutputs(OUTPUTS& outputs)
 {
-    if (outputs.pTimeline != nullptr) {
-        const TimelineResult result = outputs.pTimeline->Close();
-        if (result != kTimelineWhole)
-            SayTimelineCut(outputs.szTimeline);
-        if (result == kTimelineDamaged)
-            nStatus = kExitRowDamaged;
-        else if (result == kTimelineCut && nStatus == kExitSuccess)
-            nStatus = kExitIncomplete;
-    }
-    if (outputs.pHistory != nullptr)
+    if (outputs.pHistory != nullptr) {
         plat::CloseFile(outputs.pHistory);
-    outputs.pHistory = nullptr;
-    SayLostRows();
-    return nStatus;
+        outputs.pHistory = nullptr;
+        if (outputs.bHistoryCreated)
+            plat::RemoveFile(kHistoryFileName, false);
+    }
+    if (outputs.pTimeline != nullptr) {
+        outputs.pTimeline->Close();
+        if (outputs.bTimelineCreated)
+            plat::RemoveFile(outputs.szTimeline, true);
+    }
 }
 
+// Opens and holds both outputs, emptying neither; a run that cannot have both
+// touches neither.
 int HoldOutputs(OUTPUTS& outputs)
 {
     if (outputs.pTimeline != nullptr && NamesTheHistoryFile(outputs.szTimeline)) {
@@ -137,6 +120,7 @@ int HoldOutputs(OUTPUTS& outputs)
     return RefuseOutput(kHistoryFileName, bHeld, strWhy);
 }
 
+// Empties both outputs, or lets both go.
 int EmptyOutputs(OUTPUTS& outputs)
 {
     if (plat::TruncateFile(outputs.pHistory, 0) && (outputs.pTimeline == nullptr || outputs.pTimeline->Empty()))
@@ -144,4 +128,30 @@ int EmptyOutputs(OUTPUTS& outputs)
     const std::string strWhy = plat::LastErrorText();
     ReleaseOutputs(outputs);
     return RefuseOutput(kHistoryFileName, false, strWhy);
+}
+
+}  // namespace
+
+int CloseOutputs(OUTPUTS& outputs, int nStatus)
+{
+    if (outputs.pTimeline != nullptr) {
+        const TimelineResult result = outputs.pTimeline->Close();
+        if (result != kTimelineWhole)
+            SayTimelineCut(outputs.szTimeline);
+        if (result == kTimelineDamaged)
+            nStatus = kExitRowDamaged;
+        else if (result == kTimelineCut && nStatus == kExitSuccess)
+            nStatus = kExitIncomplete;
+    }
+    if (outputs.pHistory != nullptr)
+        plat::CloseFile(outputs.pHistory);
+    outputs.pHistory = nullptr;
+    SayLostRows();
+    return nStatus;
+}
+
+int TakeOutputs(OUTPUTS& outputs)
+{
+    const int nRefused = HoldOutputs(outputs);
+    return nRefused != kExitSuccess ? nRefused : EmptyOutputs(outputs);
 }

@@ -16,13 +16,10 @@ struct OUTPUTS {
     bool bTimelineCreated = false;
 };
 
-// Opens and holds both outputs, emptying neither; a run that cannot have both
-// touches neither, and gets kExitOutputNotCreatable, said.
-int HoldOutputs(OUTPUTS& outputs);
-// Empties both outputs: the start of the run's rows and records.
-int EmptyOutputs(OUTPUTS& outputs);
-// Lets the outputs go untouched: closed, and removed where this run created them.
-void ReleaseOutputs(OUTPUTS& outputs);
+// Opens, holds and empties both outputs: the start of the run's rows and records.
+// A run that cannot have both touches neither, and gets kExitOutputNotCreatable,
+// said.
+int TakeOutputs(OUTPUTS& outputs);
 // Closes both outputs at the run's end, saying a timeline cut back and the rows not
 // written: the run's status nStatus, made incomplete (4) or damaged (6) by what
 // became of the timeline.

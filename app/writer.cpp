@@ -63,8 +63,7 @@ int WriteWhatIsRead(const char* szTimeline)
                 plat::WriteErrorLine(Printable(frame.strPayload));
                 break;
             case kFrameOpened:
-                if (int nRefused = HoldOutputs(outputs); nRefused != kExitSuccess ||
-                                                         (nRefused = EmptyOutputs(outputs)) != kExitSuccess) {
+                if (const int nRefused = TakeOutputs(outputs); nRefused != kExitSuccess) {
                     plat::WaitForReader(true);
                     return nRefused;
                 }

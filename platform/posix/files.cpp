@@ -51,7 +51,7 @@ std::string UnreadWhy(const std::string& strHostPath, int nErrno)
 void SayUnread(std::string_view strWindowsPath, const std::string& strHostPath)
 {
     g_bUnread = true;
-    WriteErrorLine("virushist: " + NamedSystem() + ": " + CSystem::Get().CodePage().ToUtf8(strWindowsPath) + ": " +
+    WriteErrorLine(LinePrefix() + CSystem::Get().CodePage().ToUtf8(strWindowsPath) + ": " +
                    UnreadWhy(strHostPath, EACCES) + "; not read");
 }
 

@@ -138,7 +138,7 @@ bool OpenSystem()
     const std::string& strError = CSystem::Get().Error();
     if (strError.empty())
         return true;
-    WriteErrorLine("virushist: " + NamedSystem() + ": " + strError);
+    WriteErrorLine(LinePrefix() + strError);
     return false;
 }
 
@@ -324,7 +324,7 @@ std::string ArgumentText(const char* szArgument)
 void ShowMessage(const char* szText, const char* szCaption)
 {
     // The caption, then each line of the text, as the run's other lines are said.
-    const std::string strPrefix = "virushist: " + NamedSystem() + ": ";
+    const std::string strPrefix = LinePrefix();
     WriteErrorLine(strPrefix + szCaption);
     std::string strLine = strPrefix;
     for (const char* p = szText;; ++p) {

@@ -43,11 +43,6 @@ Sandbox SandboxSetting()
     return std::strcmp(szValue, "off") == 0 ? Sandbox::kOff : Sandbox::kUnknown;
 }
 
-std::string LinePrefix()
-{
-    return "virushist: " + NamedSystem() + ": ";
-}
-
 // What a kernel without Landlock or seccomp leaves the reader, in one line.
 std::string MissingLine(const std::string& strMissing)
 {

@@ -182,6 +182,11 @@ std::string NamedSystem()
     return AbsolutePath(NamedPath(bDrive));
 }
 
+std::string LinePrefix()
+{
+    return "virushist: " + NamedSystem() + ": ";
+}
+
 void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::string>& astrFiles, bool& bImage)
 {
     bool bDrive = false;

@@ -131,6 +131,8 @@ private:
 // The system the environment names, as lines name it (the prefix, the drive
 // folder or the image file, made absolute), found without opening it.
 std::string NamedSystem();
+// How each line the layer says begins: "virushist: ", that system, ": ".
+std::string LinePrefix();
 // What reading that system may open, found without reading any of it: the folders
 // to read beneath (a prefix and the folders its drive links lead to, but for the
 // host's root; a drive folder; an image's folder, as named and where its link

@@ -104,8 +104,6 @@ public:
     bool IsWritable() const override { return true; }
 
     std::string DisplayName(const std::string& strPath) const override { return WindowsName(strPath); }
-
-private:
 };
 
 // The name in a folder that equals strName but for letter case, or strName itself
@@ -146,7 +144,14 @@ int OpenHostRegularFile(const std::string& strPath, uint32_t* pdwError, mode_t& 
         *pdwError = plat::ErrorFromErrno(errno);
         return -1;
     }
-    if (fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(nFd, &info) != 0) {
+        const int nErrno = errno;
+        close(nFd);
+        *pdwError = plat::ErrorFromErrno(nErrno);
+        errno = nErrno;
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
         close(nFd);
         return refuse(info.st_mode);
     }
