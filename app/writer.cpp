@@ -90,6 +90,12 @@ int WriteWhatIsRead(const char* szTimeline)
                     timeline.WriteRecords(frame.strPayload);
                 }
                 break;
+            case kFrameAskFile:
+                if (!plat::HandOverFile(frame.strPayload)) {
+                    strFault = "a request for a file that no image read needs";
+                    bDone = true;
+                }
+                break;
             case kFrameEnd:
                 nReaderStatus = static_cast<unsigned char>(frame.strPayload[0]);
                 break;
@@ -101,17 +107,22 @@ int WriteWhatIsRead(const char* szTimeline)
         }
     }
 
-    // The reader's end: as it said, or ended now, or dead before it was done.
-    const std::string strDied = plat::WaitForReader(bDone || !decoder.Ended());
+    // The reader's end: as it said, or ended now, or dead before it was done. A
+    // reader that dies by a signal is named, and the run is never a success.
+    const std::string strDied = plat::WaitForReader(bDone);
+    const bool bDied = !strDied.empty() && nWritten != kExitRowDamaged;
     if (!strFault.empty())
         SayLine("the reader sent " + strFault + "; it was ended, and the run is incomplete");
     else if (!decoder.Ended() && nWritten != kExitRowDamaged)
         SayLine("the reader ended before it was done" + (strDied.empty() ? std::string() : " (" + strDied + ")") +
                 "; the run is incomplete");
+    else if (bDied)
+        SayLine("the reader ended after its last frame (" + strDied + "); the run is incomplete");
+    const bool bWhole = decoder.Ended() && strFault.empty() && !bDied;
     if (!decoder.Opened())
-        return decoder.Ended() ? nReaderStatus : kExitIncomplete;
+        return decoder.Ended() ? nReaderStatus : kExitIncomplete;  // never a success there
 
-    int nStatus = decoder.Ended() && strFault.empty() ? nReaderStatus : kExitIncomplete;
+    int nStatus = bWhole ? nReaderStatus : kExitIncomplete;
     if (nWritten == kExitRowDamaged || (nWritten != kExitSuccess && nStatus == kExitSuccess))
         nStatus = nWritten;
     return CloseOutputs(outputs, nStatus);

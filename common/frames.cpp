@@ -15,6 +15,7 @@ std::size_t MaxPayload(uint8_t nType)
     case kFrameRecords: return kMaxRecordsFrame;
     case kFrameLine: return kMaxLineFrame;
     case kFrameEnd: return 1;
+    case kFrameAskFile: return kMaxFileNameFrame;
     default: return 0;
     }
 }
@@ -66,7 +67,7 @@ CFrameDecoder::Result CFrameDecoder::Next(FRAME& frame)
         return kNeedMore;
     const unsigned char* const p = reinterpret_cast<const unsigned char*>(m_strBuffer.data() + m_nStart);
     const uint8_t nType = p[0];
-    if (nType < kFrameOpened || nType > kFrameEnd)
+    if (nType < kFrameOpened || nType > kFrameAskFile)
         return Bad("a frame of unknown type " + std::to_string(nType));
     if (m_bEnded)
         return Bad("a frame after the reader's last");
@@ -92,6 +93,12 @@ CFrameDecoder::Result CFrameDecoder::Next(FRAME& frame)
     case kFrameRecords:
         if (!m_bOpened || !AreWholeRecords(strPayload))
             return Bad(m_bOpened ? "timeline records that are not whole" : "records before the system is open");
+        break;
+    case kFrameAskFile:
+        // Asked while the image is opened, by a plain file name.
+        if (m_bOpened || strPayload.empty() || strPayload == "." || strPayload == ".." ||
+            strPayload.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos)
+            return Bad(m_bOpened ? "a file asked for once the system is open" : "a file asked for by no plain name");
         break;
     case kFrameEnd:
         if (!IsReaderStatus(static_cast<unsigned char>(strPayload[0]), m_bOpened))

@@ -16,6 +16,7 @@ enum FrameType : uint8_t {
     kFrameRecords = 3,  // whole timeline records, each a line ending in LF
     kFrameLine = 4,     // one line for standard error, without its line end
     kFrameEnd = 5,      // the reader's exit status, one byte; nothing follows
+    kFrameAskFile = 6,  // a file the image names, by its plain name, asked of the writer
 };
 
 constexpr std::size_t kFrameHeaderSize = 5;
@@ -24,6 +25,7 @@ constexpr std::size_t kFrameHeaderSize = 5;
 constexpr std::size_t kMaxRowFrame = 4u << 20;
 constexpr std::size_t kMaxRecordsFrame = 16u << 20;
 constexpr std::size_t kMaxLineFrame = 8192;
+constexpr std::size_t kMaxFileNameFrame = 255;  // a file name, as Linux bounds it
 
 // Appends one frame to strOut.
 void AppendFrame(std::string& strOut, FrameType type, std::string_view strPayload);

@@ -73,8 +73,15 @@ bool ReadingRefused();
 // end, -1 on failure.
 long ReceiveFrames(char* pBuffer, std::size_t nSize);
 // The writer's side: waits for the reader to end, ending it first with bEnd.
-// Empty when it exited; else how it died ("killed by signal 9").
+// Empty when it exited; else how it died ("killed by signal 11 (SIGSEGV)"), or
+// that it lingered once its channel closed and was ended.
 std::string WaitForReader(bool bEnd);
+
+// The writer's side: the reader asks for a file its image names (a QCOW backing
+// file), by its plain name: a regular file of that name beside the image is
+// opened here and handed over, or none is said. False for a request no sound
+// reader makes (no image read, or more than a chain of backing files holds).
+bool HandOverFile(std::string_view strName);
 
 // One line on standard error, without its line end; in a split run's reader the
 // line is handed to the writer, which writes it.

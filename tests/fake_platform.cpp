@@ -112,6 +112,11 @@ std::string WaitForReader(bool bEnd)
     return g_fake.strReaderDied;
 }
 
+bool HandOverFile(std::string_view)
+{
+    return false;
+}
+
 void WriteErrorLine(const std::string& strLine)
 {
     g_fake.errorLines.push_back(strLine);

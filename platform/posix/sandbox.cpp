@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <ucontext.h>
@@ -27,6 +28,8 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+
+#include "common/frames.h"
 
 namespace {
 
@@ -128,24 +131,40 @@ bool RestrictWithLandlock(const CONFINEMENT& confinement, int nAbi, std::string&
     return bDone;
 }
 
-// A denied call: its line on standard error, then EPERM or an abort.
+// A denied call: its line on standard error (a reader's: a line frame on its
+// channel, which the writer writes as text), then EPERM or an abort.
 DeniedCall g_denied = kDeniedFails;
 pid_t g_nConfinedProcess = 0;
 volatile sig_atomic_t g_bRefused = 0;
+int g_nLineFd = STDERR_FILENO;
+bool g_bLineFramed = false;
 char g_szDeniedLine[512];  // "...: the sandbox refused system call "
 
 void OnDeniedCall(int, siginfo_t* pInfo, void* pContext)
 {
+    // The whole line in one write: a frame is never split by another.
+    char szLine[kFrameHeaderSize + sizeof(g_szDeniedLine) + 24];
+    std::size_t nLength = g_bLineFramed ? kFrameHeaderSize : 0;
+    for (const char* p = g_szDeniedLine; *p != '\0'; ++p)
+        szLine[nLength++] = *p;
     char szNumber[24];
-    int nLength = 0;
+    int nDigits = 0;
     unsigned nCall = static_cast<unsigned>(pInfo->si_syscall);
     do {
-        szNumber[sizeof(szNumber) - 1 - nLength++] = static_cast<char>('0' + nCall % 10);
+        szNumber[nDigits++] = static_cast<char>('0' + nCall % 10);
         nCall /= 10;
-    } while (nCall != 0 && nLength < 20);
-    ssize_t nIgnored = write(STDERR_FILENO, g_szDeniedLine, std::strlen(g_szDeniedLine));
-    nIgnored = write(STDERR_FILENO, szNumber + sizeof(szNumber) - nLength, static_cast<std::size_t>(nLength));
-    nIgnored = write(STDERR_FILENO, "\n", 1);
+    } while (nCall != 0 && nDigits < 20);
+    while (nDigits > 0)
+        szLine[nLength++] = szNumber[--nDigits];
+    if (g_bLineFramed) {
+        const std::size_t nPayload = nLength - kFrameHeaderSize;
+        szLine[0] = static_cast<char>(kFrameLine);
+        for (int i = 0; i < 4; ++i)
+            szLine[1 + i] = static_cast<char>(nPayload >> (8 * i) & 0xFF);
+    } else {
+        szLine[nLength++] = '\n';
+    }
+    const ssize_t nIgnored = write(g_nLineFd, szLine, nLength);
     (void)nIgnored;
     g_bRefused = 1;
     // A child (the sanitizers' symbolizer, in test builds) is not the process
@@ -245,6 +264,11 @@ bool RestrictWithSeccomp(const CONFINEMENT& confinement, std::string& strError)
     } else {
         for (const char* szName : {"open", "openat", "flock", "ftruncate", "fsync", "fdatasync", "pwrite64"})
             bDone = bDone && AllowByName(hFilter, szName);
+    }
+    // Descriptors handed over on the broker's socket, and nothing else received.
+    if (confinement.nReceiveFd >= 0) {
+        const scmp_arg_cmp broker = SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(confinement.nReceiveFd));
+        bDone = bDone && AllowByName(hFilter, "recvmsg", 1, &broker);
     }
     // Limits of the process itself alone, and the fcntl commands reading needs.
     const scmp_arg_cmp ownLimits = SCMP_A0(SCMP_CMP_EQ, 0);
@@ -378,30 +402,79 @@ int CountThreads()
     return nThreads;
 }
 
+// Limits no real system's run meets, so that evidence cannot take the machine's
+// memory or fill a file: the address space (the data size under a sanitizer, which
+// reserves terabytes of it) at what the process holds now plus kMemoryBudget; a
+// file (a hive's copy in memory is one) at kMaxFile, failing with EFBIG rather
+// than a signal; and no core file, nor any dump of the process at all.
+constexpr uint64_t kMemoryBudget = 4ULL << 30;
+constexpr uint64_t kMaxFile = 2ULL << 30;  // the largest hive a reader copies
+
+// A "Vm...:" figure of /proc/self/status, in bytes; 0 when it cannot be read.
+uint64_t OwnMemory(const char* szField)
+{
+    uint64_t nKiB = 0;
+    if (FILE* pStatus = std::fopen("/proc/self/status", "re")) {
+        char szLine[256];
+        const std::size_t nField = std::strlen(szField);
+        while (std::fgets(szLine, sizeof(szLine), pStatus) != nullptr)
+            if (std::strncmp(szLine, szField, nField) == 0)
+                nKiB = std::strtoull(szLine + nField, nullptr, 10);
+        std::fclose(pStatus);
+    }
+    return nKiB << 10;
+}
+
+bool LimitReader(std::string& strError)
+{
+    const bool bSanitizer = HasSanitizerRuntime();
+    const int nMemory = bSanitizer ? RLIMIT_DATA : RLIMIT_AS;
+    const uint64_t nHeld = OwnMemory(bSanitizer ? "VmData:" : "VmSize:");
+    const rlimit memory{nHeld + kMemoryBudget, nHeld + kMemoryBudget};
+    const rlimit file{kMaxFile, kMaxFile};
+    const rlimit none{0, 0};
+    signal(SIGXFSZ, SIG_IGN);
+    if (nHeld == 0 || setrlimit(nMemory, &memory) != 0 || setrlimit(RLIMIT_FSIZE, &file) != 0 ||
+        setrlimit(RLIMIT_CORE, &none) != 0 || prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+        strError = std::string("the reader's limits cannot be set: ") + std::strerror(nHeld == 0 ? ENOENT : errno);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, const std::string& strLinePrefix,
+bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, int& nBroker, const std::string& strLinePrefix,
                    std::string& strMissing, std::string& strError)
 {
-    constexpr int kChannel = 3;
-    // The channel first, so that nothing opened below can take its place.
-    if (nChannel != kChannel) {
-        if (dup2(nChannel, kChannel) != kChannel) {
+    // The channel and the broker's socket first, at fixed numbers, so that nothing
+    // opened below can take their places.
+    for (auto [pnFd, nTo] : {std::pair{&nChannel, kReaderChannel}, std::pair{&nBroker, kReaderBroker}}) {
+        if (*pnFd < 0 || *pnFd == nTo)
+            continue;
+        if (dup2(*pnFd, nTo) != nTo) {
             strError = std::string("the reader's channel cannot be moved: ") + std::strerror(errno);
             return false;
         }
-        close(nChannel);
-        nChannel = kChannel;
+        close(*pnFd);
+        *pnFd = nTo;
     }
+    // Standard input, output and error are none of the run's: the reader's lines
+    // reach the terminal only through the writer, as text. A sanitizer's reports
+    // keep the real standard error.
     const int nNull = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (nNull < 0 || dup2(nNull, STDIN_FILENO) != STDIN_FILENO || dup2(nNull, STDOUT_FILENO) != STDOUT_FILENO) {
+    if (nNull < 0 || dup2(nNull, STDIN_FILENO) != STDIN_FILENO || dup2(nNull, STDOUT_FILENO) != STDOUT_FILENO ||
+        (!HasSanitizerRuntime() && dup2(nNull, STDERR_FILENO) != STDERR_FILENO)) {
         strError = std::string("the reader's descriptors cannot be set: ") + std::strerror(errno);
         return false;
     }
     // Everything else the writer held (its outputs among them) is closed.
-    if (syscall(SYS_close_range, kChannel + 1, ~0U, 0) != 0)
-        for (int nFd = kChannel + 1; nFd < 65536; ++nFd)
+    const int nFirstOther = nBroker >= 0 ? kReaderBroker + 1 : kReaderChannel + 1;
+    if (syscall(SYS_close_range, nFirstOther, ~0U, 0) != 0)
+        for (int nFd = nFirstOther; nFd < 65536; ++nFd)
             close(nFd);
+    g_nLineFd = nChannel;
+    g_bLineFramed = true;
     WarmSymbolizer();
     if (prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0) != 0) {
         strError = std::string("the reader cannot be tied to its writer: ") + std::strerror(errno);
@@ -411,8 +484,10 @@ bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, const std::str
         strError = "the reader has " + std::to_string(nThreads) + " threads, not one";
         return false;
     }
-    return DropCapabilities(strError) &&
-           ConfineProcess(confinement, kDeniedFails, strLinePrefix, strMissing, strError);
+    CONFINEMENT reader = confinement;
+    reader.nReceiveFd = nBroker;
+    return LimitReader(strError) && DropCapabilities(strError) &&
+           ConfineProcess(reader, kDeniedFails, strLinePrefix, strMissing, strError);
 }
 
 bool SandboxRefused()

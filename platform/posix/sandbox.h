@@ -16,6 +16,8 @@ struct CONFINEMENT {
     // folder to write, no open may carry a write, create or truncate flag.
     std::vector<std::string> astrWriteBeneath;
     std::vector<std::string> astrExtraCalls;
+    // A socket descriptors are received on (a reader's broker), or -1.
+    int nReceiveFd = -1;
     // Tests only: confine as on a kernel without Landlock.
     bool bWithoutLandlock = false;
 };
@@ -46,14 +48,21 @@ enum DeniedCall { kDeniedFails, kDeniedAborts };
 bool ConfineProcess(const CONFINEMENT& confinement, DeniedCall denied, const std::string& strLinePrefix,
                     std::string& strMissing, std::string& strError);
 
+// Where a reader keeps its channel to the writer, and the socket on which the
+// writer hands it the files an image names (its broker), when it has one.
+constexpr int kReaderChannel = 3;
+constexpr int kReaderBroker = 4;
+
 // Confines a split run's reader, a child just forked, before it reads any
-// evidence: it moves its channel to descriptor 3 first (nChannel says where the
-// channel is, also when a later step fails), makes standard input and output
-// /dev/null, and keeps standard error and the channel, no other descriptor; it
-// dies with its parent; it checks it is the only thread; it drops every
-// capability; then ConfineProcess, read-only. False with strError when a step
-// fails.
-bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, const std::string& strLinePrefix,
+// evidence: it moves its channel and broker socket (nBroker -1 for none) to
+// their numbers first (the arguments say where they are, also when a later step
+// fails); makes standard input, output and error /dev/null (a sanitizer keeps its
+// standard error for reports), so that its lines and refused calls reach the
+// terminal only as frames the writer writes; keeps no other descriptor; dies with
+// its parent; checks it is the only thread; limits its memory and file size, with
+// no core dump; drops every capability; then ConfineProcess, read-only. False
+// with strError when a step fails.
+bool ConfineReader(const CONFINEMENT& confinement, int& nChannel, int& nBroker, const std::string& strLinePrefix,
                    std::string& strMissing, std::string& strError);
 
 // Whether a call was refused since the process was confined.

@@ -5,7 +5,9 @@
 // everything it would write on as frames over a pipe.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +20,7 @@
 #include "platform/posix/sandbox.h"
 #include "platform/posix/system.h"
 #include "platform/posix/volumes/image_layers.h"
+#include "platform/posix/volumes/volume.h"
 
 namespace plat {
 
@@ -27,8 +30,16 @@ constexpr const char* kSandboxVariable = "VIRUSHIST_SANDBOX";
 constexpr std::size_t kQueueSize = 64 << 10;  // a pipe's own buffer
 constexpr uint8_t kSystemUnreadable = 7;       // the run's exit status for a sandbox it cannot have
 
+constexpr int kMaxFilesHandedOver = 64;           // a QCOW chain's depth, opened twice at most
+constexpr int kReaderGraceSeconds = 10;           // for a reader whose channel closed to exit
+
 bool g_bReader = false;
 int g_nChannel = -1;  // the reader's end of the pipe, or the writer's
+// The broker's socket, on which the writer hands the reader the files an image
+// names: the reader's end, or the writer's; -1 unless an image is read.
+int g_nBroker = -1;
+std::string g_strImage;  // the writer's: the image named, whose files it hands over
+int g_nFilesHandedOver = 0;
 pid_t g_nReader = 0;
 std::string g_strQueue;
 
@@ -75,12 +86,13 @@ void AddSanitizerPlaces(CONFINEMENT& confinement)
 }
 
 // The child: confined, or ended with the reason sent to the writer.
-RunPart BecomeReader(const CONFINEMENT& confinement, int nChannel)
+RunPart BecomeReader(const CONFINEMENT& confinement, int nChannel, int nBroker)
 {
     std::string strMissing, strError;
-    const bool bConfined = ConfineReader(confinement, nChannel, LinePrefix(), strMissing, strError);
+    const bool bConfined = ConfineReader(confinement, nChannel, nBroker, LinePrefix(), strMissing, strError);
     g_bReader = true;
     g_nChannel = nChannel;
+    g_nBroker = nBroker;
     if (!bConfined) {
         WriteErrorLine(LinePrefix() + "the sandbox cannot be set up (" + strError + "); set " + kSandboxVariable +
                        "=off to run without it");
@@ -118,7 +130,9 @@ RunPart SplitRun(const char* szPattern, bool bShadowCopies)
     WarmHostLocale(szPattern);
 
     int anPipe[2];
-    if (pipe2(anPipe, O_CLOEXEC) != 0) {
+    int anBroker[2] = {-1, -1};
+    if (pipe2(anPipe, O_CLOEXEC) != 0 ||
+        (bImage && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, anBroker) != 0)) {
         WriteErrorLine(LinePrefix() + "the reader cannot be started (" + std::strerror(errno) + ")");
         return kRunRefused;
     }
@@ -126,15 +140,23 @@ RunPart SplitRun(const char* szPattern, bool bShadowCopies)
     const pid_t nChild = fork();
     if (nChild < 0) {
         WriteErrorLine(LinePrefix() + "the reader cannot be started (" + std::strerror(errno) + ")");
-        close(anPipe[0]);
-        close(anPipe[1]);
+        for (const int nFd : {anPipe[0], anPipe[1], anBroker[0], anBroker[1]})
+            if (nFd >= 0)
+                close(nFd);
         return kRunRefused;
     }
     if (nChild == 0) {
         close(anPipe[0]);
-        return BecomeReader(confinement, anPipe[1]);
+        if (bImage)
+            close(anBroker[0]);
+        return BecomeReader(confinement, anPipe[1], anBroker[1]);
     }
     close(anPipe[1]);
+    if (bImage) {
+        close(anBroker[1]);
+        g_nBroker = anBroker[0];
+        g_strImage = confinement.astrReadFiles.front();
+    }
     g_nChannel = anPipe[0];
     g_nReader = nChild;
     return kRunWriter;
@@ -179,19 +201,111 @@ std::string WaitForReader(bool bEnd)
 {
     if (g_nReader <= 0)
         return std::string();
+    // Its channel closed, a reader exits at once (a sanitizer's leak check may take
+    // a moment); one that lingers is ended.
+    bool bEnded = bEnd;
     if (bEnd)
         kill(g_nReader, SIGKILL);
     int nStatus = 0;
-    while (waitpid(g_nReader, &nStatus, 0) < 0 && errno == EINTR) {
+    for (int nWaited = 0;; ++nWaited) {
+        const pid_t nDone = waitpid(g_nReader, &nStatus, bEnded ? 0 : WNOHANG);
+        if (nDone == g_nReader || (nDone < 0 && errno != EINTR))
+            break;
+        if (nDone == 0 && nWaited >= kReaderGraceSeconds * 100) {
+            kill(g_nReader, SIGKILL);
+            bEnded = true;
+        } else if (nDone == 0) {
+            const timespec tick{0, 10 * 1000 * 1000};
+            nanosleep(&tick, nullptr);
+        }
     }
     g_nReader = 0;
     close(g_nChannel);
     g_nChannel = -1;
+    if (g_nBroker >= 0)
+        close(g_nBroker);
+    g_nBroker = -1;
+    if (bEnded && !bEnd)
+        return "it did not end when its channel closed, and was killed";
     if (bEnd || !WIFSIGNALED(nStatus))
         return std::string();
     const int nSignal = WTERMSIG(nStatus);
-    return "killed by signal " + std::to_string(nSignal) + " (" + strsignal(nSignal) + ")";
+    const char* const szAbbreviation = sigabbrev_np(nSignal);
+    return "killed by signal " + std::to_string(nSignal) +
+           (szAbbreviation != nullptr ? " (SIG" + std::string(szAbbreviation) + ")" : std::string());
 }
+
+bool HandOverFile(std::string_view strName)
+{
+    if (g_nBroker < 0 || ++g_nFilesHandedOver > kMaxFilesHandedOver)
+        return false;
+    std::size_t nFolder = 0;
+    const int nFd = OpenRegularBeside(g_strImage, std::string(strName), nFolder);
+    // One byte: 0 for none, else the folder's number from 1; the file with it.
+    char chAnswer = nFd >= 0 ? static_cast<char>(nFolder + 1) : 0;
+    iovec data{&chAnswer, 1};
+    alignas(cmsghdr) char achControl[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (nFd >= 0) {
+        message.msg_control = achControl;
+        message.msg_controllen = sizeof(achControl);
+        cmsghdr* pHeader = CMSG_FIRSTHDR(&message);
+        pHeader->cmsg_level = SOL_SOCKET;
+        pHeader->cmsg_type = SCM_RIGHTS;
+        pHeader->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(pHeader), &nFd, sizeof(int));
+    }
+    ssize_t nSent;
+    while ((nSent = sendmsg(g_nBroker, &message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    if (nFd >= 0)
+        close(nFd);
+    return nSent == 1;
+}
+
+}  // namespace plat
+
+int OpenFileBeside(const std::string& strImage, const std::string& strName, std::string& strPlace)
+{
+    using namespace plat;
+    std::size_t nFolder = 0;
+    int nFd = -1;
+    if (!g_bReader) {
+        nFd = OpenRegularBeside(strImage, strName, nFolder);
+    } else if (g_nBroker >= 0 && strName.size() <= kMaxFileNameFrame) {
+        // Asked of the writer, which opens it beside the image and hands it over.
+        SendFrame(kFrameAskFile, strName);
+        FlushFrames();
+        char chAnswer = 0;
+        iovec data{&chAnswer, 1};
+        alignas(cmsghdr) char achControl[CMSG_SPACE(sizeof(int))] = {};
+        msghdr message{};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = achControl;
+        message.msg_controllen = sizeof(achControl);
+        ssize_t nReceived;
+        while ((nReceived = recvmsg(g_nBroker, &message, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+        }
+        const cmsghdr* pHeader = nReceived == 1 ? CMSG_FIRSTHDR(&message) : nullptr;
+        if (pHeader != nullptr && pHeader->cmsg_level == SOL_SOCKET && pHeader->cmsg_type == SCM_RIGHTS &&
+            pHeader->cmsg_len == CMSG_LEN(sizeof(int)))
+            std::memcpy(&nFd, CMSG_DATA(pHeader), sizeof(int));
+        nFolder = static_cast<unsigned char>(chAnswer) - 1u;
+    }
+    const std::vector<std::string> astrFolders = FoldersBeside(strImage);
+    if (nFd >= 0 && nFolder >= astrFolders.size()) {
+        close(nFd);
+        nFd = -1;
+    }
+    if (nFd >= 0)
+        strPlace = astrFolders[nFolder] + "/" + strName;
+    return nFd;
+}
+
+namespace plat {
 
 void WriteErrorLine(const std::string& strLine)
 {

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,6 +188,46 @@ std::string LinePrefix()
     return "virushist: " + NamedSystem() + ": ";
 }
 
+namespace {
+
+// Whether strPath is strFolder or lies beneath it.
+bool IsWithin(const std::string& strPath, const std::string& strFolder)
+{
+    return strPath.compare(0, strFolder.size(), strFolder) == 0 &&
+           (strPath.size() == strFolder.size() || strFolder == "/" || strPath[strFolder.size()] == '/');
+}
+
+// Whether a prefix's drive that leads outside it may be read: never the host's
+// system folders, the home folder of the user running the run or a folder above
+// it, nor a hidden folder of that home or anything in one, whatever a prefix's
+// links say (a prefix may come from the evidence).
+bool MayReadDrive(const std::string& strTarget)
+{
+    static const char* const kSystemFolders[] = {"/proc", "/sys", "/dev", "/etc", "/run", "/boot", "/root",
+                                                 "/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32",
+                                                 "/var", "/snap", "/lost+found"};
+    for (const char* szFolder : kSystemFolders)
+        if (IsWithin(strTarget, szFolder))
+            return false;
+    std::vector<std::string> astrHomes;
+    if (const passwd* pUser = getpwuid(getuid()); pUser != nullptr && pUser->pw_dir != nullptr)
+        astrHomes.push_back(RealPath(pUser->pw_dir));
+    if (const char* szHome = std::getenv("HOME"); szHome != nullptr && *szHome != '\0')
+        astrHomes.push_back(RealPath(szHome));
+    for (const std::string& strHome : astrHomes) {
+        if (strHome.empty())
+            continue;
+        if (IsWithin(strHome, strTarget))
+            return false;  // the home, or a folder above it
+        if (IsWithin(strTarget, strHome) && strTarget.size() > strHome.size() + 1 &&
+            strTarget[strHome.size() + (strHome == "/" ? 0 : 1)] == '.')
+            return false;  // in a hidden folder of the home
+    }
+    return true;
+}
+
+}  // namespace
+
 void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::string>& astrFiles, bool& bImage)
 {
     bool bDrive = false;
@@ -199,16 +240,17 @@ void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::strin
         return;
     }
     if (bImage) {
-        // The image's other files (segments, extents, backing files) lie beside it.
-        for (const std::string& strFolder : FoldersBeside(strPath))
-            astrFolders.push_back(strFolder);
+        // The image's own files alone, never the folder around them: the writer
+        // hands over what the image names inside (a backing file) when asked.
+        astrFiles = ImageFiles(strPath);
         return;
     }
     astrFolders.push_back(strPath);
     if (bDrive)
         return;
     // A prefix's drives are its system's, wherever their links lead; but not the
-    // host's whole file system, which Wine maps as Z:.
+    // host's own folders, nor the user's home or what it hides.
+    const std::string strPrefix = RealPath(strPath);
     const std::string strDevices = strPath + "/dosdevices";
     if (DIR* pDevices = opendir(strDevices.c_str())) {
         while (const dirent* pEntry = readdir(pDevices)) {
@@ -216,7 +258,7 @@ void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::strin
             if (strName.size() != 2 || strName[1] != ':')
                 continue;
             const std::string strReal = RealPath(strDevices + "/" + strName);
-            if (!strReal.empty() && strReal != "/")
+            if (!strReal.empty() && ((!strPrefix.empty() && IsWithin(strReal, strPrefix)) || MayReadDrive(strReal)))
                 astrFolders.push_back(strReal);
         }
         closedir(pDevices);

@@ -17,10 +17,18 @@ import time
 import unittest
 
 import images
-from common import LINUX_EXE, check_no_sanitizer_report, fresh_folder, locale_env, parse_rows, read_history
+from common import LINUX_BUILD, LINUX_EXE, check_no_sanitizer_report, fresh_folder, locale_env, parse_rows, read_history
 from drive_test import LAYOUTS, host, install, log_line, make_drive
 
 SECRET = "HostSecret7f3a"  # the rows of every file outside the evidence
+# A reader taken over by a bug: preloaded, it acts once the reader is confined.
+TAKEN_OVER = os.path.join(LINUX_BUILD, "tests", "libtaken_over_reader.so")
+
+
+def sanitized():
+    """Whether the build under test has a sanitizer's run-time."""
+    with open(os.path.join(LINUX_BUILD, "CMakeCache.txt")) as f:
+        return "VH_SANITIZE:BOOL=ON" in f.read()
 PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
 SYSTEM_REG = ('WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n'
               '[Software\\\\Wow6432Node\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1600000000\n'
@@ -96,6 +104,11 @@ class Hostile(unittest.TestCase):
         # Another case's disk, beside this one's: an image of the same drive.
         other = fresh_folder(os.path.join(cls.work, "other-case"))
         cls.other_image = images.ntfs_volume(os.path.join(other, "disk.img"), 16, source=cls.drive)
+        # The analyst's home, as HOME names it: a key in a hidden folder, documents.
+        cls.home = os.path.join(cls.work, "home", "analyst")
+        os.makedirs(os.path.join(cls.home, ".ssh"))
+        with open(os.path.join(cls.home, ".ssh", "id_ed25519"), "wb") as f:
+            f.write(virus(SECRET))
 
     @classmethod
     def tearDownClass(cls):
@@ -158,6 +171,9 @@ class Hostile(unittest.TestCase):
             return change
         outside_d = lambda prefix: fresh_folder(os.path.join(self.work, "cases", "d-drive"))
         outside_z = lambda prefix: fresh_folder(os.path.join(self.work, "cases", "z-target"))
+        def home_case(name, letter, target_of):
+            env = self.prefix_case(name, home_on(letter, target_of, lambda target: letter.upper() + r":\Tarvel"))
+            return dict(env, HOME=self.home)
         config = os.path.join("Windows", "System32", "config")
         # (name, environment, exit status, words of its lines, rows)
         return [
@@ -184,6 +200,11 @@ class Hostile(unittest.TestCase):
              self.prefix_case("home-on-z", home_on("z", outside_z, lambda target: "Z:" + target.replace("/", "\\")
                                                    + r"\Tarvel")),
              4, [r"\Tarvel\logs", "outside the system's folders"], []),
+            ("the home directory on a D: that is the user's home", home_case("home-is-d", "d", lambda p: self.home),
+             4, [r"D:\Tarvel\logs", "outside the system's folders"], []),
+            ("the home directory on a D: in a hidden folder of the user's home",
+             home_case("hidden-d", "d", lambda p: fresh_folder(os.path.join(self.home, ".config", "wine-d"))),
+             4, [r"D:\Tarvel\logs", "outside the system's folders"], []),
             ("SYSTEM a link out", self.drive_case("hive-link", replace(os.path.join(config, "SYSTEM"),
                                                                           link_to(self.secret))),
              7, ["SYSTEM", "unreadable"], None),
@@ -223,6 +244,62 @@ class Hostile(unittest.TestCase):
                 self.assertNotIn(SECRET.encode(), done.stdout + done.stderr)
                 with open(self.victim) as f:
                     self.assertEqual(f.read(), "victim\n")
+
+    def test_a_reader_taken_over_reaches_nothing_of_the_analysts(self):
+        # Code an exploit would run, once the reader is confined: what it tries,
+        # the run's status, the words it gets said (through the writer, as text).
+        # Standard input holds what the analyst typed ahead; standard error is a
+        # log appended to. No escape, no secret, no earlier line overwritten.
+        beside = fresh_folder(os.path.join(self.work, "cases", "beside"))
+        image = os.path.join(beside, "pc1.img")
+        shutil.copyfile(self.other_image, image)
+        notes = os.path.join(beside, "notes.txt")
+        with open(notes, "wb") as f:
+            f.write(virus(SECRET))
+        drives = self.copy(self.prefix, "drives-home-etc")
+        os.symlink(self.home, os.path.join(drives, "dosdevices", "d:"))
+        os.symlink("/etc", os.path.join(drives, "dosdevices", "e:"))
+        key = os.path.join(self.home, ".ssh", "id_ed25519")
+        # (name, system, what it tries, exit status, words)
+        cases = [
+            ("escapes, typed-ahead keys, standard error's flags", dict(WINEPREFIX=self.prefix), "escape",
+             0, ["taken over: typed ahead: []"]),
+            ("a file beside the image", dict(VIRUSHIST_SYSTEM_DRIVE=image), "read:" + notes,
+             0, [notes + " refused (Permission denied)"]),
+            ("the image's folder", dict(VIRUSHIST_SYSTEM_DRIVE=image), "read:" + beside,
+             0, [beside + " refused (Permission denied)"]),
+            ("the home and /etc as a prefix's drives", dict(WINEPREFIX=drives, HOME=self.home),
+             "read:%s,read:/etc/hostname" % key, 0, [key + " refused", "/etc/hostname refused"]),
+            ("memory and a file in memory", dict(WINEPREFIX=self.prefix), "limits",
+             0, ["1 TiB mapped: Cannot allocate memory", "grew to 2048 MiB (File too large)"]),
+            ("a crash", dict(WINEPREFIX=self.prefix), "crash",
+             4, ["the reader ended before it was done (killed by signal 11 (SIGSEGV)); the run is incomplete"]),
+        ]
+        for name, system, tries, status, words in cases:
+            with self.subTest(case=name):
+                cwd = fresh_folder(os.path.join(self.work, "run", "taken-" + name.split()[0].strip(",")))
+                typed = os.path.join(cwd, "..", "typed-" + name.split()[0].strip(","))
+                with open(typed, "wb") as f:
+                    f.write(SECRET.encode() + b" typed ahead\n")
+                log = os.path.join(cwd, "..", "stderr-" + name.split()[0].strip(","))
+                with open(log, "wb") as f:
+                    f.write(b"an earlier line\n")
+                env = locale_env(None, LD_PRELOAD=TAKEN_OVER, VH_TAKEN_OVER=tries, **system)
+                env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0"
+                with open(typed, "rb") as stdin, open(log, "ab") as stderr:
+                    done = subprocess.run([LINUX_EXE], cwd=cwd, env=env, stdin=stdin, stdout=subprocess.PIPE,
+                                          stderr=stderr, timeout=120)
+                with open(log, "rb") as f:
+                    said = f.read()
+                self.assertEqual(done.returncode, status, said)
+                self.assertTrue(said.startswith(b"an earlier line\n"), said)
+                for word in words:
+                    self.assertIn(word.encode(), said)
+                for never in (b"\x1b", b"\x07", b"OVERWRITTEN", SECRET.encode()):
+                    self.assertNotIn(never, said + done.stdout)
+                for output in os.listdir(cwd):
+                    with open(os.path.join(cwd, output), "rb") as f:
+                        self.assertNotIn(SECRET.encode(), f.read(), output)
 
     def test_outputs_that_are_links(self):
         # Refused with exit 2, named, the link's target untouched; a dangling link
@@ -267,7 +344,16 @@ class Hostile(unittest.TestCase):
             self.assertEqual(status_of(reader), {"CapEff": "0000000000000000", "NoNewPrivs": "1", "Seccomp": "2"})
             self.assertEqual(status_of(process.pid), status_of(os.getpid()))
             # /dev/null, pipes (standard error, the channel) and a log of the prefix.
-            self.assertEqual([os.readlink(f"/proc/{reader}/fd/{fd}") for fd in (0, 1)], ["/dev/null"] * 2)
+            # Standard error too, but where a sanitizer keeps it for its reports.
+            standard = (0, 1) if sanitized() else (0, 1, 2)
+            self.assertEqual([os.readlink(f"/proc/{reader}/fd/{fd}") for fd in standard], ["/dev/null"] * len(standard))
+            with open(f"/proc/{reader}/limits") as f:
+                limits = {line[:26].strip(): line[26:].split()[:2] for line in f.read().splitlines()[1:]}
+            self.assertEqual(limits["Max core file size"], ["0", "0"])
+            self.assertEqual(limits["Max file size"], [str(2 << 30)] * 2)
+            memory = limits["Max data size" if sanitized() else "Max address space"]
+            self.assertNotEqual(memory[0], "unlimited")
+            self.assertLess(int(memory[0]), 64 << 30)
             held = [os.readlink(f"/proc/{reader}/fd/{fd}") for fd in os.listdir(f"/proc/{reader}/fd")]
             self.assertEqual([target for target in held if not (target == "/dev/null" or target.startswith("pipe:")
                                                                  or target.startswith(prefix))], [])
@@ -285,8 +371,9 @@ class Hostile(unittest.TestCase):
         self.assertEqual(read_history(os.path.join(self.work, "run", "alone")), confined)
 
     def test_no_byte_of_an_image_is_read_before_the_reader_is_confined(self):
-        # Traced: the writer opens no file of the image; the reader reads none of
-        # its descriptors on the image's files before Landlock and its filter.
+        # Traced: the writer opens no file of the image (it lists the image's
+        # folder for its parts' names alone); the reader reads none of its
+        # descriptors on the image's files before Landlock and its filter.
         folder = fresh_folder(os.path.join(self.work, "traced"))
         image = images.ntfs_volume(os.path.join(folder, "volume.img"), 16, source=self.drive)
         trace = os.path.join(self.work, "trace")
@@ -305,7 +392,7 @@ class Hostile(unittest.TestCase):
         reads = 0
         for pid, call in calls:
             opened = re.match(r'openat\(\w+, "([^"]*)".*= (\d+)$', call)
-            if opened and opened.group(1).startswith(folder):
+            if opened and opened.group(1).startswith(folder) and "O_DIRECTORY" not in call:
                 self.assertNotEqual(pid, writer, "the writer opened " + call)
                 evidence.setdefault(pid, set()).add(opened.group(2))
             if call.startswith("landlock_restrict_self"):

@@ -6,12 +6,18 @@
 // file systems) is image_volume.cpp's.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <libbfio.h>
 #include <libewf.h>
+// libqcow's header declares its libbfio functions only where told the library has them.
+#define HAVE_LIBBFIO 1
 #include <libqcow.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +89,10 @@ struct QCOWLIBRARY {
     decltype(&::libqcow_file_get_utf8_backing_filename_size) backing_name_size;
     decltype(&::libqcow_file_get_utf8_backing_filename) backing_name;
     decltype(&::libqcow_file_set_parent_file) set_parent;
+    decltype(&::libqcow_file_open_file_io_handle) open_io;
+    decltype(&::libbfio_handle_initialize) handle_initialize;
+    decltype(&::libbfio_handle_free) handle_free;
+    decltype(&::libbfio_error_free) handle_error_free;
 };
 
 const QCOWLIBRARY* Qcow(std::string& strError)
@@ -104,7 +114,13 @@ const QCOWLIBRARY* Qcow(std::string& strError)
             !FindFunction(pLibrary, "libqcow_file_get_utf8_backing_filename_size", library.backing_name_size,
                           strWhy) ||
             !FindFunction(pLibrary, "libqcow_file_get_utf8_backing_filename", library.backing_name, strWhy) ||
-            !FindFunction(pLibrary, "libqcow_file_set_parent_file", library.set_parent, strWhy))
+            !FindFunction(pLibrary, "libqcow_file_set_parent_file", library.set_parent, strWhy) ||
+            !FindFunction(pLibrary, "libqcow_file_open_file_io_handle", library.open_io, strWhy))
+            return strWhy;
+        void* pBfio = LoadFormatLibrary("libbfio.so.1", strWhy);  // libqcow's own
+        if (pBfio == nullptr || !FindFunction(pBfio, "libbfio_handle_initialize", library.handle_initialize, strWhy) ||
+            !FindFunction(pBfio, "libbfio_handle_free", library.handle_free, strWhy) ||
+            !FindFunction(pBfio, "libbfio_error_free", library.handle_error_free, strWhy))
             return strWhy;
         return std::string();
     }();
@@ -116,28 +132,115 @@ const QCOWLIBRARY* Qcow(std::string& strError)
 // image by its file name, at most this deep.
 constexpr int kMaxQcowChain = 32;
 
+// One file of a chain: opened by its path (the image named), or read through a
+// descriptor handed over (a backing file), with the libbfio handle that reads it.
+struct QCOWLINK {
+    libqcow_file_t* pFile = nullptr;
+    libbfio_handle_t* pHandle = nullptr;
+    int nFd = -1;
+};
+
 struct QCOWIMAGE {
     TSK_IMG_INFO info;  // first: libtsk sees this
     const QCOWLIBRARY* pLibrary;
-    std::vector<libqcow_file_t*>* pChain;  // the image first, then its backing files
+    std::vector<QCOWLINK>* pChain;  // the image first, then its backing files
 };
 
 ssize_t ReadQcow(TSK_IMG_INFO* pInfo, TSK_OFF_T nOffset, char* pBuffer, size_t nSize)
 {
     QCOWIMAGE* pImage = reinterpret_cast<QCOWIMAGE*>(pInfo);
     libqcow_error_t* pError = nullptr;
-    const ssize_t nRead = pImage->pLibrary->read_at(pImage->pChain->front(), pBuffer, nSize, nOffset, &pError);
+    const ssize_t nRead = pImage->pLibrary->read_at(pImage->pChain->front().pFile, pBuffer, nSize, nOffset, &pError);
     pImage->pLibrary->error_free(&pError);
     return nRead;
 }
 
-void CloseChain(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>& aChain)
+void CloseChain(const QCOWLIBRARY* pLibrary, std::vector<QCOWLINK>& aChain)
 {
-    for (libqcow_file_t*& pFile : aChain) {
-        pLibrary->close(pFile, nullptr);
-        pLibrary->free(&pFile, nullptr);
+    for (QCOWLINK& link : aChain) {
+        pLibrary->close(link.pFile, nullptr);
+        pLibrary->free(&link.pFile, nullptr);
+        if (link.pHandle != nullptr)
+            pLibrary->handle_free(&link.pHandle, nullptr);
+        if (link.nFd >= 0)
+            close(link.nFd);
     }
     aChain.clear();
+}
+
+// The libbfio handle's functions over a descriptor, read with pread: libqcow
+// reads a backing file handed over, which no path would open in a reader.
+struct FDIO {
+    int nFd;
+    off64_t nPosition;
+};
+
+FDIO& Io(intptr_t* pHandle)
+{
+    return *reinterpret_cast<FDIO*>(pHandle);
+}
+
+int FreeFdIo(intptr_t** ppHandle, libbfio_error_t**)
+{
+    delete reinterpret_cast<FDIO*>(*ppHandle);
+    *ppHandle = nullptr;
+    return 1;
+}
+
+int CloneFdIo(intptr_t** ppTarget, intptr_t* pSource, libbfio_error_t**)
+{
+    *ppTarget = reinterpret_cast<intptr_t*>(new FDIO{Io(pSource).nFd, 0});
+    return 1;
+}
+
+int OpenFdIo(intptr_t* pHandle, int, libbfio_error_t**)
+{
+    Io(pHandle).nPosition = 0;
+    return 1;
+}
+
+int AlwaysFdIo(intptr_t*, libbfio_error_t**)
+{
+    return 1;
+}
+
+ssize_t ReadFdIo(intptr_t* pHandle, uint8_t* pBuffer, size_t nSize, libbfio_error_t**)
+{
+    FDIO& io = Io(pHandle);
+    ssize_t nRead;
+    while ((nRead = pread(io.nFd, pBuffer, nSize, io.nPosition)) < 0 && errno == EINTR) {
+    }
+    if (nRead > 0)
+        io.nPosition += nRead;
+    return nRead;
+}
+
+ssize_t WriteFdIo(intptr_t*, const uint8_t*, size_t, libbfio_error_t**)
+{
+    return -1;
+}
+
+off64_t SeekFdIo(intptr_t* pHandle, off64_t nOffset, int nWhence, libbfio_error_t**)
+{
+    FDIO& io = Io(pHandle);
+    struct stat info;
+    if (nWhence == SEEK_END && fstat(io.nFd, &info) != 0)
+        return -1;
+    const off64_t nBase = nWhence == SEEK_SET ? 0 : nWhence == SEEK_CUR ? io.nPosition : info.st_size;
+    if ((nWhence != SEEK_SET && nWhence != SEEK_CUR && nWhence != SEEK_END) || (nOffset < 0 && nBase + nOffset < 0) ||
+        (nOffset > 0 && nOffset > std::numeric_limits<off64_t>::max() - nBase))
+        return -1;
+    io.nPosition = nBase + nOffset;
+    return io.nPosition;
+}
+
+int GetSizeFdIo(intptr_t* pHandle, size64_t* pnSize, libbfio_error_t**)
+{
+    struct stat info;
+    if (fstat(Io(pHandle).nFd, &info) != 0)
+        return -1;
+    *pnSize = static_cast<size64_t>(info.st_size);
+    return 1;
 }
 
 void CloseQcow(TSK_IMG_INFO* pInfo)
@@ -166,14 +269,11 @@ std::string QcowError(const QCOWLIBRARY* pLibrary, libqcow_error_t*& pError, con
 // What of a QCOW file libqcow does not read, from its header (QEMU's "qcow2.txt"
 // and the version 1 header): one line naming it and the qemu-img convert that
 // makes an image it reads; empty when it reads the file.
-std::string QcowUnread(const std::string& strPath)
+std::string QcowUnread(int nFd)
 {
     unsigned char aby[4096] = {};
-    std::size_t nHave = 0;
-    if (FILE* pFile = std::fopen(strPath.c_str(), "rb")) {
-        nHave = std::fread(aby, 1, sizeof(aby), pFile);
-        std::fclose(pFile);
-    }
+    const ssize_t nRead = pread(nFd, aby, sizeof(aby), 0);
+    const std::size_t nHave = nRead > 0 ? static_cast<std::size_t>(nRead) : 0;
     const auto be = [&](std::size_t nAt, int nBytes) {
         uint64_t nValue = 0;
         for (int i = 0; i < nBytes; ++i)
@@ -212,36 +312,68 @@ std::string QcowUnread(const std::string& strPath)
     return std::string();
 }
 
-// Opens one QCOW file of a chain; false with strError.
-bool OpenQcowFile(const QCOWLIBRARY* pLibrary, const std::string& strPath, std::vector<libqcow_file_t*>& aChain,
+// Opens one QCOW file of a chain, read through nFd, which the chain then owns
+// (the image named is opened by its path as well, which libqcow reads); false
+// with strError.
+bool OpenQcowFile(const QCOWLIBRARY* pLibrary, const std::string& strPath, int nFd, std::vector<QCOWLINK>& aChain,
                   std::string& strError)
 {
-    if (const std::string strUnread = QcowUnread(strPath); !strUnread.empty()) {
-        strError = (aChain.empty() ? std::string() : strPath + ": ") + strUnread;
+    const bool bNamed = aChain.empty();
+    const std::string strWhose = bNamed ? std::string() : strPath + ": ";
+    QCOWLINK link;
+    if (const std::string strUnread = QcowUnread(nFd); !strUnread.empty()) {
+        strError = strWhose + strUnread;
+        close(nFd);
         return false;
     }
-    libqcow_file_t* pFile = nullptr;
     libqcow_error_t* pError = nullptr;
-    if (pLibrary->initialize(&pFile, &pError) != 1 ||
-        pLibrary->open(pFile, strPath.c_str(), LIBQCOW_OPEN_READ, &pError) != 1) {
-        strError = (aChain.empty() ? std::string() : strPath + ": ") + "a QCOW image libqcow cannot open (" +
-                   QcowError(pLibrary, pError, "") + ")";
-        if (pFile != nullptr)
-            pLibrary->free(&pFile, nullptr);
+    libbfio_error_t* pBfioError = nullptr;
+    bool bOpen = pLibrary->initialize(&link.pFile, &pError) == 1;
+    if (bOpen && bNamed) {
+        close(nFd);
+        bOpen = pLibrary->open(link.pFile, strPath.c_str(), LIBQCOW_OPEN_READ, &pError) == 1;
+    } else if (bOpen) {
+        link.nFd = nFd;
+        auto pIo = std::make_unique<FDIO>(FDIO{nFd, 0});
+        if (pLibrary->handle_initialize(&link.pHandle, reinterpret_cast<intptr_t*>(pIo.get()), FreeFdIo, CloneFdIo,
+                                        OpenFdIo, AlwaysFdIo, ReadFdIo, WriteFdIo, SeekFdIo, AlwaysFdIo, AlwaysFdIo,
+                                        GetSizeFdIo,
+                                        LIBBFIO_FLAG_IO_HANDLE_MANAGED | LIBBFIO_FLAG_IO_HANDLE_CLONE_BY_FUNCTION,
+                                        &pBfioError) != 1) {
+            pLibrary->handle_error_free(&pBfioError);
+            link.pHandle = nullptr;
+            bOpen = false;
+        } else {
+            pIo.release();  // the handle owns it
+            bOpen = pLibrary->open_io(link.pFile, link.pHandle, LIBQCOW_OPEN_READ, &pError) == 1;
+        }
+    } else {
+        close(nFd);
+    }
+    if (!bOpen) {
+        strError = strWhose + "a QCOW image libqcow cannot open (" + QcowError(pLibrary, pError, "") + ")";
+        if (link.pFile != nullptr)
+            pLibrary->free(&link.pFile, nullptr);
+        if (link.pHandle != nullptr)
+            pLibrary->handle_free(&link.pHandle, nullptr);
+        if (link.nFd >= 0)
+            close(link.nFd);
         return false;
     }
-    aChain.push_back(pFile);
+    aChain.push_back(link);
     return true;
 }
 
 // The backing file the last image of the chain names, opened and set as its
 // parent, and so on down the chain; false with strError when one is missing or
-// cannot be read.
-bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>& aChain, std::string strImage,
+// cannot be read. Each is looked for beside the image named, by its file name
+// alone, and read through the descriptor OpenFileBeside gives.
+bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<QCOWLINK>& aChain, const std::string& strNamed,
                       std::string& strError)
 {
+    std::string strImage = strNamed;
     for (;;) {
-        libqcow_file_t* const pChild = aChain.back();
+        libqcow_file_t* const pChild = aChain.back().pFile;
         // The image named is the run's system, which its lines name already.
         const std::string strWhose = aChain.size() == 1 ? "its" : strImage + "'s";
         libqcow_error_t* pError = nullptr;
@@ -268,23 +400,18 @@ bool OpenBackingFiles(const QCOWLIBRARY* pLibrary, std::vector<libqcow_file_t*>&
         // of this host to be read.
         const std::size_t nNameSlash = strName.rfind('/');
         const std::string strFile = strName.substr(nNameSlash == std::string::npos ? 0 : nNameSlash + 1);
-        std::vector<std::string> astrPlaces;
-        for (const std::string& strFolder : FoldersBeside(strImage))
-            astrPlaces.push_back(strFolder + "/" + strFile);
         std::string strPlace;
-        for (const std::string& strAt : astrPlaces) {
-            struct stat info;
-            if (strPlace.empty() && !strFile.empty() && stat(strAt.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-                strPlace = strAt;
-        }
-        if (strPlace.empty()) {
+        const int nFd = OpenFileBeside(strNamed, strFile, strPlace);
+        if (nFd < 0) {
+            const std::vector<std::string> astrFolders = FoldersBeside(strNamed);
             strError = strWhose + " backing file " + strName + " is missing (looked for beside the image, at " +
-                       astrPlaces[0] + (astrPlaces.size() > 1 ? " and " + astrPlaces[1] : std::string()) + ")";
+                       astrFolders[0] + "/" + strFile +
+                       (astrFolders.size() > 1 ? " and " + astrFolders[1] + "/" + strFile : std::string()) + ")";
             return false;
         }
-        if (!OpenQcowFile(pLibrary, strPlace, aChain, strError))
+        if (!OpenQcowFile(pLibrary, strPlace, nFd, aChain, strError))
             return false;
-        if (pLibrary->set_parent(pChild, aChain.back(), &pError) != 1) {
+        if (pLibrary->set_parent(pChild, aChain.back().pFile, &pError) != 1) {
             strError = strWhose + " backing file " + strPlace + " does not fit it (" +
                        QcowError(pLibrary, pError, "") + ")";
             return false;
@@ -298,15 +425,20 @@ TSK_IMG_INFO* OpenQcow(const std::string& strImage, std::string& strError)
     const QCOWLIBRARY* pLibrary = Qcow(strError);
     if (pLibrary == nullptr)
         return nullptr;
-    auto pChain = std::make_unique<std::vector<libqcow_file_t*>>();
+    auto pChain = std::make_unique<std::vector<QCOWLINK>>();
     libqcow_error_t* pError = nullptr;
     size64_t nSize = 0;
-    if (!OpenQcowFile(pLibrary, strImage, *pChain, strError) ||
+    const int nFd = open(strImage.c_str(), O_RDONLY | O_CLOEXEC);
+    if (nFd < 0) {
+        strError = std::string("a QCOW image that cannot be read (") + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    if (!OpenQcowFile(pLibrary, strImage, nFd, *pChain, strError) ||
         !OpenBackingFiles(pLibrary, *pChain, strImage, strError)) {
         CloseChain(pLibrary, *pChain);
         return nullptr;
     }
-    if (pLibrary->get_media_size(pChain->front(), &nSize, &pError) != 1 ||
+    if (pLibrary->get_media_size(pChain->front().pFile, &nSize, &pError) != 1 ||
         nSize > static_cast<size64_t>(std::numeric_limits<TSK_OFF_T>::max())) {
         strError = "a QCOW image libqcow cannot open (" + QcowError(pLibrary, pError, "its size is out of range") + ")";
         CloseChain(pLibrary, *pChain);
@@ -408,29 +540,15 @@ bool EndsInNextSection(const std::string& strSegment)
     return bRead && std::memcmp(achType, "next\0", 5) == 0;
 }
 
-// How many files beside the first segment are segments of its set: its name with
-// an extension of the EWF scheme (E01 ... E99, EAA ... ZZZ), in any letter case.
+// How many files beside the first segment are segments of its set: each name of
+// the EWF scheme (E01 ... E99, EAA ... ZZZ) looked up in turn, since a reader may
+// not list the folder around the image.
 std::size_t CountSegments(const std::string& strFirst)
 {
-    const std::size_t nSlash = strFirst.rfind('/');
-    const std::string strFolder = nSlash == std::string::npos ? "." : strFirst.substr(0, nSlash);
-    const std::string strName = strFirst.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
-    if (strName.size() < 4)
-        return 0;
-    const std::string strStem = strName.substr(0, strName.size() - 3);
     std::size_t nCount = 0;
-    if (DIR* pFolder = opendir(strFolder.c_str())) {
-        while (const dirent* pEntry = readdir(pFolder)) {
-            const std::string strEntry = pEntry->d_name;
-            if (strEntry.size() != strName.size() || strEntry.compare(0, strStem.size(), strStem) != 0)
-                continue;
-            const char* const szExtension = strEntry.c_str() + strStem.size();
-            const auto letter = [](char ch) { return (ch | 0x20) >= 'a' && (ch | 0x20) <= 'z'; };
-            const auto digitOrLetter = [&](char ch) { return (ch >= '0' && ch <= '9') || letter(ch); };
-            nCount += (szExtension[0] | 0x20) >= 'e' && letter(szExtension[0]) && digitOrLetter(szExtension[1]) &&
-                      digitOrLetter(szExtension[2]);
-        }
-        closedir(pFolder);
+    for (std::string strName = strFirst; !strName.empty(); strName = NextSegment(strName)) {
+        struct stat info;
+        nCount += stat(strName.c_str(), &info) == 0 && S_ISREG(info.st_mode);
     }
     return nCount;
 }
@@ -569,4 +687,108 @@ std::vector<std::string> FoldersBeside(const std::string& strImage)
             astrFolders.push_back(folderOf(szReal));
     }
     return astrFolders;
+}
+
+namespace {
+
+bool IsDigits(std::string_view strText)
+{
+    return !strText.empty() &&
+           std::all_of(strText.begin(), strText.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+}
+
+bool IsLetter(char ch)
+{
+    return (ch | 0x20) >= 'a' && (ch | 0x20) <= 'z';
+}
+
+// Whether strName is, by its name alone, one of the files of the image named
+// strImage (both file names, without a folder): the image itself; a part of a
+// split raw image (disk.001: disk.002, ...); a segment of an EWF set (disk.E01:
+// disk.E02 ... disk.EAA ..., as libewf names them, likewise .L01, .s01, .Ex01);
+// an extent of a VMDK (disk.vmdk: disk-flat.vmdk, disk-s001.vmdk, disk-f001.vmdk,
+// as VMware and qemu-img name them).
+bool IsImagePart(std::string_view strImage, std::string_view strName)
+{
+    if (strName == strImage)
+        return true;
+    const std::size_t nDot = strImage.rfind('.');
+    if (nDot == std::string_view::npos || nDot == 0)
+        return false;
+    const std::string_view strStem = strImage.substr(0, nDot), strExtension = strImage.substr(nDot + 1);
+    if (EqualNoCase(strExtension, "vmdk")) {
+        const std::string_view strEnd = ".vmdk";
+        if (strName.size() <= strStem.size() + 1 + strEnd.size() || strName.substr(0, strStem.size()) != strStem ||
+            strName[strStem.size()] != '-' || !EqualNoCase(strName.substr(strName.size() - strEnd.size()), strEnd))
+            return false;
+        const std::string_view strPart =
+            strName.substr(strStem.size() + 1, strName.size() - strStem.size() - 1 - strEnd.size());
+        return EqualNoCase(strPart, "flat") ||
+               (((strPart[0] | 0x20) == 's' || (strPart[0] | 0x20) == 'f') && IsDigits(strPart.substr(1)));
+    }
+    if (strName.size() != strImage.size() || strName.substr(0, nDot + 1) != strImage.substr(0, nDot + 1))
+        return false;
+    const std::string_view strPart = strName.substr(nDot + 1);
+    if (IsDigits(strExtension))
+        return IsDigits(strPart);
+    // An EWF set: a letter, then digits in the first segment's name; a letter,
+    // then digits or letters in the others'.
+    if (strExtension.size() >= 3 && IsLetter(strExtension[0]) && IsDigits(strExtension.substr(strExtension.size() - 2)))
+        return IsLetter(strPart[0]) && std::all_of(strPart.begin() + 1, strPart.end(),
+                                                   [](char ch) { return IsLetter(ch) || (ch >= '0' && ch <= '9'); });
+    return false;
+}
+
+std::string FileName(const std::string& strPath)
+{
+    const std::size_t nSlash = strPath.rfind('/');
+    return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> ImageFiles(const std::string& strImage)
+{
+    std::vector<std::string> astrFiles = {strImage};
+    char szReal[PATH_MAX];
+    const std::vector<std::string> astrFolders = FoldersBeside(strImage);
+    const std::string astrNames[] = {FileName(strImage),
+                                     realpath(strImage.c_str(), szReal) != nullptr ? FileName(szReal) : std::string()};
+    for (const std::string& strFolder : astrFolders) {
+        DIR* pFolder = opendir(strFolder.c_str());
+        if (pFolder == nullptr)
+            continue;
+        while (const dirent* pEntry = readdir(pFolder)) {
+            const std::string strEntry = pEntry->d_name;
+            struct stat info;
+            const std::string strPath = strFolder + "/" + strEntry;
+            if (std::any_of(std::begin(astrNames), std::end(astrNames),
+                            [&](const std::string& strName) { return !strName.empty() && IsImagePart(strName, strEntry); }) &&
+                stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                astrFiles.push_back(strPath);
+        }
+        closedir(pFolder);
+    }
+    return astrFiles;
+}
+
+int OpenRegularBeside(const std::string& strImage, const std::string& strName, std::size_t& nFolder)
+{
+    if (strName.empty() || strName == "." || strName == ".." || strName.find('/') != std::string::npos ||
+        strName.size() > NAME_MAX) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::vector<std::string> astrFolders = FoldersBeside(strImage);
+    for (nFolder = 0; nFolder < astrFolders.size(); ++nFolder) {
+        const int nFd =
+            open((astrFolders[nFolder] + "/" + strName).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat info;
+        if (nFd >= 0 && fstat(nFd, &info) == 0 && S_ISREG(info.st_mode))
+            return nFd;
+        if (nFd >= 0)
+            close(nFd);
+    }
+    errno = ENOENT;
+    return -1;
 }

@@ -119,6 +119,22 @@ int OpenHostRegularFile(const std::string& strPath, uint32_t* pdwError, mode_t& 
 // it leads to.
 std::vector<std::string> FoldersBeside(const std::string& strImage);
 
+// The files of an image by their names, which a reader may read: the image as
+// named, and beside it (FoldersBeside) the regular files its name gives (split
+// raw parts, E01 segments, VMDK extents). Files the image names inside (a QCOW
+// backing file) are handed over when asked for (OpenFileBeside).
+std::vector<std::string> ImageFiles(const std::string& strImage);
+
+// A regular file of this name beside the image (in FoldersBeside's order, the
+// folder's index in nFolder), opened for reading; -1 with errno: EINVAL for a
+// name that is no plain file name, ENOENT when there is none.
+int OpenRegularBeside(const std::string& strImage, const std::string& strName, std::size_t& nFolder);
+
+// A file the image names (a backing file), by its plain name, beside the image
+// named: opened here, or, in a confined reader, by the writer and handed over.
+// Its path in strPlace; -1 when there is none.
+int OpenFileBeside(const std::string& strImage, const std::string& strName, std::string& strPlace);
+
 // A path below a root ("/Windows/System32") as a Windows path without its drive.
 std::string WindowsName(std::string_view strPath);
 
