@@ -258,7 +258,7 @@ class Drives(unittest.TestCase):
         def missing(path):
             os.remove(path)
         def empty(path):
-            open(path, "wb").close()
+            os.truncate(path, 0)
         def truncated_in_a_bin(path):
             os.truncate(path, os.path.getsize(path) - 1000)
         def truncated_at_a_bin(path):
