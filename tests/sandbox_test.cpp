@@ -325,7 +325,7 @@ TEST_F(Sandbox, TheReaderDiesWithItsWriter)
             int nChannel = anPipe[1];
             // Its pid once confined, -1 when it could not be.
             const pid_t nReader = ConfineReader(confinement, nChannel, "", strMissing, strError) ? getpid() : -1;
-            if (write(nChannel, &nReader, sizeof(nReader)) != sizeof(nReader))
+            if (write(nChannel, &nReader, sizeof(nReader)) != sizeof(nReader) || nReader < 0)
                 _exit(3);
             for (;;)
                 sleep(1);
