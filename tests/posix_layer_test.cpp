@@ -300,6 +300,40 @@ TEST(Drive, OnlyDriveCExists)
     ::rmdir(strDrive.c_str());
 }
 
+// A registry file is read whole, a hive mapped: each is refused by its size alone
+// past its cap (exit 7), and read on at the cap. The files are sparse: zeros after
+// a text registry's first line, and a hive of zeros, which is no hive.
+TEST(RegistryCaps, LargerThanTheCapIsRefusedFirst)
+{
+    char szTemplate[] = "/tmp/vh-caps-XXXXXX";
+    const std::string strWork = mkdtemp(szTemplate);
+    const std::string strConfig = strWork + "/Windows/System32/config";
+    EXPECT_EQ(std::system(("mkdir -p '" + strConfig + "'").c_str()), 0);
+    const std::string strHiveName = "Windows\\System32\\config\\SYSTEM: ";
+    const struct {
+        const char* szCase;
+        bool bHive;
+        off_t nSize;
+        std::string strError;
+    } aCases[] = {
+        {"system.reg of 256 MiB", false, off_t{256} << 20, ""},
+        {"system.reg of 256 MiB and a byte", false, (off_t{256} << 20) + 1, "system.reg: larger than 256 MiB; not read"},
+        {"a hive of 2 GiB", true, off_t{2} << 30, strHiveName + "not a registry hive"},
+        {"a hive of 2 GiB and a byte", true, (off_t{2} << 30) + 1,
+         strHiveName + "the registry hive is larger than 2 GiB"},
+    };
+    for (const auto& test : aCases) {
+        const std::string strFile = test.bHive ? strConfig + "/SYSTEM" : strWork + "/system.reg";
+        std::ofstream(strFile) << (test.bHive ? "" : "WINE REGISTRY Version 2\n");
+        ASSERT_EQ(::truncate(strFile.c_str(), test.nSize), 0) << test.szCase;
+        const std::unique_ptr<CSystem> pSystem =
+            test.bHive ? CSystem::OpenDrive(strWork) : CSystem::OpenPrefix(strWork);
+        EXPECT_EQ(pSystem->Error(), test.strError) << test.szCase;
+        ::unlink(strFile.c_str());
+    }
+    EXPECT_EQ(std::system(("rm -rf '" + strWork + "'").c_str()), 0);
+}
+
 TEST_F(Prefix, AnAcpThatIsNoSystemCodePageIsWestern)
 {
     // Wine writes its locale's code page there; any other value, as a number or not,

@@ -5,14 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/fs.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -37,6 +45,26 @@ bool Opens(const std::string& strPath, int nFlags)
     if (nFd >= 0)
         close(nFd);
     return nFd >= 0;
+}
+
+// Whether an ioctl on standard error (/dev/null there) got past the filter: one
+// the filter lets through fails there with ENOTTY, a refused one with EPERM.
+bool IoctlPasses(unsigned long nRequest)
+{
+    char abyArgument[64] = {};
+    return syscall(SYS_ioctl, STDERR_FILENO, nRequest, abyArgument) == 0 || errno != EPERM;
+}
+
+// A capability set of this process, as /proc/self/status gives it (all ones when
+// it cannot be read).
+uint64_t CapabilitySet(const std::string& strName)
+{
+    std::ifstream status("/proc/self/status");
+    std::string strLine;
+    while (std::getline(status, strLine))
+        if (strLine.rfind(strName + ":", 0) == 0)
+            return std::stoull(strLine.substr(strName.size() + 1), nullptr, 16);
+    return ~uint64_t{0};
 }
 
 // Runs each probe in a child confined to confinement (as a reader, with
@@ -121,6 +149,9 @@ protected:
         const std::string strHistory = m_strOutputs + "/VirusHist.csv";
         const std::string strBeside = m_strOutputs + "/beside.txt";
         const std::string strLog = m_strDrive + "/in.log";
+        // The test process, the confined child's parent: a real process the child
+        // knows without a call the filter refuses (getppid is one).
+        const pid_t nWriter = getpid();
         std::vector<PROBE> aProbes = {
             {"appending to the history file", false, [=] { return Opens(strHistory, O_WRONLY | O_APPEND); }},
             {"opening /etc/passwd", !bLandlock, [] { return Opens("/etc/passwd", O_RDONLY); }},
@@ -128,16 +159,30 @@ protected:
             {"creating a file in /tmp", false, [] { return Opens("/tmp/vh-sandbox-made", O_RDONLY | O_CREAT); }},
             {"an open with O_TRUNC", false, [=] { return Opens(strLog, O_RDONLY | O_TRUNC); }},
             {"prlimit64 on another process", false,
+             [=] {
+                 rlimit limit{};
+                 return prlimit(nWriter, RLIMIT_NOFILE, nullptr, &limit) == 0;
+             }},
+            {"prlimit64 on itself", true,
              [] {
                  rlimit limit{};
-                 return prlimit(getppid(), RLIMIT_NOFILE, nullptr, &limit) == 0;
+                 return prlimit(0, RLIMIT_NOFILE, nullptr, &limit) == 0;
              }},
             {"its own limits", true,
              [] {
                  rlimit limit{};
                  return getrlimit(RLIMIT_NOFILE, &limit) == 0;
              }},
-            {"fcntl F_SETOWN", false, [] { return fcntl(STDERR_FILENO, F_SETOWN, getppid()) == 0; }},
+            {"fcntl F_SETOWN", false, [=] { return fcntl(STDERR_FILENO, F_SETOWN, nWriter) == 0; }},
+            {"tgkill on itself", true, [] { return syscall(SYS_tgkill, getpid(), gettid(), 0) == 0; }},
+            {"ioctl TCGETS (isatty)", true, [] { return IoctlPasses(TCGETS); }},
+            // Its request has the top bit set: widened with its sign it is the same request.
+            {"ioctl BLKGETSIZE64 widened with its sign", true,
+             [] { return IoctlPasses(static_cast<unsigned long>(static_cast<int>(BLKGETSIZE64))); }},
+            {"ioctl BLKSSZGET", true, [] { return IoctlPasses(BLKSSZGET); }},
+            {"ioctl TIOCSTI", false, [] { return IoctlPasses(TIOCSTI); }},
+            {"ioctl FIONREAD", false, [] { return IoctlPasses(FIONREAD); }},
+            {"ioctl FIOCLEX", false, [] { return IoctlPasses(FIOCLEX); }},
             {"execve of /bin/true", false,
              [] {
                  char* const argv[] = {const_cast<char*>("/bin/true"), nullptr};
@@ -160,13 +205,17 @@ protected:
                  return mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED;
              }},
         };
-        if (!HasSanitizerRuntime())  // the sanitizers' leak check needs a process of its own
+        if (!HasSanitizerRuntime()) {  // the sanitizers' leak check needs a process of its own
             aProbes.push_back({"fork", false, [] {
                                    const pid_t nPid = fork();
                                    if (nPid == 0)
                                        _exit(0);
                                    return nPid > 0;
                                }});
+            // Signal 0: the permission checked, nothing sent.
+            aProbes.push_back({"tgkill on another process", false,
+                               [=] { return syscall(SYS_tgkill, nWriter, nWriter, 0) == 0; }});
+        }
         return aProbes;
     }
 
@@ -215,6 +264,15 @@ TEST_F(Sandbox, WithoutLandlockNothingIsWrittenAndNoLinkLeadsOut)
                            std::vector<VOLUMEENTRY> aEntries;
                            return HostVolume().List(strWork, aEntries);
                        }});
+    // A folder beside it whose name begins with the folder's is not beneath it.
+    mkdir((m_strWork + "/drive2").c_str(), 0755);
+    std::ofstream(m_strWork + "/drive2/in.log") << "x";
+    aProbes.push_back({"a log in drive2 beside drive, through the host folder", false,
+                       [=]() mutable { return HostVolume().Open(strWork + "/drive2/in.log", &dwError) != nullptr; }});
+    aProbes.push_back({"listing drive2 beside drive, through the host folder", false, [=] {
+                           std::vector<VOLUMEENTRY> aEntries;
+                           return HostVolume().List(strWork + "/drive2", aEntries);
+                       }});
     EXPECT_EQ(ProbeConfined(confinement, aProbes), std::vector<std::string>());
 }
 
@@ -240,8 +298,64 @@ TEST_F(Sandbox, TheReaderKeepsNoDescriptorOrCapability)
                                    return strLine.find_first_not_of("0\t ", 7) != std::string::npos;
                            return true;
                        }});
+    // The bounding set can be emptied only by a process holding CAP_SETPCAP (root);
+    // without it the set stays full, and no new privileges keeps it unused.
+    const bool bDropsBounding = (CapabilitySet("CapEff") >> CAP_SETPCAP) & 1;
+    const struct {
+        const char* szCase;
+        const char* szSet;
+    } aSets[] = {{"a permitted capability", "CapPrm"},
+                 {"an inheritable capability", "CapInh"},
+                 {"an ambient capability", "CapAmb"},
+                 {"a capability in the bounding set", "CapBnd"}};
+    for (const auto& set : aSets)
+        if (bDropsBounding || std::string(set.szSet) != "CapBnd")
+            aProbes.push_back({set.szCase, false, [=] { return CapabilitySet(set.szSet) != 0; }});
     EXPECT_EQ(ProbeConfined(confinement, aProbes, true), std::vector<std::string>());
     close(nHeld);
+}
+
+// The reader dies with its writer: a writer forks a reader that confines itself
+// and says so; the writer is then killed, and the reader must be gone soon after.
+TEST_F(Sandbox, TheReaderDiesWithItsWriter)
+{
+    int anPipe[2];
+    ASSERT_EQ(pipe(anPipe), 0);
+    const std::string strDrive = m_strDrive;
+    const pid_t nWriter = fork();
+    if (nWriter == 0) {
+        close(anPipe[0]);
+        if (fork() == 0) {
+            dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+            CONFINEMENT confinement;
+            confinement.astrReadBeneath.push_back(strDrive);
+            std::string strMissing, strError;
+            int nChannel = anPipe[1];
+            // Its pid once confined, -1 when it could not be.
+            const pid_t nReader = ConfineReader(confinement, nChannel, "", strMissing, strError) ? getpid() : -1;
+            if (write(nChannel, &nReader, sizeof(nReader)) != sizeof(nReader) || nReader < 0)
+                _exit(3);
+            for (;;)
+                sleep(1);
+        }
+        close(anPipe[1]);
+        for (;;)
+            pause();
+    }
+    close(anPipe[1]);
+    pid_t nReader = -1;
+    const bool bConfined = read(anPipe[0], &nReader, sizeof(nReader)) == sizeof(nReader) && nReader > 0;
+    kill(nWriter, SIGKILL);
+    waitpid(nWriter, nullptr, 0);
+    // Gone: its end of the pipe closed, the last one.
+    pollfd pipeEnd{anPipe[0], POLLIN, 0};
+    char ch;
+    const bool bGone = poll(&pipeEnd, 1, 5000) == 1 && read(anPipe[0], &ch, 1) == 0;
+    if (bConfined && !bGone)
+        kill(nReader, SIGKILL);
+    close(anPipe[0]);
+    ASSERT_TRUE(bConfined) << "the reader could not confine itself";
+    EXPECT_TRUE(bGone) << "the reader outlived its writer";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@ import csv
 import os
 import shutil
 import subprocess
+import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 # The Linux build under test: build/native, or another (build/asan) from VH_LINUX_BUILD.
@@ -11,6 +12,8 @@ LINUX_BUILD = os.path.join(ROOT, os.environ.get("VH_LINUX_BUILD", os.path.join("
 LINUX_EXE = os.path.join(LINUX_BUILD, "virushist")
 WINDOWS_EXE = os.path.join(ROOT, "build", "mingw", "virushist.exe")
 WINDOWS_EXE32 = os.path.join(ROOT, "build", "mingw32", "virushist.exe")
+# The preset that makes each Windows executable.
+WINDOWS_PRESETS = {WINDOWS_EXE: "mingw", WINDOWS_EXE32: "mingw32"}
 LOGGEN = os.path.join(ROOT, "build", "native", "loggen")
 KEY = r"HKLM\Software\Ordvane\Pellmoor\Scarnel6\CurrentVersion"
 PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
@@ -48,6 +51,17 @@ def wine32_runs():
 
 # The 32-bit executable, where 32-bit Wine runs it.
 WINDOWS32 = {"windows32": ["wine", WINDOWS_EXE32]} if wine32_runs() else {}
+
+
+def require_windows_builds(*exes):
+    """Ends a suite that compares with the Windows executables before its first test
+    when one is missing (Wine would end each run with status 53), saying which and
+    how to make it."""
+    for exe in exes:
+        if not os.path.isfile(exe):
+            preset = WINDOWS_PRESETS[exe]
+            sys.exit(f"the Windows build {exe} is missing; make it first with: "
+                     f"cmake --preset {preset} && cmake --build --preset {preset}")
 
 
 def make_prefix(prefix, logs, env):

@@ -16,8 +16,8 @@ import unittest
 
 import hives
 import images
-from common import (COMMANDS, KEY, check_no_sanitizer_report, fresh_folder, locale_env,
-                    old_history, parse_rows, read_history, registry_view)
+from common import (COMMANDS, KEY, WINDOWS_EXE, check_no_sanitizer_report, fresh_folder, locale_env,
+                    old_history, parse_rows, read_history, registry_view, require_windows_builds)
 from hives import REG_BINARY, REG_DWORD, REG_EXPAND_SZ, REG_SZ
 
 PRODUCT_KEY = r"Ordvane\Pellmoor\Scarnel6\CurrentVersion"
@@ -103,6 +103,10 @@ def install(root, layout, locale, version=True):
         with open(os.path.join(folder, "a.log"), "wb") as f:
             f.write((log_line(path, "InVersion" if i else "InHome") +
                      log_line(r"C:\Mail\box.zip>m.doc", "Second")).encode(codec))
+
+
+def setUpModule():
+    require_windows_builds(WINDOWS_EXE)
 
 
 class Drives(unittest.TestCase):
@@ -254,7 +258,7 @@ class Drives(unittest.TestCase):
         def missing(path):
             os.remove(path)
         def empty(path):
-            open(path, "wb").close()
+            os.truncate(path, 0)
         def truncated_in_a_bin(path):
             os.truncate(path, os.path.getsize(path) - 1000)
         def truncated_at_a_bin(path):

@@ -10,9 +10,13 @@ import sys
 import tempfile
 import unittest
 
-from common import (COMMANDS, KEY, LOGGEN, PRODUCT, ROOT, WINDOWS32, check_no_sanitizer_report,
-                    delete_registry, make_prefix, old_history, parse_rows, prefix_env, read_history,
-                    set_registry)
+from common import (COMMANDS, KEY, LOGGEN, PRODUCT, ROOT, WINDOWS32, WINDOWS_EXE, WINDOWS_EXE32,
+                    check_no_sanitizer_report, delete_registry, make_prefix, old_history, parse_rows,
+                    prefix_env, read_history, require_windows_builds, set_registry)
+
+
+def setUpModule():
+    require_windows_builds(WINDOWS_EXE, *([WINDOWS_EXE32] if WINDOWS32 else []))
 
 
 class EndToEnd(unittest.TestCase):

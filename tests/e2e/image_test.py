@@ -29,6 +29,11 @@ def line(name, event=5):
     return drive_test.log_line(r"C:\x.doc", name).replace(",5,0,1,", f",{event},0,1,", 1).encode()
 
 
+def digest(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).digest()
+
+
 def logs_folder(drive):
     return os.path.join(drive_test.host(drive, drive_test.LAYOUTS["win10"]),
                         "Corvessa", "Tarvel Corporate Edition", "7.6", "logs")
@@ -115,9 +120,9 @@ class Images(unittest.TestCase):
             for fmt in FORMATS:
                 with self.subTest(layout=name, format=fmt):
                     image = self.images[name, fmt]
-                    before = hashlib.sha256(open(image, "rb").read()).digest()
+                    before = digest(image)
                     self.assertEqual(self.run_linux(image, user="nobody")[:2], expected[:2])
-                    self.assertEqual(hashlib.sha256(open(image, "rb").read()).digest(), before)
+                    self.assertEqual(digest(image), before)
 
     def test_e01_segments_found_beside_the_first_or_its_link(self):
         # Segments of 1 MiB: a link elsewhere to the first finds the others beside
