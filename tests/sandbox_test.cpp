@@ -330,9 +330,10 @@ TEST_F(Sandbox, TheReaderDiesWithItsWriter)
             CONFINEMENT confinement;
             confinement.astrReadBeneath.push_back(strDrive);
             std::string strMissing, strError;
-            int nChannel = anPipe[1];
+            int nChannel = anPipe[1], nNoBroker = -1;
             // Its pid once confined, -1 when it could not be.
-            const pid_t nReader = ConfineReader(confinement, nChannel, "", strMissing, strError) ? getpid() : -1;
+            const pid_t nReader =
+                ConfineReader(confinement, nChannel, nNoBroker, "", strMissing, strError) ? getpid() : -1;
             if (write(nChannel, &nReader, sizeof(nReader)) != sizeof(nReader) || nReader < 0)
                 _exit(3);
             for (;;)
