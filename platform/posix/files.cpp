@@ -414,8 +414,15 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
         ssize_t nWritten = write(AsDescriptor(pFile), pData + nDone, nSize - nDone);
         if (nWritten < 0 && errno == EINTR)
             continue;
-        if (nWritten <= 0)
+        if (nWritten <= 0) {
+            // Why, for the line that says it: the system's error (a file size limit
+            // is EFBIG), or a write that took nothing and gave none.
+            if (nWritten < 0)
+                SetLastError(ErrorFromErrno(errno));
+            else
+                SetLastError(ERROR_GEN_FAILURE, "a short write, with no error given");
             return nDone > 0 ? static_cast<long long>(nDone) : -1;
+        }
         nDone += static_cast<std::size_t>(nWritten);
     }
     return static_cast<long long>(nDone);
@@ -423,7 +430,12 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 
 bool TruncateFile(File* pFile, long long nSize)
 {
-    return IsDescriptor(pFile) && ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0;
+    if (!IsDescriptor(pFile))
+        return false;
+    if (ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0)
+        return true;
+    SetLastError(ErrorFromErrno(errno));
+    return false;
 }
 
 void CloseFile(File* pFile)
