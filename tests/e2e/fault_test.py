@@ -87,6 +87,7 @@ class Faults(unittest.TestCase):
         _, stderr = process.communicate(timeout=timeout)
         if platform == "linux":
             check_no_sanitizer_report(self, stderr)
+        self.stderr = stderr.decode("utf-8", "replace")  # of the last run, for its lines
         return process.returncode, read_history(cwd)
 
     def run_export(self, platform, args=(), before=None, **popen):
@@ -210,6 +211,8 @@ class Faults(unittest.TestCase):
         self.assertEqual(data, full[:len(data)])
         self.assertGreater(len(data), limit - 200)
         parse_rows(self, data)
+        # The lines say the system's reason.
+        self.assertIn("VirusHist.csv: a row could not be written (File too large)", self.stderr)
 
     # Logs that are not what they seem.
 

@@ -519,6 +519,7 @@ class Outputs(unittest.TestCase):
         done = self.export("linux", cwd, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (300000, 300000)))
         self.assertEqual(done.returncode, 4, done.stderr)
         self.check_cut(cwd, history, timeline)
+        self.assertIn(b"t.jsonl: a write failed (File too large)", done.stderr)
 
     def test_a_refused_run_leaves_both_as_they_were(self):
         # Another run holding the folder, or a history file that cannot be created:
