@@ -462,7 +462,8 @@ class Outputs(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix="vh-outputs-")
         cls.prefix = os.path.join(cls.work, "prefix")
         cls.env = locale_env("en_US", WINEPREFIX=cls.prefix, VIRUSHIST_TIMELINE="t.jsonl")
-        logs = fresh_folder(os.path.join(cls.work, "logs"))
+        # A folder not yet made, and the one above it: loggen makes them.
+        logs = os.path.join(cls.work, "corpus", "logs")
         subprocess.run([LOGGEN, "--out", logs, "--seed", "9", "--bytes", "600000", "--files", "1",
                         "--virus-percent", "20", "--name-base", "40"], check=True)
         make_prefix(cls.prefix, logs, cls.env)
