@@ -56,11 +56,11 @@ void SayLostRows()
     g_nLostRows = 0;
 }
 
-void SayTimelineCut(const char* szTimeline)
+void SayTimelineCut(const char* szTimeline, const std::string& strWhy)
 {
     SayLine(std::string(std::strcmp(szTimeline, kStandardOutputName) == 0 ? "the timeline on standard output"
                                                                           : szTimeline) +
-            ": a write failed; the records after it were lost, and it ends at its last whole record");
+            ": a write failed (" + strWhy + "); the records after it were lost, and it ends at its last whole record");
 }
 
 namespace {
@@ -123,11 +123,14 @@ int HoldOutputs(OUTPUTS& outputs)
 // Empties both outputs, or lets both go.
 int EmptyOutputs(OUTPUTS& outputs)
 {
-    if (plat::TruncateFile(outputs.pHistory, 0) && (outputs.pTimeline == nullptr || outputs.pTimeline->Empty()))
+    const bool bHistoryEmptied = plat::TruncateFile(outputs.pHistory, 0);
+    if (bHistoryEmptied && (outputs.pTimeline == nullptr || outputs.pTimeline->Empty()))
         return kExitSuccess;
+    // Said of the one that could not be emptied.
     const std::string strWhy = plat::LastErrorText();
+    const char* const szName = bHistoryEmptied ? outputs.szTimeline : kHistoryFileName;
     ReleaseOutputs(outputs);
-    return RefuseOutput(kHistoryFileName, false, strWhy);
+    return RefuseOutput(szName, false, strWhy);
 }
 
 }  // namespace
@@ -137,7 +140,7 @@ int CloseOutputs(OUTPUTS& outputs, int nStatus)
     if (outputs.pTimeline != nullptr) {
         const TimelineResult result = outputs.pTimeline->Close();
         if (result != kTimelineWhole)
-            SayTimelineCut(outputs.szTimeline);
+            SayTimelineCut(outputs.szTimeline, outputs.pTimeline->WriteError());
         if (result == kTimelineDamaged)
             nStatus = kExitRowDamaged;
         else if (result == kTimelineCut && nStatus == kExitSuccess)

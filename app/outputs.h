@@ -32,5 +32,6 @@ void SayLine(const std::string& strWhat);
 // error), every one counted; SayLostRows says the count at the run's end.
 void NoteLostRow();
 void SayLostRows();
-// A timeline whose records were lost after a failed write, said.
-void SayTimelineCut(const char* szTimeline);
+// A timeline whose records were lost after a failed write, said with strWhy, the
+// system's reason.
+void SayTimelineCut(const char* szTimeline, const std::string& strWhy);

@@ -432,6 +432,7 @@ bool CTimelineWriter::WriteRecords(std::string_view strRecords)
     // What was written ends in a whole record, or in a part of the next, which a
     // file on disk loses again. A stream keeps what it took.
     m_result = kTimelineCut;
+    m_strWriteError = plat::LastErrorText();
     const std::size_t nDone = nWritten > 0 ? static_cast<std::size_t>(nWritten) : 0;
     const std::size_t nLast = strRecords.rfind('\n', nDone == 0 ? 0 : nDone - 1);
     const std::size_t nWhole = nDone == 0 || nLast == std::string_view::npos ? 0 : nLast + 1;

@@ -61,6 +61,8 @@ public:
     TimelineResult Close();
     // Whether records are still being written: no write has failed.
     bool IsWhole() const { return m_result == kTimelineWhole; }
+    // Why the first failed write failed, in the system's words; empty when none did.
+    const std::string& WriteError() const { return m_strWriteError; }
 
 private:
     void Flush();
@@ -76,6 +78,7 @@ private:
     std::string m_strSystem;  // the "system" (and "volume") fields, as JSON
     std::string m_strZone;    // the "time_zone" field, as JSON
     TimelineResult m_result = kTimelineWhole;
+    std::string m_strWriteError;
     long long m_nLength = -1;  // of a file on disk, as written so far; -1 for a stream
     std::vector<std::string_view> m_astrColumns;  // of the line being written
     bool m_bTimeKept = false;  // m_local's minute was converted, to m_nOffset

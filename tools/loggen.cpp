@@ -4,6 +4,9 @@
 //
 //   loggen --out DIR [--seed N] [--bytes N] [--files N] [--virus-percent P]
 //          [--name-base N]
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -159,6 +162,24 @@ void AppendLine(std::string& strLine, Random& random, bool bVirus, const Day& da
     }
 }
 
+// Makes the folder and those above it that are missing, as mkdir -p does; false
+// with errno when one cannot be made or is no folder.
+bool MakeFolders(const std::string& strFolder)
+{
+    for (std::size_t nSlash = strFolder.find('/', 1);; nSlash = strFolder.find('/', nSlash + 1)) {
+        const std::string strPart = strFolder.substr(0, nSlash);
+        struct stat info;
+        if (!strPart.empty() && mkdir(strPart.c_str(), 0777) != 0 &&
+            (errno != EEXIST || stat(strPart.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))) {
+            if (errno == EEXIST)
+                errno = ENOTDIR;
+            return false;
+        }
+        if (nSlash == std::string::npos)
+            return true;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -185,6 +206,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: loggen --out DIR [--seed N] [--bytes N] [--files N] "
                              "[--virus-percent P] [--name-base N]\n");
         return 2;
+    }
+    if (!MakeFolders(szOut)) {
+        std::perror(szOut);
+        return 1;
     }
     Random random{nSeed * 0x9E3779B97F4A7C15ull + 1};
     const long long nPerFile = nBytes / nFiles;
@@ -218,7 +243,8 @@ int main(int argc, char** argv)
             }
         }
         std::fwrite(strChunk.data(), 1, strChunk.size(), pFile);
-        if (std::fclose(pFile) != 0) {
+        // A write that failed before the last is kept in the stream's error flag.
+        if ((std::ferror(pFile) != 0) | (std::fclose(pFile) != 0)) {
             std::perror(szPath);
             return 1;
         }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -34,15 +35,40 @@ namespace {
 
 bool g_bUnread = false;  // a folder or file was refused, and said
 
+// Whether a file's mode certainly denies this process what reading it takes (a
+// folder: its listing and search too), checked as the kernel checks a process
+// without capabilities: the owner's bits, else the group's, else the others'. The
+// supplementary groups cannot be asked in the reader: where they would decide,
+// the mode is not blamed.
+bool ModeDenies(const struct stat& info)
+{
+    const unsigned nNeeded = S_ISDIR(info.st_mode) ? 5 : 4;  // r-x, r--
+    const auto denies = [&](int nShift) { return ((info.st_mode >> nShift) & nNeeded) != nNeeded; };
+    if (info.st_uid == geteuid())
+        return denies(6);
+    if (info.st_gid == getegid())
+        return denies(3);
+    return denies(3) && denies(0);
+}
+
 // Why a folder or file of the system was not read: the host refuses it (nErrno
-// EACCES: Landlock, or its permissions), or it is no file to read (0: a FIFO, a
+// EACCES: its mode, or else Landlock), or it is no file to read (0: a FIFO, a
 // device, a socket).
 std::string UnreadWhy(const std::string& strHostPath, int nErrno)
 {
-    if (nErrno == EACCES)
+    struct stat info;
+    if (nErrno == EACCES) {
+        if (stat(strHostPath.c_str(), &info) == 0 && ModeDenies(info)) {
+            char szMode[8];
+            std::snprintf(szMode, sizeof(szMode), "%04o", static_cast<unsigned>(info.st_mode & 07777));
+            // Root reads it once the sandbox, which takes root's capabilities, is off.
+            return "permission denied by its mode " + std::string(szMode) + " and owner uid " +
+                   std::to_string(info.st_uid) + ": " + strHostPath + "; run as its owner" +
+                   (PathsConfined() && geteuid() == 0 ? ", or as root with VIRUSHIST_SANDBOX=off knowingly" : "");
+        }
         return (PathsConfined() ? "outside the system's folders: " : "cannot be read (" + std::string(std::strerror(EACCES)) + "): ") +
                strHostPath;
-    struct stat info;
+    }
     return (stat(strHostPath.c_str(), &info) == 0 ? DescribeFileType(info.st_mode) : std::string("no file")) +
            ", not a file";
 }
@@ -414,8 +440,15 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
         ssize_t nWritten = write(AsDescriptor(pFile), pData + nDone, nSize - nDone);
         if (nWritten < 0 && errno == EINTR)
             continue;
-        if (nWritten <= 0)
+        if (nWritten <= 0) {
+            // Why, for the line that says it: the system's error (a file size limit
+            // is EFBIG), or a write that took nothing and gave none.
+            if (nWritten < 0)
+                SetLastError(ErrorFromErrno(errno));
+            else
+                SetLastError(ERROR_GEN_FAILURE, "a short write, with no error given");
             return nDone > 0 ? static_cast<long long>(nDone) : -1;
+        }
         nDone += static_cast<std::size_t>(nWritten);
     }
     return static_cast<long long>(nDone);
@@ -423,7 +456,12 @@ long long AppendFile(File* pFile, const char* pData, std::size_t nSize)
 
 bool TruncateFile(File* pFile, long long nSize)
 {
-    return IsDescriptor(pFile) && ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0;
+    if (!IsDescriptor(pFile))
+        return false;
+    if (ftruncate(AsDescriptor(pFile), static_cast<off_t>(nSize)) == 0)
+        return true;
+    SetLastError(ErrorFromErrno(errno));
+    return false;
 }
 
 void CloseFile(File* pFile)

@@ -87,6 +87,7 @@ class Faults(unittest.TestCase):
         _, stderr = process.communicate(timeout=timeout)
         if platform == "linux":
             check_no_sanitizer_report(self, stderr)
+        self.stderr = stderr.decode("utf-8", "replace")  # of the last run, for its lines
         return process.returncode, read_history(cwd)
 
     def run_export(self, platform, args=(), before=None, **popen):
@@ -210,6 +211,8 @@ class Faults(unittest.TestCase):
         self.assertEqual(data, full[:len(data)])
         self.assertGreater(len(data), limit - 200)
         parse_rows(self, data)
+        # The lines say the system's reason.
+        self.assertIn("VirusHist.csv: a row could not be written (File too large)", self.stderr)
 
     # Logs that are not what they seem.
 
@@ -245,6 +248,23 @@ class Faults(unittest.TestCase):
             self.assertEqual(status, 4)
             self.assertEqual(names(parse_rows(self, data)), ["a.doc", "z.doc"])
         self.on_each_platform(check, ["linux"] if IS_ROOT else COMMANDS)
+
+    @unittest.skipUnless(IS_ROOT, "root's reader is refused by the mode once it gives up its capabilities")
+    def test_log_refused_by_its_mode(self):
+        # Another user's 0600 log: the confined reader says the mode, not the
+        # sandbox's folders; without the sandbox root reads it.
+        self.set_logs({"a.log": virus_line("a.doc"), "u.log": virus_line("u.doc")})
+        os.chown(os.path.join(self.logs, "u.log"), 12345, 12345)
+        os.chmod(os.path.join(self.logs, "u.log"), 0o600)
+        status, data = self.run_export("linux")
+        self.assertEqual(status, 4, self.stderr)
+        self.assertEqual(names(parse_rows(self, data)), ["a.doc"])
+        self.assertIn("u.log: not read (permission denied by its mode 0600 and owner uid 12345: ", self.stderr)
+        self.assertIn("; run as its owner, or as root with VIRUSHIST_SANDBOX=off knowingly)", self.stderr)
+        self.assertNotIn("outside the system's folders", self.stderr)
+        status, data = self.run_export("linux", env=dict(self.env, VIRUSHIST_SANDBOX="off"))
+        self.assertEqual(status, 0, self.stderr)
+        self.assertEqual(names(parse_rows(self, data)), ["a.doc", "u.doc"])
 
     def test_binary_garbage(self):
         # Random bytes with virus lines among them: no crash, every row 13 fields,

@@ -339,8 +339,18 @@ class Images(unittest.TestCase):
         def garbage():
             path = os.path.join(work, "garbage.img")
             with open(path, "wb") as f:
-                f.write(bytes(random.Random(3).getrandbits(8) for _ in range(1 << 20)))
+                f.write(random.Random(3).randbytes(8 * images.MIB))
             return path
+
+        def foreign(fmt):
+            # Formats libtsk takes for raw images holding nothing.
+            def make():
+                path = os.path.join(work, "disk." + fmt)
+                subprocess.run(["qemu-img", "convert", "-f", "raw", "-O", fmt, self.images["bare-ntfs", "raw"], path],
+                               check=True)
+                return path
+            make.__name__ = fmt
+            return make
 
         def truncated():
             return copy("truncated.img", 3 * images.MIB)
@@ -383,8 +393,12 @@ class Images(unittest.TestCase):
         def a_device():
             return "/dev/null"
 
-        cases = {empty: "", garbage: "no NTFS or FAT volume", truncated: "no NTFS or FAT volume",
-                 past_the_end: "no NTFS or FAT volume", no_file_system: "no NTFS or FAT volume",
+        convert = "is not read; qemu-img convert -O qcow2 makes one that is"
+        cases = {empty: "an empty file, not a disk image", garbage: "no partition table or file system",
+                 foreign("vdi"): "a VirtualBox VDI image " + convert,
+                 foreign("parallels"): "a Parallels image " + convert, foreign("qed"): "a QED image " + convert,
+                 truncated: "no NTFS or FAT volume", past_the_end: "no NTFS or FAT volume",
+                 no_file_system: "no partition table or file system",
                  e01_missing_segment: "segments.E03 is missing", bitlocker: "BitLocker", a_device: ""}
         for make, words in cases.items():
             with self.subTest(make.__name__):

@@ -462,7 +462,8 @@ class Outputs(unittest.TestCase):
         cls.work = tempfile.mkdtemp(prefix="vh-outputs-")
         cls.prefix = os.path.join(cls.work, "prefix")
         cls.env = locale_env("en_US", WINEPREFIX=cls.prefix, VIRUSHIST_TIMELINE="t.jsonl")
-        logs = fresh_folder(os.path.join(cls.work, "logs"))
+        # A folder not yet made, and the one above it: loggen makes them.
+        logs = os.path.join(cls.work, "corpus", "logs")
         subprocess.run([LOGGEN, "--out", logs, "--seed", "9", "--bytes", "600000", "--files", "1",
                         "--virus-percent", "20", "--name-base", "40"], check=True)
         make_prefix(cls.prefix, logs, cls.env)
@@ -519,6 +520,7 @@ class Outputs(unittest.TestCase):
         done = self.export("linux", cwd, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (300000, 300000)))
         self.assertEqual(done.returncode, 4, done.stderr)
         self.check_cut(cwd, history, timeline)
+        self.assertIn(b"t.jsonl: a write failed (File too large)", done.stderr)
 
     def test_a_refused_run_leaves_both_as_they_were(self):
         # Another run holding the folder, or a history file that cannot be created:

@@ -627,16 +627,36 @@ TSK_IMG_INFO* OpenImage(const std::string& strImage, std::string& strError)
 {
     if (!LoadTsk(strError))
         return nullptr;
-    char achMagic[8] = {};
+    char achMagic[0x44] = {};
+    bool bEmpty = false;
     if (FILE* pFile = std::fopen(strImage.c_str(), "rb")) {
+        struct stat info;
+        bEmpty = fstat(fileno(pFile), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0;
         if (std::fread(achMagic, 1, sizeof(achMagic), pFile) != sizeof(achMagic))
             std::memset(achMagic, 0, sizeof(achMagic));
         std::fclose(pFile);
+    }
+    if (bEmpty) {
+        strError = "an empty file, not a disk image";
+        return nullptr;
     }
     if (std::memcmp(achMagic, "QFI\xfb", 4) == 0)
         return OpenQcow(strImage, strError);
     if (std::memcmp(achMagic, "EVF\x09\x0d\x0a\xff\x00", 8) == 0)
         return OpenEwf(strImage, strError);
+    // Formats libtsk does not read, known by their headers, which it would take for
+    // a raw image holding nothing: named, with the conversion that is read.
+    const char* szForeign = nullptr;
+    if (std::memcmp(achMagic + 0x40, "\x7f\x10\xda\xbe", 4) == 0)
+        szForeign = "a VirtualBox VDI image";
+    else if (std::memcmp(achMagic, "WithoutFreeSpace", 16) == 0 || std::memcmp(achMagic, "WithouFreSpacExt", 16) == 0)
+        szForeign = "a Parallels image";
+    else if (std::memcmp(achMagic, "QED\0", 4) == 0)
+        szForeign = "a QED image";
+    if (szForeign != nullptr) {
+        strError = std::string(szForeign) + " is not read; qemu-img convert -O qcow2 makes one that is";
+        return nullptr;
+    }
     TSK_IMG_INFO* pImage = Tsk().tsk_img_open_utf8_sing(strImage.c_str(), TSK_IMG_TYPE_DETECT, 0);
     if (pImage == nullptr)
         strError = "not a disk image libtsk can open (" + LibraryError() + ")";

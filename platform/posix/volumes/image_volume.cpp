@@ -379,15 +379,16 @@ struct CANDIDATE {
 };
 
 // The volume at a byte offset, nSize bytes long, when it is NTFS or FAT and holds
-// Windows.
+// Windows; bFileSystem is set when libtsk finds any file system there.
 std::unique_ptr<CImageVolume> WindowsVolumeAt(const std::string& strImage, TSK_IMG_INFO* pImage, TSK_OFF_T nOffset,
-                                              TSK_OFF_T nSize)
+                                              TSK_OFF_T nSize, bool& bFileSystem)
 {
     TSK_FS_INFO* pFileSystem = Tsk().tsk_fs_open_img(pImage, nOffset, TSK_FS_TYPE_DETECT);
     if (pFileSystem == nullptr) {
         Tsk().tsk_error_reset();
         return nullptr;
     }
+    bFileSystem = true;
     if (!TSK_FS_TYPE_ISNTFS(pFileSystem->ftype) && !TSK_FS_TYPE_ISFAT(pFileSystem->ftype)) {
         Tsk().tsk_fs_close(pFileSystem);
         return nullptr;
@@ -430,7 +431,9 @@ std::unique_ptr<CVolume> OpenImageVolumeAt(const std::string& strImage, std::str
     // itself when it has none; their start and length in sectors.
     std::vector<std::pair<uint64_t, uint64_t>> aVolumes;
     unsigned nSectorSize = pImage->sector_size;
-    if (TSK_VS_INFO* pTable = Tsk().tsk_vs_open(pImage, 0, TSK_VS_TYPE_DETECT)) {
+    TSK_VS_INFO* const pTable = Tsk().tsk_vs_open(pImage, 0, TSK_VS_TYPE_DETECT);
+    const bool bTable = pTable != nullptr;
+    if (bTable) {
         nSectorSize = pTable->block_size;
         for (TSK_PNUM_T i = 0; i < pTable->part_count; ++i) {
             const TSK_VS_PART_INFO* pPart = Tsk().tsk_vs_part_get(pTable, i);
@@ -444,6 +447,7 @@ std::unique_ptr<CVolume> OpenImageVolumeAt(const std::string& strImage, std::str
     }
     std::vector<CANDIDATE> aCandidates;
     std::vector<uint64_t> anBitLocker;
+    bool bFileSystem = false;  // any file system at all, Windows's or not
     constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<TSK_OFF_T>::max());
     for (const auto& [nStart, nLength] : aVolumes) {
         if ((!strSector.empty() && std::to_string(nStart) != strSector) || nSectorSize == 0 ||
@@ -453,7 +457,7 @@ std::unique_ptr<CVolume> OpenImageVolumeAt(const std::string& strImage, std::str
         const TSK_OFF_T nSize = static_cast<TSK_OFF_T>(nLength * nSectorSize);
         if (IsBitLocker(pImage, nOffset))
             anBitLocker.push_back(nStart);
-        else if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset, nSize))
+        else if (auto pVolume = WindowsVolumeAt(strImage, pImage, nOffset, nSize, bFileSystem))
             aCandidates.push_back({nStart, std::move(pVolume)});
     }
     if (aCandidates.size() == 1) {
@@ -462,10 +466,13 @@ std::unique_ptr<CVolume> OpenImageVolumeAt(const std::string& strImage, std::str
         return std::move(aCandidates[0].pVolume);
     }
     if (aCandidates.empty()) {
-        strError = (!strSector.empty()
-                        ? "no Windows volume starts at sector " + std::string(strSector) +
-                              " (VIRUSHIST_SYSTEM_VOLUME)"
-                        : "no NTFS or FAT volume holds Windows\\System32\\config\\SOFTWARE");
+        // An image with neither a partition table nor a file system holds no
+        // volume at all: a hive is not what it lacks.
+        strError = !strSector.empty() ? "no Windows volume starts at sector " + std::string(strSector) +
+                                            " (VIRUSHIST_SYSTEM_VOLUME)"
+                   : !bTable && !bFileSystem && anBitLocker.empty()
+                       ? "no partition table or file system"
+                       : "no NTFS or FAT volume holds Windows\\System32\\config\\SOFTWARE";
         if (!anBitLocker.empty())
             strError += "; BitLocker-encrypted volume at sector " + JoinSectors(anBitLocker) +
                         ", which libtsk cannot read";
