@@ -46,9 +46,13 @@ bool ModeDenies(const struct stat& info)
     const auto denies = [&](int nShift) { return ((info.st_mode >> nShift) & nNeeded) != nNeeded; };
     if (info.st_uid == geteuid())
         return denies(6);
-    if (info.st_gid == getegid())
+    gid_t anGroups[256];
+    const int nGroups = getgroups(256, anGroups);
+    if (info.st_gid == getegid() || std::find(anGroups, anGroups + std::max(nGroups, 0), info.st_gid) !=
+                                        anGroups + std::max(nGroups, 0))
         return denies(3);
-    return denies(3) && denies(0);
+    // Beyond 256 groups the file's may be among them: then its mode does not tell.
+    return nGroups < 0 ? denies(3) && denies(0) : denies(0);
 }
 
 // Why a folder or file of the system was not read: the host refuses it (nErrno

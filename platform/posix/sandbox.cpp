@@ -196,7 +196,7 @@ const char* const kAllowed[] = {
     // Signals, threads, time and the process's own facts.
     "rt_sigaction", "rt_sigprocmask", "rt_sigreturn", "sigaltstack", "futex", "set_robust_list",
     "set_tid_address", "rseq", "restart_syscall", "sched_yield", "sched_getaffinity", "getpid", "gettid",
-    "getuid", "geteuid", "getgid", "getegid", "clock_gettime", "clock_getres", "gettimeofday", "time",
+    "getuid", "geteuid", "getgid", "getegid", "getgroups", "clock_gettime", "clock_getres", "gettimeofday", "time",
     "nanosleep", "clock_nanosleep", "getrandom", "getrlimit", "uname", "sysinfo",
     "exit", "exit_group",
 };
