@@ -16,6 +16,7 @@
 #include "platform/posix/locale/codepage.h"
 #include "platform/posix/locale/date_picture.h"
 #include "platform/posix/paths.h"
+#include "platform/posix/registry/hive_registry.h"
 #include "platform/posix/registry/wine_registry.h"
 #include "platform/posix/system.h"
 #include "platform/posix/wildcard.h"
@@ -332,6 +333,37 @@ TEST(RegistryCaps, LargerThanTheCapIsRefusedFirst)
         ::unlink(strFile.c_str());
     }
     EXPECT_EQ(std::system(("rm -rf '" + strWork + "'").c_str()), 0);
+}
+
+// A hive file is refused by its size before anything reads it: sparse files, so
+// that sizes past 2 GiB cost no disk.
+TEST(HostVolume, AFileOverTheCapIsRefusedBySize)
+{
+    char szTemplate[] = "/tmp/vh-size-XXXXXX";
+    const std::string strFolder = mkdtemp(szTemplate);
+    const std::string strFile = strFolder + "/SOFTWARE";
+    const struct {
+        const char* szCase;
+        off_t nSize;
+        uint64_t nMaxSize;
+        const char* szError;  // empty when opened
+    } aCases[] = {
+        {"at the cap", 4096, 4096, ""},
+        {"a byte over the cap", 4097, 4096, "larger than 4096 bytes"},
+        {"over a cap of whole GiB", off_t{1} << 31, uint64_t{1} << 30, "larger than 1 GiB"},
+    };
+    for (const auto& test : aCases) {
+        std::ofstream(strFile).close();
+        ASSERT_EQ(::truncate(strFile.c_str(), test.nSize), 0) << test.szCase;
+        std::string strError;
+        const int nFd = HostVolume().OpenDescriptor(strFile, test.nMaxSize, strError);
+        EXPECT_EQ(strError, test.szError) << test.szCase;
+        EXPECT_EQ(nFd >= 0, *test.szError == '\0') << test.szCase;
+        if (nFd >= 0)
+            ::close(nFd);
+    }
+    ::unlink(strFile.c_str());
+    ::rmdir(strFolder.c_str());
 }
 
 TEST_F(Prefix, AnAcpThatIsNoSystemCodePageIsWestern)

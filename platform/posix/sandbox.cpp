@@ -21,6 +21,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -425,17 +426,24 @@ uint64_t OwnMemory(const char* szField)
     return nKiB << 10;
 }
 
+// Lowers a limit to nMost, never raising one the process inherited lower.
+bool LowerLimit(int nResource, uint64_t nMost)
+{
+    rlimit limit{};
+    if (getrlimit(nResource, &limit) != 0)
+        return false;
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, nMost);
+    limit.rlim_max = std::min<rlim_t>(limit.rlim_max, nMost);
+    return setrlimit(nResource, &limit) == 0;
+}
+
 bool LimitReader(std::string& strError)
 {
     const bool bSanitizer = HasSanitizerRuntime();
-    const int nMemory = bSanitizer ? RLIMIT_DATA : RLIMIT_AS;
     const uint64_t nHeld = OwnMemory(bSanitizer ? "VmData:" : "VmSize:");
-    const rlimit memory{nHeld + kMemoryBudget, nHeld + kMemoryBudget};
-    const rlimit file{kMaxFile, kMaxFile};
-    const rlimit none{0, 0};
     signal(SIGXFSZ, SIG_IGN);
-    if (nHeld == 0 || setrlimit(nMemory, &memory) != 0 || setrlimit(RLIMIT_FSIZE, &file) != 0 ||
-        setrlimit(RLIMIT_CORE, &none) != 0 || prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
+    if (nHeld == 0 || !LowerLimit(bSanitizer ? RLIMIT_DATA : RLIMIT_AS, nHeld + kMemoryBudget) ||
+        !LowerLimit(RLIMIT_FSIZE, kMaxFile) || !LowerLimit(RLIMIT_CORE, 0) || prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) != 0) {
         strError = std::string("the reader's limits cannot be set: ") + std::strerror(nHeld == 0 ? ENOENT : errno);
         return false;
     }

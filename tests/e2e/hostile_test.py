@@ -8,6 +8,7 @@ and a trace showing no byte of an image read before it confines itself.
 Run with Debian's /usr/bin/python3, which has python3-hivex."""
 import os
 import re
+import resource
 import shutil
 import socket
 import subprocess
@@ -29,6 +30,9 @@ def sanitized():
     """Whether the build under test has a sanitizer's run-time."""
     with open(os.path.join(LINUX_BUILD, "CMakeCache.txt")) as f:
         return "VH_SANITIZE:BOOL=ON" in f.read()
+# The most any file a run writes may hold, a reader's copy of a hive in memory
+# among them: past it the kernel ends the process (SIGXFSZ).
+MAX_FILE_SIZE = 256 * images.MIB
 PRODUCT = "drive_c/ProgramData/Corvessa/Tarvel Corporate Edition"
 SYSTEM_REG = ('WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n'
               '[Software\\\\Wow6432Node\\\\Ordvane\\\\Pellmoor\\\\Scarnel6\\\\CurrentVersion] 1600000000\n'
@@ -120,8 +124,9 @@ class Hostile(unittest.TestCase):
         return target
 
     def run_case(self, env, cwd, timeout=60):
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (MAX_FILE_SIZE, MAX_FILE_SIZE))
         done = subprocess.run([LINUX_EXE], cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout)
+                              timeout=timeout, preexec_fn=limit)
         check_no_sanitizer_report(self, done.stderr, env)
         return done
 
@@ -136,6 +141,14 @@ class Hostile(unittest.TestCase):
         drive = self.copy(self.drive, name)
         change(drive)
         return dict(VIRUSHIST_SYSTEM_DRIVE=drive)
+
+    def image_case(self, name, change):
+        """An NTFS image of a copy of the drive, changed through its mount."""
+        drive = self.copy(self.drive, name)
+        image = images.ntfs_volume(os.path.join(self.work, "cases", name + ".img"), 32, source=drive)
+        with images.mounted_ntfs(image) as mount:
+            change(mount)
+        return dict(VIRUSHIST_SYSTEM_DRIVE=image)
 
     def qcow_case(self, name, backing):
         folder = fresh_folder(os.path.join(self.work, "cases", name))
@@ -175,6 +188,16 @@ class Hostile(unittest.TestCase):
             env = self.prefix_case(name, home_on(letter, target_of, lambda target: letter.upper() + r":\Tarvel"))
             return dict(env, HOME=self.home)
         config = os.path.join("Windows", "System32", "config")
+        def sparse_software(size, step=None):
+            # The hive made a sparse file of size bytes; on an image a byte every
+            # step bytes, as libtsk takes no sparse run longer than the volume.
+            def change(root):
+                with open(os.path.join(root, config, "SOFTWARE"), "r+b") as f:
+                    for offset in range(step, size, step) if step else ():
+                        f.seek(offset)
+                        f.write(b"x")
+                    f.truncate(size)
+            return change
         # (name, environment, exit status, words of its lines, rows)
         return [
             ("user.reg a link out", self.prefix_case("user-link", replace("user.reg", link_to(self.secret))),
@@ -213,6 +236,11 @@ class Hostile(unittest.TestCase):
             ("SYSTEM /dev/zero", self.drive_case("hive-zero", replace(os.path.join(config, "SYSTEM"),
                                                                          link_to("/dev/zero"))),
              7, ["SYSTEM", "a character device"], None),
+            ("SOFTWARE a sparse 3 GiB file", self.drive_case("hive-sparse", sparse_software(3 << 30)),
+             7, ["SOFTWARE: the registry hive is larger than 2 GiB"], None),
+            ("SOFTWARE a sparse 3 GiB file in a 32 MiB image",
+             self.image_case("hive-sparse-image", sparse_software(3 << 30, 16 * images.MIB)),
+             7, ["SOFTWARE: the registry hive is larger than 2 GiB"], None),
             ("a drive's logs folder linked out",
              self.drive_case("logs-link", lambda drive: (shutil.rmtree(os.path.join(drive, self.drive_logs)),
                                                          os.symlink(self.outside, os.path.join(drive, self.drive_logs)))),

@@ -17,9 +17,11 @@ namespace {
 constexpr std::size_t kBaseBlockSize = 4096;
 constexpr std::size_t kDataSizeOffset = 0x28;  // in the base block: the bins' size
 
-// Why the hive file of a descriptor cannot be opened, or empty when it can.
-constexpr off_t kMaxHiveSize = off_t{1} << 31;
+// A hive's offsets are 32-bit: a larger file is no hive libhivex should map, and
+// is never copied out of an image.
+constexpr uint64_t kMaxHiveSize = uint64_t{1} << 31;
 
+// Why the hive file of a descriptor cannot be opened, or empty when it can.
 std::string Check(int nFd)
 {
     struct stat info;
@@ -27,9 +29,8 @@ std::string Check(int nFd)
         return std::strerror(errno);
     if (info.st_size == 0)
         return "the registry hive is empty";
-    // A hive's offsets are 32-bit: a larger file is no hive libhivex should map.
-    if (info.st_size > kMaxHiveSize)
-        return "the registry hive is larger than 2 GiB";
+    if (static_cast<uint64_t>(info.st_size) > kMaxHiveSize)
+        return "the registry hive is " + TooLarge(kMaxHiveSize);
     unsigned char abyBase[kBaseBlockSize] = {};
     const ssize_t nRead = pread(nFd, abyBase, sizeof(abyBase), 0);
     if (nRead >= 4 && std::memcmp(abyBase, "regf", 4) != 0)
@@ -54,7 +55,7 @@ CHive::~CHive()
 
 bool CHive::Open(const CVolume& volume, const std::string& strPath, std::string& strError)
 {
-    const int nFd = volume.OpenDescriptor(strPath, strError);
+    const int nFd = volume.OpenDescriptor(strPath, kMaxHiveSize, strError);
     if (nFd < 0) {
         strError = "the registry hive is " + strError;
         return false;

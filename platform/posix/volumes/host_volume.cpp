@@ -87,18 +87,29 @@ public:
         return nFd < 0 ? nullptr : std::make_unique<CHostFile>(nFd);
     }
 
-    int OpenDescriptor(const std::string& strPath, std::string& strError) const override
+    int OpenDescriptor(const std::string& strPath, uint64_t nMaxSize, std::string& strError) const override
     {
         uint32_t dwError = 0;
         mode_t nType = 0;
         const int nFd = OpenHostRegularFile(strPath, &dwError, nType);
-        if (nFd < 0)
+        if (nFd < 0) {
             strError = dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? "missing"
                        : S_ISDIR(nType)                                                   ? "not a file"
                        : dwError == ERROR_BAD_FILE_TYPE
                            ? "not a regular file (" + DescribeFileType(nType) + ")"
                            : "unreadable (" + std::string(std::strerror(errno)) + ")";
-        return nFd;
+            return -1;
+        }
+        // The file itself, not a copy: refused by its size alone, as an image's file is.
+        struct stat info;
+        if (fstat(nFd, &info) != 0)
+            strError = "unreadable (" + std::string(std::strerror(errno)) + ")";
+        else if (static_cast<uint64_t>(info.st_size) > nMaxSize)
+            strError = TooLarge(nMaxSize);
+        else
+            return nFd;
+        close(nFd);
+        return -1;
     }
 
     bool IsWritable() const override { return true; }
@@ -179,6 +190,13 @@ std::string DescribeFileType(unsigned nMode)
     case S_IFREG: return "a file";
     default: return "of no known type";
     }
+}
+
+std::string TooLarge(uint64_t nMaxSize)
+{
+    constexpr uint64_t kGiB = uint64_t{1} << 30;
+    return "larger than " + (nMaxSize % kGiB == 0 && nMaxSize != 0 ? std::to_string(nMaxSize / kGiB) + " GiB"
+                                                                   : std::to_string(nMaxSize) + " bytes");
 }
 
 const CVolume& HostVolume()

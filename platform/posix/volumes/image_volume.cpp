@@ -68,6 +68,9 @@ public:
         return static_cast<long>(nRead);
     }
 
+    // The size its file system records.
+    TSK_OFF_T Size() const { return m_pFile->meta->size; }
+
 private:
     TSK_FS_FILE* m_pFile;
     TSK_OFF_T m_nOffset = 0;
@@ -115,33 +118,21 @@ public:
 
     std::unique_ptr<CVolumeFile> Open(const std::string& strPath, uint32_t* pdwError) const override
     {
-        IMAGEENTRY entry;
-        if (!Find(strPath, entry)) {
-            *pdwError = ERROR_FILE_NOT_FOUND;
-            return nullptr;
-        }
-        if (entry.entry.bFolder) {
-            *pdwError = ERROR_ACCESS_DENIED;
-            return nullptr;
-        }
-        TSK_FS_FILE* pFile = Tsk().tsk_fs_file_open_meta(m_pFileSystem, nullptr, entry.nAddress);
-        if (pFile == nullptr || pFile->meta == nullptr || pFile->meta->type != TSK_FS_META_TYPE_REG ||
-            !ReadsRight(pFile)) {
-            Tsk().tsk_error_reset();
-            if (pFile != nullptr)
-                Tsk().tsk_fs_file_close(pFile);
-            *pdwError = ERROR_ACCESS_DENIED;
-            return nullptr;
-        }
-        return std::make_unique<CImageFile>(pFile);
+        return OpenFile(strPath, pdwError);
     }
 
-    int OpenDescriptor(const std::string& strPath, std::string& strError) const override
+    int OpenDescriptor(const std::string& strPath, uint64_t nMaxSize, std::string& strError) const override
     {
         uint32_t dwError = 0;
-        const std::unique_ptr<CVolumeFile> pFile = Open(strPath, &dwError);
+        const std::unique_ptr<CImageFile> pFile = OpenFile(strPath, &dwError);
         if (pFile == nullptr) {
             strError = dwError == ERROR_FILE_NOT_FOUND ? "missing" : "not a file libtsk can read";
+            return -1;
+        }
+        // Refused by the size the file system records, before a byte is copied: a
+        // sparse file of a few clusters can claim gigabytes of zeros.
+        if (pFile->Size() > 0 && static_cast<uint64_t>(pFile->Size()) > nMaxSize) {
+            strError = TooLarge(nMaxSize);
             return -1;
         }
         const int nFd = memfd_create("virushist-hive", MFD_CLOEXEC);
@@ -150,8 +141,16 @@ public:
             return -1;
         }
         std::vector<char> achChunk(kCopyChunk);
+        uint64_t nCopied = 0;
         long nRead;
         while ((nRead = pFile->Read(achChunk.data(), achChunk.size())) > 0) {
+            // The copy never outgrows the cap, whatever the recorded size said.
+            nCopied += static_cast<uint64_t>(nRead);
+            if (nCopied > nMaxSize) {
+                strError = TooLarge(nMaxSize);
+                close(nFd);
+                return -1;
+            }
             if (write(nFd, achChunk.data(), static_cast<std::size_t>(nRead)) != nRead) {
                 strError = "unreadable (" + std::string(std::strerror(errno)) + ")";
                 close(nFd);
@@ -235,6 +234,30 @@ public:
     std::string DisplayName(const std::string& strPath) const override { return WindowsName(strPath); }
 
 private:
+    // A file of the volume, or null with *pdwError set.
+    std::unique_ptr<CImageFile> OpenFile(const std::string& strPath, uint32_t* pdwError) const
+    {
+        IMAGEENTRY entry;
+        if (!Find(strPath, entry)) {
+            *pdwError = ERROR_FILE_NOT_FOUND;
+            return nullptr;
+        }
+        if (entry.entry.bFolder) {
+            *pdwError = ERROR_ACCESS_DENIED;
+            return nullptr;
+        }
+        TSK_FS_FILE* pFile = Tsk().tsk_fs_file_open_meta(m_pFileSystem, nullptr, entry.nAddress);
+        if (pFile == nullptr || pFile->meta == nullptr || pFile->meta->type != TSK_FS_META_TYPE_REG ||
+            !ReadsRight(pFile)) {
+            Tsk().tsk_error_reset();
+            if (pFile != nullptr)
+                Tsk().tsk_fs_file_close(pFile);
+            *pdwError = ERROR_ACCESS_DENIED;
+            return nullptr;
+        }
+        return std::make_unique<CImageFile>(pFile);
+    }
+
     // The entries of a folder, kept; null when the path is no folder.
     const std::vector<IMAGEENTRY>* Listing(const std::string& strFolder) const
     {

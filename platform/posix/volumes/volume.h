@@ -73,8 +73,10 @@ public:
     // A readable descriptor of a whole file, for a library that opens files by name
     // (libhivex, through /proc/self/fd): the file itself, or a copy in memory that
     // leaves nothing behind; -1 with strError saying what the file is ("missing",
-    // "not a file", "unreadable ...").
-    virtual int OpenDescriptor(const std::string& strPath, std::string& strError) const = 0;
+    // "not a file", "unreadable ...", TooLarge(nMaxSize)). A file larger than
+    // nMaxSize bytes is refused before any of it is copied, and a copy stops as soon
+    // as it would grow past nMaxSize, whatever size the file claimed.
+    virtual int OpenDescriptor(const std::string& strPath, uint64_t nMaxSize, std::string& strError) const = 0;
     // The deleted files of a folder whose data can still be read, as its file
     // system keeps them; none on a host folder.
     virtual void ListDeleted(const std::string&, std::vector<DELETEDENTRY>& aEntries) const { aEntries.clear(); }
@@ -141,6 +143,10 @@ std::string WindowsName(std::string_view strPath);
 // What a file of this type (st_mode) is, for a message: "a FIFO", "a character
 // device".
 std::string DescribeFileType(unsigned nMode);
+
+// What a file larger than nMaxSize bytes is, for a message: "larger than 2 GiB",
+// or in bytes when the size is no whole number of GiB.
+std::string TooLarge(uint64_t nMaxSize);
 
 // Names that are the same but for the case of ASCII letters.
 bool EqualNoCase(std::string_view strLeft, std::string_view strRight);
