@@ -5,7 +5,7 @@
 // tries, comma-separated: "escape" (write a terminal's escapes on descriptors 0 to
 // 2, read what was typed ahead, change the flags of standard error), "read:PATH"
 // (open and read a file), "limits" (map 1 TiB, grow a file in memory past 2 GiB),
-// "crash" (die by SIGSEGV).
+// "refused" (make a call the filter denies: a socket), "crash" (die by SIGSEGV).
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using scmp_filter_ctx = void*;
@@ -118,6 +119,8 @@ extern "C" int seccomp_load(const scmp_filter_ctx hFilter)
             Read(szItem + 5);
         else if (strcmp(szItem, "limits") == 0)
             Limits();
+        else if (strcmp(szItem, "refused") == 0)
+            socket(AF_INET, SOCK_STREAM, 0);
         else if (strcmp(szItem, "crash") == 0)
             raise(SIGSEGV);
     }

@@ -300,6 +300,8 @@ class Hostile(unittest.TestCase):
              "read:%s,read:/etc/hostname" % key, 0, [key + " refused", "/etc/hostname refused"]),
             ("memory and a file in memory", dict(WINEPREFIX=self.prefix), "limits",
              0, ["1 TiB mapped: Cannot allocate memory", "grew to 2048 MiB (File too large)"]),
+            ("a refused call", dict(WINEPREFIX=self.prefix), "refused",
+             4, [": the sandbox refused system call 41\n"]),
             ("a crash", dict(WINEPREFIX=self.prefix), "crash",
              4, ["the reader ended before it was done (killed by signal 11 (SIGSEGV)); the run is incomplete"]),
         ]
