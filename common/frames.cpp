@@ -1,6 +1,7 @@
 // Framing between the confined reader and its writer, and the writer's checks.
 #include "common/frames.h"
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -29,6 +30,246 @@ bool IsReaderStatus(unsigned nStatus, bool bOpened)
     return bOpened ? nStatus == 0 || nStatus == 4
                    : nStatus == 1 || nStatus == 3 || nStatus == 4 || nStatus == 5 || nStatus == 7;
 }
+
+// How deep a record's objects and arrays may nest: ours nest two deep.
+constexpr int kMaxRecordDepth = 64;
+
+// The bytes a string holds as they are in a run: printable ASCII but the quote
+// and the backslash. DEL (0x7F) stands among them, as JSON allows: the timeline
+// writer copies it from a log as it is.
+constexpr std::array<bool, 256> kPlainInString = [] {
+    std::array<bool, 256> ab{};
+    for (int i = 0x20; i <= 0x7F; ++i)
+        ab[i] = i != '"' && i != '\\';
+    return ab;
+}();
+
+// The index in memory of the first of a word's eight bytes that is not 0.
+int FirstByteSet(uint64_t nWord)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return __builtin_ctzll(nWord) >> 3;
+#else
+    unsigned char ab[8];
+    std::memcpy(ab, &nWord, 8);
+    int i = 0;
+    while (ab[i] == 0)
+        ++i;
+    return i;
+#endif
+}
+
+bool IsHexDigit(unsigned char ch)
+{
+    return (ch >= '0' && ch <= '9') || ((ch | 0x20) >= 'a' && (ch | 0x20) <= 'f');
+}
+
+// The UTF-16 unit of "\uXXXX" whose hex digits start at p; false if they are not
+// four hex digits before pEnd.
+bool ReadEscapedUnit(const unsigned char* p, const unsigned char* pEnd, unsigned& nUnit)
+{
+    if (pEnd - p < 4)
+        return false;
+    nUnit = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (!IsHexDigit(p[i]))
+            return false;
+        nUnit = nUnit << 4 | static_cast<unsigned>(p[i] <= '9' ? p[i] - '0' : (p[i] | 0x20) - 'a' + 10);
+    }
+    return true;
+}
+
+// Past a JSON string whose opening quote p is past: its escapes whole (a
+// surrogate escaped only in its pair), its text well-formed UTF-8 with no raw
+// control character. Null if it is not one.
+const unsigned char* SkipString(const unsigned char* p, const unsigned char* pEnd)
+{
+    for (;;) {
+        // Eight bytes at a time to the first that is a quote, a backslash, a
+        // control character or beyond ASCII: the lowest byte whose top bit is set
+        // in nSpecial (a borrow may set it in bytes after that one, never before).
+        constexpr uint64_t kOnes = 0x0101010101010101, kTops = 0x8080808080808080;
+        for (;;) {
+            if (pEnd - p < 8) {
+                while (p < pEnd && kPlainInString[*p])
+                    ++p;
+                break;
+            }
+            uint64_t nWord;
+            std::memcpy(&nWord, p, 8);
+            const uint64_t nQuotes = nWord ^ kOnes * '"', nBackslashes = nWord ^ kOnes * '\\';
+            const uint64_t nSpecial = (((nWord - kOnes * 0x20) & ~nWord) | ((nQuotes - kOnes) & ~nQuotes) |
+                                       ((nBackslashes - kOnes) & ~nBackslashes) | nWord) &
+                                      kTops;
+            if (nSpecial != 0) {
+                p += FirstByteSet(nSpecial);
+                break;
+            }
+            p += 8;
+        }
+        if (p == pEnd)
+            return nullptr;
+        const unsigned char ch = *p;
+        if (ch == '"')
+            return p + 1;
+        if (ch == '\\') {
+            if (++p == pEnd)
+                return nullptr;
+            if (*p != 'u') {
+                if (*p != '"' && *p != '\\' && *p != '/' && *p != 'b' && *p != 'f' && *p != 'n' && *p != 'r' &&
+                    *p != 't')
+                    return nullptr;
+                ++p;
+                continue;
+            }
+            unsigned nUnit = 0, nLow = 0;
+            if (!ReadEscapedUnit(p + 1, pEnd, nUnit) || (nUnit >= 0xDC00 && nUnit <= 0xDFFF))
+                return nullptr;
+            p += 5;
+            if (nUnit >= 0xD800 && nUnit <= 0xDBFF) {
+                if (pEnd - p < 2 || p[0] != '\\' || p[1] != 'u' || !ReadEscapedUnit(p + 2, pEnd, nLow) ||
+                    nLow < 0xDC00 || nLow > 0xDFFF)
+                    return nullptr;
+                p += 6;
+            }
+            continue;
+        }
+        if (ch < 0x80)
+            return nullptr;  // a control character
+        // A character beyond ASCII: its continuation bytes, and the range of the
+        // first, bar overlong forms, surrogates and code points past U+10FFFF.
+        unsigned char chLow = 0x80, chHigh = 0xBF;
+        std::ptrdiff_t nMore;
+        if (ch >= 0xC2 && ch <= 0xDF) {
+            nMore = 1;
+        } else if (ch >= 0xE0 && ch <= 0xEF) {
+            nMore = 2;
+            if (ch == 0xE0)
+                chLow = 0xA0;
+            else if (ch == 0xED)
+                chHigh = 0x9F;
+        } else if (ch >= 0xF0 && ch <= 0xF4) {
+            nMore = 3;
+            if (ch == 0xF0)
+                chLow = 0x90;
+            else if (ch == 0xF4)
+                chHigh = 0x8F;
+        } else {
+            return nullptr;
+        }
+        if (pEnd - p <= nMore || p[1] < chLow || p[1] > chHigh)
+            return nullptr;
+        for (std::ptrdiff_t i = 2; i <= nMore; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF)
+                return nullptr;
+        p += nMore + 1;
+    }
+}
+
+// Past a JSON number starting at p: "-", an integer with no leading zero, then a
+// fraction and an exponent, each if present. Null if it is not one.
+const unsigned char* SkipNumber(const unsigned char* p, const unsigned char* pEnd)
+{
+    auto skipDigits = [&p, pEnd] {
+        const unsigned char* const pStart = p;
+        while (p < pEnd && *p >= '0' && *p <= '9')
+            ++p;
+        return p != pStart;
+    };
+    if (p < pEnd && *p == '-')
+        ++p;
+    if (p < pEnd && *p == '0')
+        ++p;
+    else if (!skipDigits())
+        return nullptr;
+    if (p < pEnd && *p == '.' && (++p, !skipDigits()))
+        return nullptr;
+    if (p < pEnd && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < pEnd && (*p == '+' || *p == '-'))
+            ++p;
+        if (!skipDigits())
+            return nullptr;
+    }
+    return p;
+}
+
+// Whether the line (without its LF) is one JSON object and nothing else: no
+// space before or after it, and none but the space between its tokens (any other
+// control character refused). Checked in one pass, without recursion: the
+// objects and arrays open are bits of a word, an object's 1.
+bool IsJsonRecord(const unsigned char* p, const unsigned char* const pEnd)
+{
+    if (p == pEnd || *p != '{')
+        return false;
+    uint64_t nOpen = 0;  // bit i: whether the container at depth i + 1 is an object
+    int nDepth = 0;
+    enum { kValue, kKey, kAfterValue } expect = kValue;
+    for (;;) {
+        if (expect == kAfterValue && nDepth == 0)
+            return p == pEnd;
+        while (p < pEnd && *p == ' ')
+            ++p;
+        if (expect == kAfterValue) {
+            if (p == pEnd)
+                return false;
+            const bool bObject = (nOpen >> (nDepth - 1) & 1) != 0;
+            if (*p == ',') {
+                ++p;
+                expect = bObject ? kKey : kValue;
+            } else if (*p == (bObject ? '}' : ']')) {
+                ++p;
+                --nDepth;
+            } else {
+                return false;
+            }
+            continue;
+        }
+        if (p == pEnd)
+            return false;
+        if (expect == kKey) {
+            if (*p != '"' || (p = SkipString(p + 1, pEnd)) == nullptr)
+                return false;
+            while (p < pEnd && *p == ' ')
+                ++p;
+            if (p == pEnd || *p != ':')
+                return false;
+            ++p;
+            expect = kValue;
+            continue;
+        }
+        switch (*p) {
+        case '{':
+        case '[': {
+            if (nDepth == kMaxRecordDepth)
+                return false;
+            const bool bObject = *p == '{';
+            nOpen = (nOpen & ~(uint64_t{1} << nDepth)) | uint64_t{bObject} << nDepth;
+            ++nDepth;
+            ++p;
+            while (p < pEnd && *p == ' ')
+                ++p;
+            if (p < pEnd && *p == (bObject ? '}' : ']')) {
+                ++p;
+                --nDepth;
+                expect = kAfterValue;
+            } else {
+                expect = bObject ? kKey : kValue;
+            }
+            continue;
+        }
+        case '"': p = SkipString(p + 1, pEnd); break;
+        case 't': p = pEnd - p >= 4 && std::memcmp(p, "true", 4) == 0 ? p + 4 : nullptr; break;
+        case 'f': p = pEnd - p >= 5 && std::memcmp(p, "false", 5) == 0 ? p + 5 : nullptr; break;
+        case 'n': p = pEnd - p >= 4 && std::memcmp(p, "null", 4) == 0 ? p + 4 : nullptr; break;
+        default: p = SkipNumber(p, pEnd); break;
+        }
+        if (p == nullptr)
+            return false;
+        expect = kAfterValue;
+    }
+}
+
 
 }  // namespace
 
@@ -150,9 +391,10 @@ bool AreWholeRecords(std::string_view strRecords)
 {
     if (strRecords.empty() || strRecords.back() != '\n')
         return false;
+    const unsigned char* const pData = reinterpret_cast<const unsigned char*>(strRecords.data());
     for (std::size_t nStart = 0; nStart < strRecords.size();) {
         const std::size_t nEnd = strRecords.find('\n', nStart);
-        if (nEnd - nStart < 2 || strRecords[nStart] != '{' || strRecords[nEnd - 1] != '}')
+        if (!IsJsonRecord(pData + nStart, pData + nEnd))
             return false;
         nStart = nEnd + 1;
     }

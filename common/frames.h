@@ -64,5 +64,7 @@ private:
 
 // Whether a row reads back as exactly 13 CSV fields ending in CR LF.
 bool IsWholeRow(std::string_view strRow);
-// Whether records are whole JSON Lines records: each "{...}" ending in LF.
+// Whether records are whole JSON Lines records: each line, ending in LF, one JSON
+// object of well-formed UTF-8 with no raw control character but DEL (in a
+// string), nested at most 64 deep.
 bool AreWholeRecords(std::string_view strRecords);

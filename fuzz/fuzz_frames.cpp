@@ -1,13 +1,62 @@
 // Fuzz target: what a taken-over reader could send its writer. The bytes are fed
 // to the frame decoder in pieces whose sizes the input picks; every frame it
 // accepts must be one a sound reader sends (a whole row, whole records, a status
-// in its place), and once it says bad it stays bad.
+// in its place), and once it says bad it stays bad. The same bytes are checked as
+// timeline records: records accepted must be lines each "{...}", with no control
+// character, whose braces and brackets outside strings close as they opened.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "common/frames.h"
+
+namespace {
+
+bool IsBalancedLine(std::string_view strLine)
+{
+    std::string strOpen;
+    bool bInString = false, bEscaped = false;
+    for (std::size_t i = 0; i < strLine.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(strLine[i]);
+        if (ch < 0x20)
+            return false;
+        if (bInString) {
+            if (bEscaped)
+                bEscaped = false;
+            else if (ch == '\\')
+                bEscaped = true;
+            else if (ch == '"')
+                bInString = false;
+        } else if (ch == '"') {
+            bInString = true;
+        } else if (ch == '{' || ch == '[') {
+            if (i != 0 && strOpen.empty())
+                return false;  // a second value on the line
+            strOpen += static_cast<char>(ch);
+        } else if (ch == '}' || ch == ']') {
+            if (strOpen.empty() || strOpen.back() != (ch == '}' ? '{' : '['))
+                return false;
+            strOpen.pop_back();
+        }
+    }
+    return !strLine.empty() && strLine.front() == '{' && strLine.back() == '}' && strOpen.empty() && !bInString;
+}
+
+void CheckRecords(std::string_view strRecords)
+{
+    if (!AreWholeRecords(strRecords))
+        return;
+    for (std::size_t nStart = 0; nStart < strRecords.size();) {
+        const std::size_t nEnd = strRecords.find('\n', nStart);
+        if (nEnd == std::string_view::npos || !IsBalancedLine(strRecords.substr(nStart, nEnd - nStart)))
+            std::abort();
+        nStart = nEnd + 1;
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
 {
@@ -15,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
         return 0;
     const std::size_t nPiece = 1 + pData[0] % 64;
     const char* const pBytes = reinterpret_cast<const char*>(pData) + 1;
+    CheckRecords(std::string_view(pBytes, nSize - 1));
     CFrameDecoder decoder;
     bool bBad = false;
     for (std::size_t nDone = 0; nDone < nSize - 1;) {

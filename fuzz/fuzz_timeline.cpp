@@ -1,7 +1,8 @@
 // Fuzz target: log lines of arbitrary bytes into the timeline, read as the text of
 // each system code page in turn (a stand-in prefix per code page): the file must be
-// UTF-8 throughout, and each line one JSON object. Bytes of the input also serve
-// as a time zone rule, which must convert or be refused, never fail.
+// UTF-8 throughout, and each line one JSON object, which the writer of a split run
+// accepts as whole records (common/frames.h). Bytes of the input also serve as a
+// time zone rule, which must convert or be refused, never fail.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/frames.h"
 #include "export/timeline_writer.h"
 #include "logentry/log_entry.h"
 #include "platform/posix/locale/time_zone.h"
@@ -208,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
     std::ostringstream text;
     text << file.rdbuf();
     const std::string strText = text.str();
-    if (!ValidUtf8(strText))
+    if (!ValidUtf8(strText) || (!strText.empty() && !AreWholeRecords(strText)))
         std::abort();
     std::istringstream lines(strText);
     for (std::string strLine; std::getline(lines, strLine);)

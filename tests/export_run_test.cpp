@@ -712,7 +712,7 @@ protected:
 TEST_F(SplitRun, TheWriterWritesWhatAWholeRunWrites)
 {
     AddLog("a.log", Virus("One") + "\r\n" + "1F0B19000000,2,0,1,PC,user\r\n" + Virus("Two, \"quoted\"") + "\r\n");
-    AddLog("b.log", Virus("Three") + "\r\n");
+    AddLog("b.log", Virus("Th\x7fr\xe9" "e") + "\r\n");  // a DEL, as it is, and a character of the code page
     EXPECT_EQ(Run(), 0);
     const std::string strHistory = g_fake.History(), strTimeline = g_fake.files["timeline.jsonl"].strContent;
     g_fake.files.erase("VirusHist.csv");
@@ -751,6 +751,7 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
         std::string strFrames;
         const char* szLine;        // in the writer's last line
         std::size_t nRowsKept;
+        bool bTimeline = true;     // whether the run asks for a timeline
     } aCases[] = {
         {"an unknown type", strOpen + Frame(kFrameRow, strRow) + "\x09\0\0\0\0"s, "unknown type 9", 1},
         {"a row before the system is open", Frame(kFrameRow, strRow), "before the system is open", 0},
@@ -760,6 +761,9 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
         {"a row without its line end", strOpen + Frame(kFrameRow, "d,f,One,l,a,c,u,,s,o,t,sc,x"),
          "not 13 whole fields", 0},
         {"records cut short", strOpen + Frame(kFrameRecords, "{\"a\":1}\n{\"b\""), "not whole", 0},
+        {"records where no timeline was asked for", strOpen + Frame(kFrameRecords, "{\"a\":1}\n") + End(0),
+         "where no timeline was asked for", 0, false},
+        {"an end without its status", strOpen + Frame(kFrameEnd), "5 and 0 bytes", 0},
         {"a length beyond its bound", strOpen + "\x04\xff\xff\xff\x00"s, "4 and 16777215 bytes", 0},
         {"a status only the writer has", strOpen + End(2), "exit status of 2", 0},
         {"a refusal once open", strOpen + End(1), "exit status of 1", 0},
@@ -770,6 +774,8 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
     };
     for (const auto& test : aCases) {
         SetUp();
+        if (!test.bTimeline)
+            SetTimeline("");
         g_fake.strReaderDied = "killed by signal 9";
         EXPECT_EQ(RunWriter(test.strFrames), 4) << test.szCase;
         ASSERT_FALSE(g_fake.errorLines.empty()) << test.szCase;
@@ -781,9 +787,73 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
 
 TEST_F(SplitRun, TheReadersLinesAreWrittenAsText)
 {
-    EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name") + End(7)), 7);
-    EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name"});
+    EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name\x7f") + End(7)), 7);
+    EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name?"});
     EXPECT_EQ(g_fake.files.count("VirusHist.csv"), 0u);
+}
+
+// Each line of a records frame is one JSON object, of well-formed UTF-8, with no
+// raw control character but DEL (which the timeline writer copies from a log).
+TEST(FrameRecords, EachLineIsOneJsonObject)
+{
+    auto nested = [](int nDepth) {
+        std::string strRecord;
+        for (int i = 0; i < nDepth; ++i)
+            strRecord += "{\"a\":";
+        return strRecord.replace(strRecord.size() - 5, 5, "{}") + std::string(nDepth - 1, '}') + "\n";
+    };
+    const struct {
+        const char* szCase;
+        std::string strRecords;
+        bool bWhole;
+    } aCases[] = {
+        {"every kind of value",
+         "{\"s\":\"a\",\"n\":-1.5e+3,\"z\":0,\"e\":2E-7,\"t\":true,\"f\":false,\"u\":null,\"a\":[1,[],{}],\"o\":{\"k\":\"v\"}}\n",
+         true},
+        {"every escape", "{\"e\":\"\\\" \\\\ \\/ \\b \\f \\n \\r \\t \\u001B \\ud83d\\ude00\"}\n", true},
+        {"UTF-8 of each length, to U+10FFFF", "{\"u\":\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf\"}\n", true},
+        {"a DEL in a string", "{\"d\":\"a\x7f" "b\"}\n", true},
+        {"spaces between tokens", "{ \"a\" : [ 1 , 2 ] }\n", true},
+        {"two records", "{}\n{\"a\":1}\n", true},
+        {"nested 64 deep", nested(64), true},
+        {"nested 65 deep", nested(65), false},
+        {"braces beyond the object", "{\"a\":1}}}\n", false},
+        {"no JSON between the braces", "{ not json at all }\n", false},
+        {"an ESC in a string", "{\"a\":\"\x1b[2J\"}\n", false},
+        {"a DEL between tokens", "{\"a\":\x7f" "1}\n", false},
+        {"a tab between tokens", "{\"a\":\t1}\n", false},
+        {"a CR before the LF", "{\"a\":1}\r\n", false},
+        {"a space before the object", " {}\n", false},
+        {"a space after the object", "{} \n", false},
+        {"an array", "[1]\n", false},
+        {"two objects on a line", "{}{}\n", false},
+        {"an empty line", "{}\n\n", false},
+        {"no LF at the end", "{}\n{}", false},
+        {"a trailing comma", "{\"a\":1,}\n", false},
+        {"a key that is no string", "{a:1}\n", false},
+        {"a key without its value", "{\"a\"}\n", false},
+        {"a leading zero", "{\"a\":01}\n", false},
+        {"a fraction without digits", "{\"a\":1.}\n", false},
+        {"an exponent without digits", "{\"a\":1e+}\n", false},
+        {"a minus alone", "{\"a\":-}\n", false},
+        {"a word cut short", "{\"a\":tru}\n", false},
+        {"a string the line ends in", "{\"a\":\"b}\n", false},
+        {"an unknown escape", "{\"a\":\"\\x41\"}\n", false},
+        {"a short \\u escape", "{\"a\":\"\\u12\"}\n", false},
+        {"a high surrogate alone", "{\"a\":\"\\ud800x\"}\n", false},
+        {"a low surrogate alone", "{\"a\":\"\\udc00\"}\n", false},
+        {"a high surrogate before another", "{\"a\":\"\\ud800\\ud800\"}\n", false},
+        {"an overlong slash", "{\"a\":\"\xc0\xaf\"}\n", false},
+        {"an overlong of three bytes", "{\"a\":\"\xe0\x80\xaf\"}\n", false},
+        {"an overlong of four bytes", "{\"a\":\"\xf0\x8f\xbf\xbf\"}\n", false},
+        {"a surrogate in UTF-8", "{\"a\":\"\xed\xa0\x80\"}\n", false},
+        {"beyond U+10FFFF", "{\"a\":\"\xf4\x90\x80\x80\"}\n", false},
+        {"a continuation byte alone", "{\"a\":\"\x80\"}\n", false},
+        {"a character cut short", "{\"a\":\"\xe2\x82\"}\n", false},
+        {"a byte no UTF-8 has", "{\"a\":\"\xff\"}\n", false},
+    };
+    for (const auto& test : aCases)
+        EXPECT_EQ(AreWholeRecords(test.strRecords), test.bWhole) << test.szCase;
 }
 
 // Every outcome but success and "not installed" (its message box) says its cause:
