@@ -136,33 +136,10 @@ const unsigned char* SkipString(const unsigned char* p, const unsigned char* pEn
         }
         if (ch < 0x80)
             return nullptr;  // a control character
-        // A character beyond ASCII: its continuation bytes, and the range of the
-        // first, bar overlong forms, surrogates and code points past U+10FFFF.
-        unsigned char chLow = 0x80, chHigh = 0xBF;
-        std::ptrdiff_t nMore;
-        if (ch >= 0xC2 && ch <= 0xDF) {
-            nMore = 1;
-        } else if (ch >= 0xE0 && ch <= 0xEF) {
-            nMore = 2;
-            if (ch == 0xE0)
-                chLow = 0xA0;
-            else if (ch == 0xED)
-                chHigh = 0x9F;
-        } else if (ch >= 0xF0 && ch <= 0xF4) {
-            nMore = 3;
-            if (ch == 0xF0)
-                chLow = 0x90;
-            else if (ch == 0xF4)
-                chHigh = 0x8F;
-        } else {
+        const std::size_t nLength = Utf8SequenceLength(p, pEnd);
+        if (nLength == 0)
             return nullptr;
-        }
-        if (pEnd - p <= nMore || p[1] < chLow || p[1] > chHigh)
-            return nullptr;
-        for (std::ptrdiff_t i = 2; i <= nMore; ++i)
-            if (p[i] < 0x80 || p[i] > 0xBF)
-                return nullptr;
-        p += nMore + 1;
+        p += nLength;
     }
 }
 
@@ -272,6 +249,40 @@ bool IsJsonRecord(const unsigned char* p, const unsigned char* const pEnd)
 
 
 }  // namespace
+
+std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* pEnd)
+{
+    // The range of the first byte's continuation, bar overlong forms, surrogates
+    // and code points past U+10FFFF.
+    const unsigned char ch = *p;
+    if (ch < 0x80)
+        return 1;
+    unsigned char chLow = 0x80, chHigh = 0xBF;
+    std::ptrdiff_t nMore;
+    if (ch >= 0xC2 && ch <= 0xDF) {
+        nMore = 1;
+    } else if (ch >= 0xE0 && ch <= 0xEF) {
+        nMore = 2;
+        if (ch == 0xE0)
+            chLow = 0xA0;
+        else if (ch == 0xED)
+            chHigh = 0x9F;
+    } else if (ch >= 0xF0 && ch <= 0xF4) {
+        nMore = 3;
+        if (ch == 0xF0)
+            chLow = 0x90;
+        else if (ch == 0xF4)
+            chHigh = 0x8F;
+    } else {
+        return 0;
+    }
+    if (pEnd - p <= nMore || p[1] < chLow || p[1] > chHigh)
+        return 0;
+    for (std::ptrdiff_t i = 2; i <= nMore; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    return static_cast<std::size_t>(nMore) + 1;
+}
 
 void AppendFrame(std::string& strOut, FrameType type, std::string_view strPayload)
 {

@@ -64,6 +64,9 @@ private:
 
 // Whether a row reads back as exactly 13 CSV fields ending in CR LF.
 bool IsWholeRow(std::string_view strRow);
+// The length of the well-formed UTF-8 character at p (1 for ASCII), or 0 when the
+// bytes there are none.
+std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* pEnd);
 // Whether records are whole JSON Lines records: each line, ending in LF, one JSON
 // object of well-formed UTF-8 with no raw control character but DEL (in a
 // string), nested at most 64 deep.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/clock.h"
+#include "common/frames.h"
 #include "export/history_writer.h"
 #include "logentry/log_entry.h"
 
@@ -71,11 +72,21 @@ void AppendEscapedText(std::string& strJson, std::string_view strText)
         AppendEscapedUtf8(strJson, strText);
 }
 
-// UTF-8 text appended as a JSON string.
+// Text the host says is UTF-8 appended as a JSON string. A byte that is no part
+// of a well-formed character (a Linux path may hold any) stands as U+FFFD, so
+// the record stays JSON.
 void AppendJsonUtf8(std::string& strJson, std::string_view strText)
 {
+    std::string strWellFormed;
+    const auto* const pStart = reinterpret_cast<const unsigned char*>(strText.data());
+    const auto* const pEnd = pStart + strText.size();
+    for (const unsigned char* p = pStart; p < pEnd;) {
+        const std::size_t nLength = Utf8SequenceLength(p, pEnd);
+        strWellFormed.append(nLength != 0 ? reinterpret_cast<const char*>(p) : "\xEF\xBF\xBD", nLength != 0 ? nLength : 3);
+        p += nLength != 0 ? nLength : 1;
+    }
     strJson += '"';
-    AppendEscapedUtf8(strJson, strText);
+    AppendEscapedUtf8(strJson, strWellFormed);
     strJson += '"';
 }
 

@@ -414,6 +414,17 @@ TEST_F(Timeline, WithoutATimeZoneTheLocalTimeIsUtc)
     EXPECT_NE(Records().at(0).find("\"utc_offset\":\"+00:00\",\"time_zone\":null"), std::string::npos);
 }
 
+TEST_F(Timeline, ASystemNamedInNoUtf8IsOneAllRecordsAccept)
+{
+    // A Linux path may hold any bytes: each that is no UTF-8 stands as U+FFFD.
+    AddLog("a.log", Virus("A"));
+    g_fake.strSystemName = "/cases/caf\xE9-\xC3\xA9";
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_NE(Records().at(0).find("\"system\":\"/cases/caf\xEF\xBF\xBD-\xC3\xA9\""), std::string::npos);
+    EXPECT_TRUE(AreWholeRecords(g_fake.files["timeline.jsonl"].strContent));
+    g_fake.strSystemName = "fake system";
+}
+
 TEST_F(Timeline, ThatCannotBeCreatedEndsTheRunBeforeAnythingIsWritten)
 {
     AddLog("a.log", Virus("A"));
