@@ -302,10 +302,15 @@ class Hostile(unittest.TestCase):
              0, ["1 TiB mapped: Cannot allocate memory", "grew to 2048 MiB (File too large)"]),
             ("a refused call", dict(WINEPREFIX=self.prefix), "refused",
              4, [": the sandbox refused system call 41\n"]),
+            # (a sanitizer reports the fault and aborts)
             ("a crash", dict(WINEPREFIX=self.prefix), "crash",
-             4, ["the reader ended before it was done (killed by signal 11 (SIGSEGV)); the run is incomplete"]),
+             4, ["the reader ended before it was done (killed by signal %s); the run is incomplete"
+                 % ("6 (SIGABRT)" if sanitized() else "11 (SIGSEGV)")]),
         ]
         for name, system, tries, status, words in cases:
+            # A sanitizer build keeps the reader's standard error for its reports.
+            if tries == "escape" and sanitized():
+                continue
             with self.subTest(case=name):
                 cwd = fresh_folder(os.path.join(self.work, "run", "taken-" + name.split()[0].strip(",")))
                 typed = os.path.join(cwd, "..", "typed-" + name.split()[0].strip(","))
@@ -383,7 +388,8 @@ class Hostile(unittest.TestCase):
             self.assertEqual(limits["Max file size"], [str(2 << 30)] * 2)
             memory = limits["Max data size" if sanitized() else "Max address space"]
             self.assertNotEqual(memory[0], "unlimited")
-            self.assertLess(int(memory[0]), 64 << 30)
+            if not sanitized():  # (a sanitizer's data size counts terabytes it reserves)
+                self.assertLess(int(memory[0]), 64 << 30)
             held = [os.readlink(f"/proc/{reader}/fd/{fd}") for fd in os.listdir(f"/proc/{reader}/fd")]
             self.assertEqual([target for target in held if not (target == "/dev/null" or target.startswith("pipe:")
                                                                  or target.startswith(prefix))], [])
