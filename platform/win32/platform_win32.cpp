@@ -320,6 +320,8 @@ constexpr const char* kHelp =
     "     last whole record), or a log could not be read whole\n"
     "  5  the pattern does not fit in a path; VirusHist.csv untouched\n"
     "  6  a row or timeline record was written in part and could not be cut back\n"
+    "  7  VIRUSHIST_RECOVER is set: it reads a disk image, and this build reads the\n"
+    "     running system only; one line on standard error says so\n"
     "\n"
     "Examples:\n"
     "  virushist\n"
