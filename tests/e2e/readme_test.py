@@ -45,11 +45,14 @@ def commands_and_output(lines):
     return script, [line for line in lines if not line.startswith("$ ")]
 
 
-def run_example(name, places, cwd, env=None):
+def run_example(name, places, cwd, env=None, edit=None):
     """Runs a command block with the README's paths (keys of places) standing for the
-    test's (values); what it prints, with the test's paths said as the README's; and
-    the lines shown."""
+    test's (values), and edit (a function of the script) applied, where the README
+    says to change the command; what it prints, with the test's paths said as the
+    README's; and the lines shown."""
     script, shown = commands_and_output(example(name))
+    if edit:
+        script = edit(script)
     for readme_path, path in sorted(places.items(), key=lambda item: -len(item[0])):
         script = script.replace(readme_path, path)
     env = dict(env or locale_env(None), PATH=LINUX_BUILD + os.pathsep + os.environ["PATH"])
