@@ -150,6 +150,12 @@ std::string WaitForReader(bool)
     return std::string();
 }
 
+// No reader reads an image here: no request for a file is a sound one.
+bool HandOverFile(std::string_view)
+{
+    return false;
+}
+
 void WriteErrorLine(const std::string& strLine)
 {
     std::fprintf(stderr, "%s\n", strLine.c_str());
@@ -320,6 +326,8 @@ constexpr const char* kHelp =
     "     last whole record), or a log could not be read whole\n"
     "  5  the pattern does not fit in a path; VirusHist.csv untouched\n"
     "  6  a row or timeline record was written in part and could not be cut back\n"
+    "  7  VIRUSHIST_RECOVER is set: it reads a disk image, and this build reads the\n"
+    "     running system only; one line on standard error says so\n"
     "\n"
     "Examples:\n"
     "  virushist\n"

@@ -9,20 +9,25 @@ the history file untouched. Run as root (ntfs-3g mounts) with Debian's
 import hashlib
 import os
 import random
+import shlex
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import drive_test
 import images
-from common import (COMMANDS, LINUX_BUILD, check_no_sanitizer_report, fresh_folder, locale_env,
+import readme_test
+from common import (COMMANDS, LINUX_BUILD, SANITIZER_ENV, check_no_sanitizer_report, fresh_folder, locale_env,
                     old_history, parse_rows, read_history)
 
 FORMATS = ("raw", "e01", "vmdk", "vhd", "vhdx", "qcow2")
 EXIT_SYSTEM_UNREADABLE = 7
 EXIT_INCOMPLETE = 4
+SSHD = "/usr/sbin/sshd"
 
 
 def line(name, event=5):
@@ -404,40 +409,89 @@ class Images(unittest.TestCase):
             with self.subTest(make.__name__):
                 self.check_unreadable(make(), words)
 
-    def test_many_images_with_gnu_parallel(self):
-        # The README's command, over three images of different formats and layouts
-        # and one that cannot be read: each job's status is the tool's, in the job
-        # log too.
+    def many_images(self):
+        """The README's case folder: E01 images of the three layouts, and one file
+        named so that is no image."""
         work = fresh_folder(os.path.join(self.work, "many"))
         evidence = fresh_folder(os.path.join(work, "evidence"))
-        chosen = {"pc1.E01": ("win10-gpt", "e01"), "pc2.vmdk": ("winxp-mbr", "vmdk"),
-                  "pc3.img": ("bare-ntfs", "raw")}
-        for name, (layout, fmt) in chosen.items():
-            # A VMDK names its own extent file: each image is made under its name.
-            if fmt == "raw":
-                shutil.copyfile(self.images[layout, "raw"], os.path.join(evidence, name))
-            else:
-                images.convert(self.images[layout, "raw"], fmt, os.path.join(evidence, name.rsplit(".", 1)[0]))
-        with open(os.path.join(evidence, "pc4.img"), "wb") as f:
+        chosen = {"pc1": "win10-gpt", "pc2": "winxp-mbr", "pc3": "bare-ntfs"}
+        for name, layout in chosen.items():
+            shutil.copyfile(self.images[layout, "e01"], os.path.join(evidence, name + ".E01"))
+        with open(os.path.join(evidence, "pc4.E01"), "wb") as f:
             f.write(bytes(1 << 20))
-        env = locale_env(None, PATH=LINUX_BUILD + os.pathsep + os.environ["PATH"])
-        command = ("parallel --will-cite --joblog jobs.log 'mkdir -p out/{/.} && cd out/{/.} && "
-                   "VIRUSHIST_SYSTEM_DRIVE={} virushist; s=$?; echo \"{/}: exit $s\"; exit $s' ::: \"$PWD\"/evidence/*")
-        done = subprocess.run(["bash", "-c", command], cwd=work, env=env, capture_output=True)
-        self.assertEqual(done.returncode, 1)  # parallel: the number of jobs that failed
-        self.assertEqual(sorted(done.stdout.decode().splitlines()),
-                         ["pc1.E01: exit 0", "pc2.vmdk: exit 0", "pc3.img: exit 0",
-                          f"pc4.img: exit {EXIT_SYSTEM_UNREADABLE}"], done.stderr)
+        return work, chosen
+
+    def check_many_images(self, work, chosen, printed, shown):
+        # Each image's line as the README shows it, each job's status in the job log,
+        # each folder the image's history; the hosts the job log names.
+        self.assertEqual(sorted(printed), sorted(shown))
         with open(os.path.join(work, "jobs.log")) as f:
             rows = [line.rstrip("\n").split("\t") for line in f]
-        exit_column = rows[0].index("Exitval")
+        exit_column, host_column = rows[0].index("Exitval"), rows[0].index("Host")
         statuses = {row[-1].split("evidence/")[1].split()[0]: int(row[exit_column]) for row in rows[1:]}
-        self.assertEqual(statuses, {"pc1.E01": 0, "pc2.vmdk": 0, "pc3.img": 0, "pc4.img": EXIT_SYSTEM_UNREADABLE})
-        for name, (layout, _) in chosen.items():
+        self.assertEqual(statuses, {"pc1.E01": 0, "pc2.E01": 0, "pc3.E01": 0, "pc4.E01": EXIT_SYSTEM_UNREADABLE})
+        for name, layout in chosen.items():
             with self.subTest(name):
-                self.assertEqual(read_history(os.path.join(work, "out", name.rsplit(".", 1)[0])),
-                                 self.run_linux(self.folders[layout])[1])
+                self.assertEqual(read_history(os.path.join(work, "out", name)), self.run_linux(self.folders[layout])[1])
+        return {row[host_column] for row in rows[1:]}
 
+    def test_many_images_with_gnu_parallel(self):
+        # The README's command, as the README shows it, over the README's case
+        # folder: each job's status is the tool's, printed and in the job log.
+        work, chosen = self.many_images()
+        printed, shown = readme_test.run_example("parallel", {"/cases/2026-042": work}, work)
+        self.check_many_images(work, chosen, printed, shown)
+
+    def test_many_images_spread_over_ssh_logins(self):
+        # The README's command with --sshlogin and --workdir, as the README says,
+        # through an SSH server on this machine that two logins reach under two
+        # names, standing for two machines that see the same paths.
+        if not os.path.isfile(SSHD):
+            self.fail("no " + SSHD + ": scripts/install-deps installs openssh-server")
+        work, chosen = self.many_images()
+        port, key = self.start_sshd()
+        ssh = f"ssh -p {port} -i {key} -o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR"
+        logins = [f"1/{ssh} root@127.0.0.1", f"1/{ssh} root@localhost"]
+        options = " ".join("--sshlogin " + shlex.quote(login) for login in logins) + " --workdir . "
+        def spread(script):
+            self.assertIn("parallel --joblog", script)
+            return script.replace("parallel ", "parallel " + options, 1)
+        printed, shown = readme_test.run_example("parallel", {"/cases/2026-042": work}, work, edit=spread)
+        hosts = self.check_many_images(work, chosen, printed, shown)
+        self.assertEqual(hosts, {"root@127.0.0.1", "root@localhost"})
+
+    def start_sshd(self):
+        """An SSH server on 127.0.0.1, its own configuration, host key and authorized
+        key in a folder of its own; stopped when the test ends. Its sessions have the
+        build under test on their PATH, as a machine with virushist installed."""
+        folder = tempfile.mkdtemp(prefix="sshd-", dir=self.work)
+        for name in ("host", "user"):
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", os.path.join(folder, name)],
+                           check=True)
+        shutil.copyfile(os.path.join(folder, "user.pub"), os.path.join(folder, "authorized_keys"))
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        env = locale_env(None)
+        session = [f"PATH={LINUX_BUILD}:/usr/bin:/bin"] + [f"{name}={env[name]}" for name in SANITIZER_ENV]
+        config = os.path.join(folder, "sshd_config")
+        with open(config, "w") as f:
+            f.write(f"ListenAddress 127.0.0.1\nPort {port}\nHostKey {folder}/host\n"
+                    f"AuthorizedKeysFile {folder}/authorized_keys\nPidFile {folder}/sshd.pid\n"
+                    "UsePAM no\nStrictModes no\nPermitRootLogin prohibit-password\n"
+                    f"SetEnv {' '.join(session)}\n")
+        os.makedirs("/run/sshd", exist_ok=True)  # its privilege separation folder
+        sshd = subprocess.Popen([SSHD, "-D", "-e", "-f", config], stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (sshd.terminate(), sshd.wait(timeout=30)))
+        deadline = time.monotonic() + 30
+        while subprocess.run(["ssh", "-p", str(port), "-i", os.path.join(folder, "user"), "-o", "BatchMode=yes",
+                              "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null",
+                              "-o", "LogLevel=ERROR", "root@127.0.0.1", "true"],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode != 0:
+            self.assertIsNone(sshd.poll(), "sshd ended")
+            self.assertLess(time.monotonic(), deadline, "sshd did not answer")
+            time.sleep(0.2)
+        return port, os.path.join(folder, "user")
 
 if __name__ == "__main__":
     result = unittest.main(exit=False, verbosity=2).result
