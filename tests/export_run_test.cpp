@@ -781,6 +781,12 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
         {"a frame after the last", strOpen + Frame(kFrameRow, strRow) + End(0) + Frame(kFrameRow, strRow),
          "after the reader's last", 1},
         {"opened twice", strOpen + strOpen, "open twice", 0},
+        {"a file asked for once the system is open", strOpen + Frame(kFrameAskFile, "base.qcow2"),
+         "asked for once the system is open", 0},
+        {"a file asked for by a path", Frame(kFrameAskFile, "../x/base.qcow2"), "by no plain name", 0},
+        {"a file asked for as ..", Frame(kFrameAskFile, ".."), "by no plain name", 0},
+        {"a file asked for by no name", Frame(kFrameAskFile), "by no plain name", 0},
+        {"a file asked for where no image is read", Frame(kFrameAskFile, "base.qcow2"), "no image read needs", 0},
         {"no last frame", strOpen + Frame(kFrameRow, strRow), "ended before it was done (killed by signal 9)", 1},
     };
     for (const auto& test : aCases) {

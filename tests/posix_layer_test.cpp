@@ -337,6 +337,38 @@ TEST(RegistryCaps, LargerThanTheCapIsRefusedFirst)
 
 // A hive file is refused by its size before anything reads it: sparse files, so
 // that sizes past 2 GiB cost no disk.
+// A reader may read an image's own files alone: those its name gives, beside it.
+TEST(ImageFiles, TheImageAndThePartsItsNameGives)
+{
+    char szTemplate[] = "/tmp/vh-parts-XXXXXX";
+    const std::string strFolder = mkdtemp(szTemplate);
+    // Segments to the first gap (pc.E04 is a folder, so pc.E05 is not reached).
+    for (const char* szName : {"pc.E01", "pc.E02", "pc.E03", "pc.E05", "pc.e03", "pc.txt", "pc.E01.md5", "pcx.E02",
+                               "img.001", "img.002", "img.004", "img.txt", "d.vmdk", "d-flat.vmdk", "d-s001.vmdk",
+                               "d-f002.vmdk", "d-notes.vmdk", "d.vmdk.bak", "dd-flat.vmdk", "notes.txt", "x.raw"})
+        std::ofstream(strFolder + "/" + szName).close();
+    ::mkdir((strFolder + "/pc.E04").c_str(), 0755);  // a folder is no part
+    const struct {
+        const char* szImage;
+        std::vector<std::string> astrFiles;
+    } aCases[] = {
+        {"pc.E01", {"pc.E01", "pc.E02", "pc.E03"}},
+        {"img.001", {"img.001", "img.002"}},
+        {"d.vmdk", {"d-f002.vmdk", "d-flat.vmdk", "d-s001.vmdk", "d.vmdk"}},
+        {"x.raw", {"x.raw"}},
+    };
+    for (const auto& test : aCases) {
+        std::vector<std::string> astrFiles = ImageFiles(strFolder + "/" + test.szImage);
+        ASSERT_FALSE(astrFiles.empty()) << test.szImage;
+        EXPECT_EQ(astrFiles.front(), strFolder + "/" + test.szImage) << test.szImage;
+        for (std::string& strFile : astrFiles)
+            strFile = strFile.substr(strFile.rfind('/') + 1);
+        std::sort(astrFiles.begin(), astrFiles.end());
+        EXPECT_EQ(astrFiles, test.astrFiles) << test.szImage;
+    }
+    EXPECT_EQ(std::system(("rm -rf '" + strFolder + "'").c_str()), 0);
+}
+
 TEST(HostVolume, AFileOverTheCapIsRefusedBySize)
 {
     char szTemplate[] = "/tmp/vh-size-XXXXXX";

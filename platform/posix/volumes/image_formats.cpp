@@ -717,52 +717,56 @@ bool IsDigits(std::string_view strText)
            std::all_of(strText.begin(), strText.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
 }
 
-bool IsLetter(char ch)
+// The name of the part after strPath's in its image's naming, or empty when its
+// name has none: a split raw image's next number (disk.001, disk.002, ...), an
+// EWF set's next segment (disk.E01, disk.E02, ... disk.EAA, ..., likewise .L01,
+// .s01, .Ex01).
+std::string NextPart(const std::string& strPath)
 {
-    return (ch | 0x20) >= 'a' && (ch | 0x20) <= 'z';
-}
-
-// Whether strName is, by its name alone, one of the files of the image named
-// strImage (both file names, without a folder): the image itself; a part of a
-// split raw image (disk.001: disk.002, ...); a segment of an EWF set (disk.E01:
-// disk.E02 ... disk.EAA ..., as libewf names them, likewise .L01, .s01, .Ex01);
-// an extent of a VMDK (disk.vmdk: disk-flat.vmdk, disk-s001.vmdk, disk-f001.vmdk,
-// as VMware and qemu-img name them).
-bool IsImagePart(std::string_view strImage, std::string_view strName)
-{
-    if (strName == strImage)
-        return true;
-    const std::size_t nDot = strImage.rfind('.');
-    if (nDot == std::string_view::npos || nDot == 0)
-        return false;
-    const std::string_view strStem = strImage.substr(0, nDot), strExtension = strImage.substr(nDot + 1);
-    if (EqualNoCase(strExtension, "vmdk")) {
-        const std::string_view strEnd = ".vmdk";
-        if (strName.size() <= strStem.size() + 1 + strEnd.size() || strName.substr(0, strStem.size()) != strStem ||
-            strName[strStem.size()] != '-' || !EqualNoCase(strName.substr(strName.size() - strEnd.size()), strEnd))
-            return false;
-        const std::string_view strPart =
-            strName.substr(strStem.size() + 1, strName.size() - strStem.size() - 1 - strEnd.size());
-        return EqualNoCase(strPart, "flat") ||
-               (((strPart[0] | 0x20) == 's' || (strPart[0] | 0x20) == 'f') && IsDigits(strPart.substr(1)));
+    const std::size_t nDot = strPath.rfind('.'), nSlash = strPath.rfind('/');
+    if (nDot == std::string::npos || (nSlash != std::string::npos && nDot < nSlash))
+        return std::string();
+    std::string strNext = strPath;
+    const std::string_view strExtension = std::string_view(strPath).substr(nDot + 1);
+    if (IsDigits(strExtension)) {
+        for (std::size_t i = strNext.size(); i-- > nDot + 1;) {
+            if (strNext[i] != '9') {
+                ++strNext[i];
+                return strNext;
+            }
+            strNext[i] = '0';
+        }
+        return std::string();
     }
-    if (strName.size() != strImage.size() || strName.substr(0, nDot + 1) != strImage.substr(0, nDot + 1))
-        return false;
-    const std::string_view strPart = strName.substr(nDot + 1);
-    if (IsDigits(strExtension))
-        return IsDigits(strPart);
-    // An EWF set: a letter, then digits in the first segment's name; a letter,
-    // then digits or letters in the others'.
-    if (strExtension.size() >= 3 && IsLetter(strExtension[0]) && IsDigits(strExtension.substr(strExtension.size() - 2)))
-        return IsLetter(strPart[0]) && std::all_of(strPart.begin() + 1, strPart.end(),
-                                                   [](char ch) { return IsLetter(ch) || (ch >= '0' && ch <= '9'); });
-    return false;
+    const auto letter = [](char ch) { return (ch | 0x20) >= 'a' && (ch | 0x20) <= 'z'; };
+    const auto digitOrLetter = [&](char ch) { return (ch >= '0' && ch <= '9') || letter(ch); };
+    if (strExtension.size() >= 3 && letter(strExtension[0]) &&
+        std::all_of(strExtension.end() - 2, strExtension.end(), digitOrLetter))
+        return NextSegment(strPath);
+    return std::string();
 }
 
-std::string FileName(const std::string& strPath)
+bool IsRegularFile(const std::string& strPath)
 {
-    const std::size_t nSlash = strPath.rfind('/');
-    return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    struct stat info;
+    return stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Whether strName is an extent of the VMDK named strImage (both file names), as
+// VMware and qemu-img name them: disk.vmdk's disk-flat.vmdk, disk-s001.vmdk,
+// disk-f001.vmdk.
+bool IsVmdkExtent(std::string_view strImage, std::string_view strName)
+{
+    const std::string_view strEnd = ".vmdk";
+    if (strImage.size() <= strEnd.size() || !EqualNoCase(strImage.substr(strImage.size() - strEnd.size()), strEnd))
+        return false;
+    const std::string_view strStem = strImage.substr(0, strImage.size() - strEnd.size());
+    if (strName.size() <= strStem.size() + 1 + strEnd.size() || strName.substr(0, strStem.size()) != strStem ||
+        strName[strStem.size()] != '-' || !EqualNoCase(strName.substr(strName.size() - strEnd.size()), strEnd))
+        return false;
+    const std::string_view strPart = strName.substr(strStem.size() + 1, strName.size() - strStem.size() - 1 - strEnd.size());
+    return EqualNoCase(strPart, "flat") ||
+           (((strPart[0] | 0x20) == 's' || (strPart[0] | 0x20) == 'f') && IsDigits(strPart.substr(1)));
 }
 
 }  // namespace
@@ -770,24 +774,27 @@ std::string FileName(const std::string& strPath)
 std::vector<std::string> ImageFiles(const std::string& strImage)
 {
     std::vector<std::string> astrFiles = {strImage};
+    std::vector<std::string> astrNamed = {strImage};
     char szReal[PATH_MAX];
-    const std::vector<std::string> astrFolders = FoldersBeside(strImage);
-    const std::string astrNames[] = {FileName(strImage),
-                                     realpath(strImage.c_str(), szReal) != nullptr ? FileName(szReal) : std::string()};
-    for (const std::string& strFolder : astrFolders) {
-        DIR* pFolder = opendir(strFolder.c_str());
-        if (pFolder == nullptr)
+    if (realpath(strImage.c_str(), szReal) != nullptr && strImage != szReal)
+        astrNamed.push_back(szReal);
+    for (const std::string& strNamed : astrNamed) {
+        // The parts that follow, to the first missing, as libewf and libtsk find them.
+        for (std::string strPart = NextPart(strNamed); !strPart.empty() && IsRegularFile(strPart);
+             strPart = NextPart(strPart))
+            astrFiles.push_back(strPart);
+        // A VMDK's extents: its folder's names alone are read.
+        const std::size_t nSlash = strNamed.rfind('/');
+        const std::string strFolder = nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strNamed.substr(0, nSlash);
+        const std::string strName = strNamed.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+        if (strName.size() <= 5 || !EqualNoCase(std::string_view(strName).substr(strName.size() - 5), ".vmdk"))
             continue;
-        while (const dirent* pEntry = readdir(pFolder)) {
-            const std::string strEntry = pEntry->d_name;
-            struct stat info;
-            const std::string strPath = strFolder + "/" + strEntry;
-            if (std::any_of(std::begin(astrNames), std::end(astrNames),
-                            [&](const std::string& strName) { return !strName.empty() && IsImagePart(strName, strEntry); }) &&
-                stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-                astrFiles.push_back(strPath);
+        if (DIR* pFolder = opendir(strFolder.c_str())) {
+            while (const dirent* pEntry = readdir(pFolder))
+                if (IsVmdkExtent(strName, pEntry->d_name) && IsRegularFile(strFolder + "/" + pEntry->d_name))
+                    astrFiles.push_back(strFolder + "/" + pEntry->d_name);
+            closedir(pFolder);
         }
-        closedir(pFolder);
     }
     return astrFiles;
 }
