@@ -4,14 +4,14 @@
 //
 //   loggen --out DIR [--seed N] [--bytes N] [--files N] [--virus-percent P]
 //          [--name-base N]
-#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -163,21 +163,15 @@ void AppendLine(std::string& strLine, Random& random, bool bVirus, const Day& da
 }
 
 // Makes the folder and those above it that are missing, as mkdir -p does; false
-// with errno when one cannot be made or is no folder.
-bool MakeFolders(const std::string& strFolder)
+// with the reason when one cannot be made or is no folder.
+bool MakeFolders(const std::string& strFolder, std::string& strError)
 {
-    for (std::size_t nSlash = strFolder.find('/', 1);; nSlash = strFolder.find('/', nSlash + 1)) {
-        const std::string strPart = strFolder.substr(0, nSlash);
-        struct stat info;
-        if (!strPart.empty() && mkdir(strPart.c_str(), 0777) != 0 &&
-            (errno != EEXIST || stat(strPart.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))) {
-            if (errno == EEXIST)
-                errno = ENOTDIR;
-            return false;
-        }
-        if (nSlash == std::string::npos)
-            return true;
-    }
+    std::error_code error;
+    std::filesystem::create_directories(strFolder, error);
+    if (!error && !std::filesystem::is_directory(strFolder, error))
+        error = std::make_error_code(std::errc::not_a_directory);
+    strError = error.message();
+    return !error;
 }
 
 }  // namespace
@@ -207,8 +201,8 @@ int main(int argc, char** argv)
                              "[--virus-percent P] [--name-base N]\n");
         return 2;
     }
-    if (!MakeFolders(szOut)) {
-        std::perror(szOut);
+    if (std::string strError; !MakeFolders(szOut, strError)) {
+        std::fprintf(stderr, "%s: %s\n", szOut, strError.c_str());
         return 1;
     }
     Random random{nSeed * 0x9E3779B97F4A7C15ull + 1};
