@@ -3,8 +3,10 @@
 controls the evidence would craft, each a case of one table stating its exit
 status and the words of its line. No case may hang, no byte of a file outside the
 evidence may reach an output, and no file outside the outputs may change. Then
-the reader's confinement itself: its /proc status and descriptors in a held run,
-and a trace showing no byte of an image read before it confines itself.
+a reader taken over by a bug (a library preloaded into the run) trying what an
+exploit would; the reader's confinement itself: its /proc status, descriptors and
+limits in a held run; and a trace showing no byte of an image read before it
+confines itself.
 Run with Debian's /usr/bin/python3, which has python3-hivex."""
 import os
 import re
