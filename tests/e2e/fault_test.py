@@ -18,7 +18,7 @@ import unittest
 
 from common import (COMMANDS, KEY, LINUX_BUILD, WINDOWS32, PRODUCT, check_no_sanitizer_report, fresh_folder,
                     make_prefix, old_history, parse_rows, prefix_env, read_history,
-                    set_registry)
+                    set_registry, require_windows_builds, WINDOWS_EXE, WINDOWS_EXE32)
 
 SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
 IS_ROOT = os.geteuid() == 0
@@ -27,6 +27,10 @@ NOBODY = 65534
 # executable too, where this machine runs 32-bit Wine.
 REGISTRY_PLATFORMS = tuple(COMMANDS) + tuple(WINDOWS32)
 
+
+
+def setUpModule():
+    require_windows_builds(WINDOWS_EXE, *([WINDOWS_EXE32] if WINDOWS32 else []))
 
 def virus_line(name):
     """A virus event whose row has name as its file name."""

@@ -13,7 +13,7 @@ import tempfile
 import unittest
 
 from common import (COMMANDS, KEY, ROOT, check_no_sanitizer_report, fresh_folder, locale_env,
-                    parse_rows, read_history, registry_view)
+                    parse_rows, read_history, registry_view, require_windows_builds, WINDOWS_EXE)
 
 PRODUCT = os.path.join("drive_c", "ProgramData", "Corvessa", "Tarvel Corporate Edition")
 
@@ -140,6 +140,10 @@ CALENDARS = {"th_TH": "buddhist", "ar_SA": "islamic-umalqura"}
 LINUX_EXES = ([os.path.join(ROOT, build, "virushist") for build in os.environ.get("VH_LINUX_BUILDS", "").split()]
               or COMMANDS["linux"])
 
+
+
+def setUpModule():
+    require_windows_builds(WINDOWS_EXE)
 
 def in_calendar(data, calendar):
     """A history file with each row's date counted in the calendar. The logs' events

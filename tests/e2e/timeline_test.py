@@ -24,7 +24,7 @@ import icu
 import images
 import shadow_copies
 from common import (COMMANDS, LOGGEN, ROOT, check_no_sanitizer_report, fresh_folder, locale_env, make_prefix,
-                    read_history)
+                    read_history, require_windows_builds, WINDOWS_EXE)
 from drive_test import install, make_drive, software_keys
 from hives import REG_BINARY, REG_DWORD, REG_SZ
 
@@ -33,6 +33,10 @@ TZ_KEY = r"ControlSet002\Control\TimeZoneInformation"
 ZONES_KEY = r"Microsoft\Windows NT\CurrentVersion\Time Zones"
 YEARS = (2001, 2007, 2012, 2025)  # each at or after every zone's first Dynamic DST year
 
+
+
+def setUpModule():
+    require_windows_builds(WINDOWS_EXE)
 
 def read_table():
     """The zones' registry data and the table's conversions: {key: (TZI, first year,
