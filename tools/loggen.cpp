@@ -238,7 +238,8 @@ int main(int argc, char** argv)
         }
         std::fwrite(strChunk.data(), 1, strChunk.size(), pFile);
         // A write that failed before the last is kept in the stream's error flag.
-        if ((std::ferror(pFile) != 0) | (std::fclose(pFile) != 0)) {
+        const bool bFailed = std::ferror(pFile) != 0;
+        if (std::fclose(pFile) != 0 || bFailed) {
             std::perror(szPath);
             return 1;
         }
