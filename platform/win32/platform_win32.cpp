@@ -150,6 +150,11 @@ std::string WaitForReader(bool)
     return std::string();
 }
 
+bool HandOverFile(std::string_view)
+{
+    return false;
+}
+
 void WriteErrorLine(const std::string& strLine)
 {
     ShowProgress(std::string());
