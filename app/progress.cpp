@@ -144,10 +144,8 @@ void NoteReaderProgress(const PROGRESS& progress)
 void SaySummary()
 {
     const PROGRESS& reading = g_watch.reading;
-    if (!g_watch.bWatched || reading.nState == kProgressReading) {
-        EndProgress();
+    if (!g_watch.bWatched || reading.nState == kProgressReading)
         return;
-    }
     const std::size_t nSeparator = reading.strSearch.rfind('\\');
     const std::string strFolder = reading.strSearch.substr(0, nSeparator);
     const std::string strPattern = nSeparator == std::string::npos ? std::string() : reading.strSearch.substr(nSeparator + 1);

@@ -33,8 +33,8 @@ void EndSearch();
 void WatchWriting(CTimelineWriter* pTimeline);
 void NoteReaderProgress(const PROGRESS& progress);
 
-// At the run's end: the progress line cleared, then the summary, once the logs
-// were all read, or could not be.
+// At the run's end, once the logs were all read, or could not be: the summary
+// (which clears the progress line, as every line does).
 void SaySummary();
-// Clears the progress line of a run that ends without its summary.
+// Clears the progress line, if one is shown: the last thing a run does.
 void EndProgress();

@@ -934,6 +934,21 @@ TEST_F(SplitRun, AtATerminalProgressIsShownAfterASecond)
     }
 }
 
+// A run that ends with no line after its progress (its reader said no last
+// counts) leaves none of it on the screen.
+TEST_F(SplitRun, AtATerminalProgressIsClearedAtTheEnd)
+{
+    g_fake.bTerminal = true;
+    g_fake.nClockStep = 600;
+    std::string strFrames = Frame(kFrameOpened);
+    for (int i = 0; i < 4; ++i)
+        strFrames += Progress(2, 0, 0, 0, kProgressReading, kLogs + "\\*.log");
+    EXPECT_EQ(RunWriter(strFrames + End(0)), 0);
+    EXPECT_FALSE(g_fake.progressLines.empty());
+    EXPECT_TRUE(g_fake.errorLines.empty());
+    EXPECT_FALSE(g_fake.bProgressShown);
+}
+
 // Each line of a records frame is one JSON object, of well-formed UTF-8, with no
 // raw control character but DEL (which the timeline writer copies from a log).
 TEST(FrameRecords, EachLineIsOneJsonObject)
