@@ -8,12 +8,14 @@
 #include "app/export_run.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "app/log_files.h"
 #include "app/outputs.h"
+#include "app/progress.h"
 #include "app/recover_history.h"
 #include "app/writer.h"
 #include "common/mbstring.h"
@@ -125,8 +127,12 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     // Reading: the logs, then the history the live volume no longer shows. A
     // pattern with a folder part searches that folder; each file is read there.
     const std::string strFolder = strSearch.substr(0, MbsFindLastSeparator(strSearch));
+    WatchReading(bReader, plat::TextToUtf8(strSearch), pTimeline);
     const std::vector<std::string> astrRead = FindLogNames(strSearch);
+    // A person at a terminal is told why nothing was found.
+    NoteLogsFound(astrRead.size(), RunWatched() && astrRead.empty() && !PathExists(strFolder.c_str()));
     int nStatus = ExportLogs(astrRead, strFolder, pTimeline);
+    EndSearch();
     if ((bRecoverDeleted || bRecoverShadows) && nStatus != kExitRowDamaged &&
         RecoverHistory(bRecoverDeleted, bRecoverShadows, strSearch, strFolder, timeline, astrRead) != kExitSuccess &&
         nStatus == kExitSuccess)
@@ -139,6 +145,8 @@ int ReadSystem(int argc, char** argv, const char* szTimeline, bool bReader)
     // What reading was refused was said; the run is not whole.
     if (plat::ReadingRefused() && nStatus == kExitSuccess)
         nStatus = kExitIncomplete;
+    if (!bReader)
+        SaySummary();
     return nStatus;
 }
 
@@ -154,19 +162,9 @@ int ReadSystemSaid(int argc, char** argv, const char* szTimeline, bool bReader)
     }
 }
 
-}  // namespace
-
-int ExportVirusHistory(int argc, char** argv)
+// The run as this process plays it.
+int RunPart(int argc, char** argv, const char* szTimeline)
 {
-    if (plat::AnswerOption(argc, argv))
-        return kExitSuccess;
-
-    // What is asked, read from the command line and the environment alone; then,
-    // where the platform confines its reading, the split into a confined reader
-    // and the writer the user started.
-    const char* szTimeline = std::getenv(kTimelineVariable);
-    if (szTimeline != nullptr && *szTimeline == '\0')
-        szTimeline = nullptr;
     switch (plat::SplitRun(argc == 2 ? argv[1] : nullptr, AsksForShadowCopies())) {
     case plat::kRunRefused:
         return kExitSystemUnreadable;
@@ -182,4 +180,26 @@ int ExportVirusHistory(int argc, char** argv)
         break;
     }
     return ReadSystemSaid(argc, argv, szTimeline, false);
+}
+
+}  // namespace
+
+int ExportVirusHistory(int argc, char** argv)
+{
+    if (plat::AnswerOption(argc, argv))
+        return kExitSuccess;
+
+    // What is asked, read from the command line and the environment alone; then,
+    // where the platform confines its reading, the split into a confined reader
+    // and the writer the user started.
+    const char* szTimeline = std::getenv(kTimelineVariable);
+    if (szTimeline != nullptr && *szTimeline == '\0')
+        szTimeline = nullptr;
+    // A person at a terminal watches the run, unless the timeline's records
+    // share that screen.
+    WatchRun(plat::IsTerminal(false) &&
+             !(szTimeline != nullptr && std::strcmp(szTimeline, kStandardOutputName) == 0 && plat::IsTerminal(true)));
+    const int nStatus = RunPart(argc, argv, szTimeline);
+    EndProgress();
+    return nStatus;
 }

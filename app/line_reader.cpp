@@ -65,6 +65,8 @@ CLineReader::Result CLineReader::ReadLine(std::string_view& strLine)
             return kLine;
         }
         m_nEnd = static_cast<std::size_t>(nRead);
+        if (s_pfnRead != nullptr)
+            s_pfnRead(m_nEnd);
         m_bNulRead = m_bNulRead || std::memchr(m_achBuffer, '\0', m_nEnd) != nullptr;
     }
 }

@@ -26,6 +26,10 @@ public:
     // True once a line was cut at kMaxLineLength.
     bool WasLineCut() const { return m_bLineCut; }
 
+    // When set, told the byte count of each read (a run watched at a terminal
+    // counts what it reads).
+    static inline void (*s_pfnRead)(std::size_t nBytes) = nullptr;
+
 private:
     void Keep(const char* pData, std::size_t nSize);
     std::string_view Finish(std::string_view strLine, bool bLineFeed) const;

@@ -10,6 +10,7 @@
 #include "app/exit_status.h"
 #include "app/line_reader.h"
 #include "app/outputs.h"
+#include "app/progress.h"
 #include "export/history_writer.h"
 #include "export/timeline_writer.h"
 #include "logentry/log_entry.h"
@@ -40,11 +41,13 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
     if (strPath.size() >= plat::kMaxPath) {
         SayLine(plat::TextToUtf8(strPath) + ": not read (its path is longer than " +
                 std::to_string(plat::kMaxPath - 1) + " characters)");
+        NoteLog(kLogNotRead);
         return kExitIncomplete;
     }
     plat::File* pFile = plat::OpenForRead(strPath.c_str());
     if (pFile == nullptr) {
         SayLine(plat::TextToUtf8(strPath) + ": not read (" + plat::LastErrorText() + ")");
+        NoteLog(kLogNotRead);
         return kExitIncomplete;
     }
 
@@ -77,10 +80,13 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
             // A row after a damaged one would be joined to its part: nothing more
             // is written.
             plat::CloseFile(pFile);
+            NoteLog(kLogInPart);
             return kExitRowDamaged;
         }
         if (row == kRowLost)
             NoteLostRow();
+        else if (row == kRowWritten)
+            NoteRowWritten();
         bComplete = bComplete && row == kRowWritten;
     }
     plat::CloseFile(pFile);
@@ -88,6 +94,7 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
         SayLine(plat::TextToUtf8(strPath) + ": read in part (a read failed after line " + std::to_string(nLine) + ")");
     if (reader.WasLineCut())
         SayLine(plat::TextToUtf8(strPath) + ": a line longer than the longest read whole (1 MiB) was cut to it");
+    NoteLog(result == CLineReader::kEnd && !reader.WasLineCut() ? kLogRead : kLogInPart);
     return bComplete && result == CLineReader::kEnd && !reader.WasLineCut() ? kExitSuccess
                                                                             : kExitIncomplete;
 }

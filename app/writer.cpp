@@ -9,6 +9,7 @@
 
 #include "app/exit_status.h"
 #include "app/outputs.h"
+#include "app/progress.h"
 #include "common/frames.h"
 #include "export/history_writer.h"
 #include "platform/platform.h"
@@ -44,6 +45,7 @@ int WriteWhatIsRead(const char* szTimeline)
     OUTPUTS outputs;
     outputs.szTimeline = szTimeline;
     outputs.pTimeline = szTimeline != nullptr ? &timeline : nullptr;
+    WatchWriting(outputs.pTimeline);
     CFrameDecoder decoder;
     std::vector<char> aBuffer(64 << 10);
     int nReaderStatus = kExitIncomplete;
@@ -70,7 +72,7 @@ int WriteWhatIsRead(const char* szTimeline)
                 break;
             case kFrameRow:
                 switch (AppendHistoryRow(frame.strPayload)) {
-                case kRowWritten: break;
+                case kRowWritten: NoteRowWritten(); break;
                 case kRowLost:
                     NoteLostRow();
                     nWritten = kExitIncomplete;
@@ -96,6 +98,14 @@ int WriteWhatIsRead(const char* szTimeline)
                     bDone = true;
                 }
                 break;
+            case kFrameProgress: {
+                // Checked by the decoder; its search is the reader's text.
+                PROGRESS progress;
+                DecodeProgress(frame.strPayload, progress);
+                progress.strSearch = Printable(progress.strSearch);
+                NoteReaderProgress(progress);
+                break;
+            }
             case kFrameEnd:
                 nReaderStatus = static_cast<unsigned char>(frame.strPayload[0]);
                 break;
@@ -125,5 +135,7 @@ int WriteWhatIsRead(const char* szTimeline)
     int nStatus = bWhole ? nReaderStatus : kExitIncomplete;
     if (nWritten == kExitRowDamaged || (nWritten != kExitSuccess && nStatus == kExitSuccess))
         nStatus = nWritten;
-    return CloseOutputs(outputs, nStatus);
+    nStatus = CloseOutputs(outputs, nStatus);
+    SaySummary();
+    return nStatus;
 }

@@ -17,6 +17,7 @@ std::size_t MaxPayload(uint8_t nType)
     case kFrameLine: return kMaxLineFrame;
     case kFrameEnd: return 1;
     case kFrameAskFile: return kMaxFileNameFrame;
+    case kFrameProgress: return kMaxProgressFrame;
     default: return 0;
     }
 }
@@ -319,7 +320,7 @@ CFrameDecoder::Result CFrameDecoder::Next(FRAME& frame)
         return kNeedMore;
     const unsigned char* const p = reinterpret_cast<const unsigned char*>(m_strBuffer.data() + m_nStart);
     const uint8_t nType = p[0];
-    if (nType < kFrameOpened || nType > kFrameAskFile)
+    if (nType < kFrameOpened || nType > kFrameProgress)
         return Bad("a frame of unknown type " + std::to_string(nType));
     if (m_bEnded)
         return Bad("a frame after the reader's last");
@@ -352,6 +353,13 @@ CFrameDecoder::Result CFrameDecoder::Next(FRAME& frame)
             strPayload.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos)
             return Bad(m_bOpened ? "a file asked for once the system is open" : "a file asked for by no plain name");
         break;
+    case kFrameProgress: {
+        // Sent while the outputs are open, each a sound reader's counts.
+        PROGRESS progress;
+        if (!m_bOpened || !DecodeProgress(strPayload, progress))
+            return Bad(m_bOpened ? "progress that no reading makes" : "progress before the system is open");
+        break;
+    }
     case kFrameEnd:
         if (!IsReaderStatus(static_cast<unsigned char>(strPayload[0]), m_bOpened))
             return Bad("an exit status of " + std::to_string(static_cast<unsigned char>(strPayload[0])) +
@@ -409,5 +417,76 @@ bool AreWholeRecords(std::string_view strRecords)
             return false;
         nStart = nEnd + 1;
     }
+    return true;
+}
+
+namespace {
+
+void AppendNumber(std::string& strOut, uint64_t nValue, int nBytes)
+{
+    for (int i = 0; i < nBytes; ++i)
+        strOut += static_cast<char>(nValue >> (8 * i) & 0xFF);
+}
+
+uint64_t ReadNumber(const unsigned char* p, int nBytes)
+{
+    uint64_t nValue = 0;
+    for (int i = nBytes - 1; i >= 0; --i)
+        nValue = nValue << 8 | p[i];
+    return nValue;
+}
+
+}  // namespace
+
+std::string PrintableUtf8(std::string_view strText)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(strText.data());
+    const unsigned char* const pEnd = p + strText.size();
+    std::string strPrintable;
+    while (p < pEnd) {
+        const std::size_t nLength = Utf8SequenceLength(p, pEnd);
+        if (nLength == 0 || *p < 0x20 || *p == 0x7F || (*p == 0xC2 && p[1] < 0xA0))
+            strPrintable += '?';
+        else
+            strPrintable.append(reinterpret_cast<const char*>(p), nLength);
+        p += nLength == 0 ? 1 : nLength;
+    }
+    return strPrintable;
+}
+
+std::string EncodeProgress(const PROGRESS& progress)
+{
+    std::string strPayload;
+    for (const uint32_t nCount : {progress.nLogsFound, progress.nLogsRead, progress.nLogsInPart, progress.nLogsNotRead})
+        AppendNumber(strPayload, nCount, 4);
+    AppendNumber(strPayload, progress.nBytesRead, 8);
+    strPayload += static_cast<char>(progress.nState);
+    // A search too long for the frame is not sent.
+    const std::string strSearch = PrintableUtf8(progress.strSearch);
+    if (strSearch.size() <= kMaxProgressFrame - kProgressCounts)
+        strPayload += strSearch;
+    return strPayload;
+}
+
+bool DecodeProgress(std::string_view strPayload, PROGRESS& progress)
+{
+    if (strPayload.size() < kProgressCounts || strPayload.size() > kMaxProgressFrame)
+        return false;
+    const unsigned char* const p = reinterpret_cast<const unsigned char*>(strPayload.data());
+    progress.nLogsFound = static_cast<uint32_t>(ReadNumber(p, 4));
+    progress.nLogsRead = static_cast<uint32_t>(ReadNumber(p + 4, 4));
+    progress.nLogsInPart = static_cast<uint32_t>(ReadNumber(p + 8, 4));
+    progress.nLogsNotRead = static_cast<uint32_t>(ReadNumber(p + 12, 4));
+    progress.nBytesRead = ReadNumber(p + 16, 8);
+    progress.nState = p[24];
+    const uint64_t nDone = uint64_t{progress.nLogsRead} + progress.nLogsInPart + progress.nLogsNotRead;
+    if (nDone > progress.nLogsFound || progress.nState > kProgressNoFolder ||
+        (progress.nState == kProgressNoFolder && progress.nLogsFound != 0))
+        return false;
+    // The search is said on a terminal: printable UTF-8 as PrintableUtf8 makes it.
+    const std::string_view strSearch = strPayload.substr(kProgressCounts);
+    if (PrintableUtf8(strSearch) != strSearch)
+        return false;
+    progress.strSearch.assign(strSearch);
     return true;
 }

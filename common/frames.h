@@ -17,6 +17,7 @@ enum FrameType : uint8_t {
     kFrameLine = 4,     // one line for standard error, without its line end
     kFrameEnd = 5,      // the reader's exit status, one byte; nothing follows
     kFrameAskFile = 6,  // a file the image names, by its plain name, asked of the writer
+    kFrameProgress = 7, // the reader's counts (PROGRESS), for a person at a terminal
 };
 
 constexpr std::size_t kFrameHeaderSize = 5;
@@ -26,6 +27,34 @@ constexpr std::size_t kMaxRowFrame = 4u << 20;
 constexpr std::size_t kMaxRecordsFrame = 16u << 20;
 constexpr std::size_t kMaxLineFrame = 8192;
 constexpr std::size_t kMaxFileNameFrame = 255;  // a file name, as Linux bounds it
+
+// What the reader has read so far, sent only when a person watches the run at a
+// terminal: a few times a second by its clock, and once when its logs are done.
+enum ProgressState : uint8_t {
+    kProgressReading = 0,   // the logs are being read
+    kProgressDone = 1,      // every log found was read, or could not be
+    kProgressNoFolder = 2,  // done: the folder searched does not exist
+};
+struct PROGRESS {
+    uint32_t nLogsFound = 0;
+    uint32_t nLogsRead = 0;     // read to their end
+    uint32_t nLogsInPart = 0;   // opened, but not read to their end
+    uint32_t nLogsNotRead = 0;  // that could not be opened
+    uint64_t nBytesRead = 0;    // of every log, recovered ones too
+    uint8_t nState = kProgressReading;
+    std::string strSearch;  // "folder\pattern", in UTF-8; empty before the search
+};
+// The payload: the counts (four 32-bit and one 64-bit number, little-endian), the
+// state, then the search: at most a path of 259 characters of 3 bytes each.
+constexpr std::size_t kProgressCounts = 25;
+constexpr std::size_t kMaxProgressFrame = kProgressCounts + 3 * 259;
+// The search as it can be said: a control character or a byte that is no UTF-8
+// stands as "?".
+std::string EncodeProgress(const PROGRESS& progress);
+std::string PrintableUtf8(std::string_view strText);
+// False for a payload no sound reader sends: another length, logs counted twice,
+// an unknown state, or a search that is not printable UTF-8.
+bool DecodeProgress(std::string_view strPayload, PROGRESS& progress);
 
 // Appends one frame to strOut.
 void AppendFrame(std::string& strOut, FrameType type, std::string_view strPayload);

@@ -2,6 +2,7 @@
 // buffer that is written out in large pieces.
 #include "export/timeline_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -438,6 +439,8 @@ bool CTimelineWriter::WriteRecords(std::string_view strRecords)
     if (nWritten == static_cast<long long>(strRecords.size())) {
         if (m_nLength >= 0)
             m_nLength += nWritten;
+        if (m_bCounting)
+            m_nRecords += static_cast<unsigned long long>(std::count(strRecords.begin(), strRecords.end(), '\n'));
         return true;
     }
     // What was written ends in a whole record, or in a part of the next, which a

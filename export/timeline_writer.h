@@ -59,6 +59,10 @@ public:
     // is written: the file ends at its last whole record, so that every line of it
     // reads as JSON.
     TimelineResult Close();
+    // From now on, the records written to the file are counted (a run watched at
+    // a terminal shows the count).
+    void CountRecords() { m_bCounting = true; }
+    unsigned long long RecordsWritten() const { return m_nRecords; }
     // Whether records are still being written: no write has failed.
     bool IsWhole() const { return m_result == kTimelineWhole; }
     // Why the first failed write failed, in the system's words; empty when none did.
@@ -80,6 +84,8 @@ private:
     TimelineResult m_result = kTimelineWhole;
     std::string m_strWriteError;
     long long m_nLength = -1;  // of a file on disk, as written so far; -1 for a stream
+    bool m_bCounting = false;
+    unsigned long long m_nRecords = 0;
     std::vector<std::string_view> m_astrColumns;  // of the line being written
     bool m_bTimeKept = false;  // m_local's minute was converted, to m_nOffset
     DATETIME m_local{};

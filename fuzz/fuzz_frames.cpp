@@ -1,9 +1,10 @@
 // Fuzz target: what a taken-over reader could send its writer. The bytes are fed
 // to the frame decoder in pieces whose sizes the input picks; every frame it
 // accepts must be one a sound reader sends (a whole row, whole records, a status
-// in its place), and once it says bad it stays bad. The same bytes are checked as
-// timeline records: records accepted must be lines each "{...}", with no control
-// character, whose braces and brackets outside strings close as they opened.
+// in its place, progress a reading makes), and once it says bad it stays bad.
+// The same bytes are checked as timeline records: records accepted must be lines
+// each "{...}", with no control character, whose braces and brackets outside
+// strings close as they opened.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -79,6 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, std::size_t nSize)
             if ((frame.type == kFrameRow && !IsWholeRow(frame.strPayload)) ||
                 (frame.type == kFrameRecords && !AreWholeRecords(frame.strPayload)) ||
                 (frame.type == kFrameEnd && frame.strPayload.size() != 1))
+                std::abort();
+            // Progress accepted is counts a reading makes, which encode back to it.
+            PROGRESS progress;
+            if (frame.type == kFrameProgress &&
+                (!DecodeProgress(frame.strPayload, progress) || EncodeProgress(progress) != frame.strPayload ||
+                 uint64_t{progress.nLogsRead} + progress.nLogsInPart + progress.nLogsNotRead > progress.nLogsFound))
                 std::abort();
             // A frame encodes back to its own bytes.
             std::string strAgain;

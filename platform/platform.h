@@ -84,8 +84,21 @@ std::string WaitForReader(bool bEnd);
 bool HandOverFile(std::string_view strName);
 
 // One line on standard error, without its line end; in a split run's reader the
-// line is handed to the writer, which writes it.
+// line is handed to the writer, which writes it. A progress line shown is cleared
+// first.
 void WriteErrorLine(const std::string& strLine);
+
+// --- What a person at a terminal sees ------------------------------------------------
+
+// Whether standard error (with bOutput, standard output) is a terminal: on Windows
+// a console. Asked by the process the user started, before the run splits.
+bool IsTerminal(bool bOutput);
+// Milliseconds of a clock that only goes forward, from a start of its own.
+long long Milliseconds();
+// Shows one line of progress on standard error, a terminal: from the start of
+// the line, cut to the terminal's width, with no line end, so that the next
+// replaces it; empty clears the line shown (and writes nothing when none is).
+void ShowProgress(const std::string& strLine);
 
 // --- User, version, system directory -------------------------------------------
 

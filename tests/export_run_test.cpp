@@ -718,6 +718,29 @@ protected:
         return strFrame;
     }
     static std::string End(char chStatus) { return Frame(kFrameEnd, std::string(1, chStatus)); }
+    // A progress frame of these counts and state, its search as given.
+    static std::string Progress(uint32_t nFound, uint32_t nRead, uint32_t nInPart, uint32_t nNotRead, uint8_t nState,
+                                const std::string& strSearch)
+    {
+        PROGRESS progress;
+        progress.nLogsFound = nFound;
+        progress.nLogsRead = nRead;
+        progress.nLogsInPart = nInPart;
+        progress.nLogsNotRead = nNotRead;
+        progress.nState = nState;
+        return Frame(kFrameProgress, EncodeProgress(progress) + strSearch);
+    }
+    // How many frames of this type the reader sent.
+    static int FramesOf(FrameType type)
+    {
+        CFrameDecoder decoder;
+        decoder.Feed(g_fake.strFrames.data(), g_fake.strFrames.size());
+        FRAME frame{};
+        int nCount = 0;
+        while (decoder.Next(frame) == CFrameDecoder::kFrame)
+            nCount += frame.type == type;
+        return nCount;
+    }
 };
 
 TEST_F(SplitRun, TheWriterWritesWhatAWholeRunWrites)
@@ -788,6 +811,18 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
         {"a file asked for by no name", Frame(kFrameAskFile), "by no plain name", 0},
         {"a file asked for where no image is read", Frame(kFrameAskFile, "base.qcow2"), "no image read needs", 0},
         {"no last frame", strOpen + Frame(kFrameRow, strRow), "ended before it was done (killed by signal 9)", 1},
+        {"progress before the system is open", Progress(1, 0, 0, 0, 0, kLogs) + strOpen, "progress before", 0},
+        {"progress cut short", strOpen + Frame(kFrameProgress, "\x01\0\0\0"s), "progress that no reading makes", 0},
+        {"a log counted twice", strOpen + Progress(1, 1, 0, 1, 0, kLogs), "progress that no reading makes", 0},
+        {"a missing folder with logs", strOpen + Progress(1, 0, 0, 0, 2, kLogs), "progress that no reading makes", 0},
+        {"an unknown state", strOpen + Progress(0, 0, 0, 0, 3, kLogs), "progress that no reading makes", 0},
+        {"an escape in the search", strOpen + Progress(0, 0, 0, 0, 1, "C:\\\x1b[2J\\*.log"),
+         "progress that no reading makes", 0},
+        {"a search that is no UTF-8", strOpen + Progress(0, 0, 0, 0, 1, "C:\\\xe9\\*.log"),
+         "progress that no reading makes", 0},
+        {"a C1 control in the search", strOpen + Progress(0, 0, 0, 0, 1, "C:\\\xc2\x9b" "2J\\*.log"),
+         "progress that no reading makes", 0},
+        {"progress beyond its bound", strOpen + "\x07\xe8\x03\0\0"s, "7 and 1000 bytes", 0},
     };
     for (const auto& test : aCases) {
         SetUp();
@@ -807,6 +842,117 @@ TEST_F(SplitRun, TheReadersLinesAreWrittenAsText)
     EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name\x7f") + End(7)), 7);
     EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name?"});
     EXPECT_EQ(g_fake.files.count("VirusHist.csv"), 0u);
+}
+
+// A run watched at a terminal: its summary closes the lines a run into a pipe
+// writes, which are the same without it; the outputs are the same bytes; the
+// reader sends its counts only when watched, and the clock is read only then.
+TEST_F(SplitRun, AtATerminalTheSummaryClosesTheRun)
+{
+    const struct {
+        const char* szCase;
+        std::function<void()> setUp;
+        std::vector<std::string> astrArgs;
+        std::string strSummary;
+        int nStatus;
+    } aCases[] = {
+        {"every log read",
+         [this] {
+             AddLog("a.log", Virus("A1") + "\r\n1F0B19000000,2,0,1,PC,user\r\n" + Virus("A2") + "\r\n");
+             AddLog("b.log", Virus("B1"));
+         },
+         {}, kLogs + ": 2 logs read, 3 rows written, 4 timeline records", 0},
+        {"one log not opened, one read in part",
+         [this] {
+             AddLog("a.log", Virus("A1"));
+             g_fake.files[kLogs + "\\a.log"].bOpenFails = true;
+             AddLog("b.log", Virus("B1") + "\n" + Virus("B2") + "\n" + Virus("B3"));
+             g_fake.files[kLogs + "\\b.log"].nReadFailsAt = 150;
+             g_fake.nReadChunk = 100;
+             AddLog("c.log", Virus("C1"));
+         },
+         {}, kLogs + ": 1 of 3 logs read, 2 rows written, 2 timeline records; 1 read in part, 1 not read", 4},
+        {"no log matches", [] { g_fake.AddFolder(kLogs); }, {}, "no log matches *.log in " + kLogs, 0},
+        {"the logs folder missing", [] {}, {}, "the logs folder " + kLogs + " does not exist", 0},
+        {"the pattern's folder missing", [] { g_fake.AddFolder(kLogs); }, {"old\\*.log"},
+         "the logs folder " + kLogs + "\\old does not exist", 0},
+    };
+    for (const auto& test : aCases) {
+        for (const bool bSplit : {false, true}) {
+            const std::string strCase = std::string(test.szCase) + (bSplit ? ", split" : ", whole");
+            std::vector<std::string> astrLines[2], astrHistory[2];
+            for (const bool bTerminal : {false, true}) {
+                SetUp();
+                test.setUp();
+                g_fake.bTerminal = bTerminal;
+                std::vector<std::string> astrArgs = test.astrArgs;
+                if (bSplit) {
+                    if (!astrArgs.empty())
+                        continue;  // the split run's helper takes none
+                    EXPECT_EQ(RunSplit(), test.nStatus) << strCase;
+                    EXPECT_EQ(FramesOf(kFrameProgress), bTerminal ? 1 : 0) << strCase;
+                } else {
+                    EXPECT_EQ(Run(astrArgs), test.nStatus) << strCase;
+                }
+                EXPECT_EQ(g_fake.nClockReads > 0, bTerminal) << strCase;
+                EXPECT_FALSE(g_fake.bProgressShown) << strCase;
+                astrLines[bTerminal] = g_fake.errorLines;
+                astrHistory[bTerminal] = {g_fake.History(), g_fake.files["timeline.jsonl"].strContent};
+            }
+            if (bSplit && !test.astrArgs.empty())
+                continue;
+            EXPECT_EQ(astrHistory[1], astrHistory[0]) << strCase;
+            ASSERT_EQ(astrLines[1].size(), astrLines[0].size() + 1) << strCase;
+            EXPECT_EQ(astrLines[1].back(), "virushist: fake system: " + test.strSummary) << strCase;
+            astrLines[1].pop_back();
+            EXPECT_EQ(astrLines[1], astrLines[0]) << strCase;
+        }
+    }
+}
+
+// Progress: shown once the run has taken a second, a line a few times a second,
+// by a clock read per read of a log and per log, never per line; sent by a
+// reader as frames; cleared at the end.
+TEST_F(SplitRun, AtATerminalProgressIsShownAfterASecond)
+{
+    std::string strLog;
+    for (int i = 0; i < 20000; ++i)
+        strLog += (i % 4 == 0 ? Virus("V") : "1F0B19000000,2,0,1,PC,user") + "\r\n";
+    AddLog("a.log", strLog);
+    AddLog("b.log", strLog);
+    const std::size_t nReads = 2 * (strLog.size() / g_fake.nReadChunk + 1);
+    for (const bool bSplit : {false, true}) {
+        SetUp();
+        AddLog("a.log", strLog);
+        AddLog("b.log", strLog);
+        g_fake.bTerminal = true;
+        g_fake.nClockStep = 200;
+        EXPECT_EQ(bSplit ? RunSplit() : Run(), 0);
+        EXPECT_LE(static_cast<std::size_t>(g_fake.nClockReads), 2 * (nReads + 2) + 2) << bSplit;
+        if (bSplit)
+            EXPECT_GE(FramesOf(kFrameProgress), 2) << "a few while reading, and the last";
+        ASSERT_GE(g_fake.progressLines.size(), 2u) << bSplit;
+        EXPECT_EQ(g_fake.progressLines.front().rfind("virushist: 0 of 2 logs, ", 0), 0u)
+            << g_fake.progressLines.front();
+        EXPECT_NE(g_fake.progressLines.front().find(" MiB read, "), std::string::npos);
+        EXPECT_NE(g_fake.progressLines.front().find(" timeline records"), std::string::npos);
+        EXPECT_FALSE(g_fake.bProgressShown);
+    }
+}
+
+// A run that ends with no line after its progress (its reader said no last
+// counts) leaves none of it on the screen.
+TEST_F(SplitRun, AtATerminalProgressIsClearedAtTheEnd)
+{
+    g_fake.bTerminal = true;
+    g_fake.nClockStep = 600;
+    std::string strFrames = Frame(kFrameOpened);
+    for (int i = 0; i < 4; ++i)
+        strFrames += Progress(2, 0, 0, 0, kProgressReading, kLogs + "\\*.log");
+    EXPECT_EQ(RunWriter(strFrames + End(0)), 0);
+    EXPECT_FALSE(g_fake.progressLines.empty());
+    EXPECT_TRUE(g_fake.errorLines.empty());
+    EXPECT_FALSE(g_fake.bProgressShown);
 }
 
 // Each line of a records frame is one JSON object, of well-formed UTF-8, with no

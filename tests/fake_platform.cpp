@@ -119,7 +119,27 @@ bool HandOverFile(std::string_view)
 
 void WriteErrorLine(const std::string& strLine)
 {
+    g_fake.bProgressShown = false;
     g_fake.errorLines.push_back(strLine);
+}
+
+bool IsTerminal(bool bOutput)
+{
+    return bOutput ? g_fake.bOutputTerminal : g_fake.bTerminal;
+}
+
+long long Milliseconds()
+{
+    ++g_fake.nClockReads;
+    return g_fake.nClock += g_fake.nClockStep;
+}
+
+void ShowProgress(const std::string& strLine)
+{
+    if (strLine.empty() && !g_fake.bProgressShown)
+        return;
+    g_fake.progressLines.push_back(strLine);
+    g_fake.bProgressShown = !strLine.empty();
 }
 
 bool QueryUserName(char* szName, uint32_t* pnSize)

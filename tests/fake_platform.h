@@ -35,6 +35,18 @@ struct FakePlatform {
     bool bReadingRefused = false;
     std::vector<std::string> errorLines;
 
+    // A person at a terminal: whether standard error (and standard output) is
+    // one; a clock that moves nClockStep milliseconds each time it is read, and
+    // the reads; the progress lines shown, in order ("" for a clearing), and
+    // whether one is shown now (a line on standard error clears it).
+    bool bTerminal = false;
+    bool bOutputTerminal = false;
+    long long nClock = 0;
+    long long nClockStep = 0;
+    int nClockReads = 0;
+    std::vector<std::string> progressLines;
+    bool bProgressShown = false;
+
     // User, version, system directory.
     bool bUserNameOk = true;
     std::string strUserName = "ops";

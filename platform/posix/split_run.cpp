@@ -5,11 +5,13 @@
 // everything it would write on as frames over a pipe.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -307,12 +309,57 @@ int OpenFileBeside(const std::string& strImage, const std::string& strName, std:
 
 namespace plat {
 
+namespace {
+
+std::size_t g_nProgressShown = 0;  // the columns of the progress line on the terminal
+
+}  // namespace
+
 void WriteErrorLine(const std::string& strLine)
 {
-    if (g_bReader)
+    if (g_bReader) {
         SendFrame(kFrameLine, std::string_view(strLine).substr(0, kMaxLineFrame));
-    else
-        std::fprintf(stderr, "%s\n", strLine.c_str());
+        return;
+    }
+    ShowProgress(std::string());
+    std::fprintf(stderr, "%s\n", strLine.c_str());
+}
+
+bool IsTerminal(bool bOutput)
+{
+    return isatty(bOutput ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+long long Milliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void ShowProgress(const std::string& strLine)
+{
+    if (g_bReader || (strLine.empty() && g_nProgressShown == 0))
+        return;
+    // Cut to one column less than the terminal's width, so that it never wraps;
+    // what is left of a longer line shown before is blanked. Columns are counted
+    // as characters (bytes that do not continue a UTF-8 sequence).
+    winsize size{};
+    const std::size_t nWidth = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
+    std::string strOut = "\r";
+    std::size_t nColumns = 0;
+    for (const char ch : strLine) {
+        if ((ch & 0xC0) != 0x80 && nColumns++ == nWidth)
+            break;
+        strOut += ch;
+    }
+    nColumns = std::min(nColumns, nWidth);
+    if (nColumns < g_nProgressShown)
+        strOut.append(g_nProgressShown - nColumns, ' ');
+    if (strLine.empty())
+        strOut += '\r';
+    std::fwrite(strOut.data(), 1, strOut.size(), stderr);
+    g_nProgressShown = nColumns;
 }
 
 }  // namespace plat

@@ -158,7 +158,60 @@ bool HandOverFile(std::string_view)
 
 void WriteErrorLine(const std::string& strLine)
 {
+    ShowProgress(std::string());
     std::fprintf(stderr, "%s\n", strLine.c_str());
+}
+
+namespace {
+
+std::size_t g_nProgressShown = 0;  // the columns of the progress line on the console
+
+}  // namespace
+
+// A console, as GetConsoleMode answers for it (Windows 2000 and XP have it); a
+// pipe or a file is none.
+bool IsTerminal(bool bOutput)
+{
+    DWORD dwMode = 0;
+    const HANDLE hStream = GetStdHandle(bOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    return hStream != INVALID_HANDLE_VALUE && hStream != nullptr && GetConsoleMode(hStream, &dwMode) != FALSE;
+}
+
+// GetTickCount (GetTickCount64 is Vista's): it wraps after 49.7 days, which at
+// worst delays one progress line.
+long long Milliseconds()
+{
+    return static_cast<long long>(GetTickCount());
+}
+
+void ShowProgress(const std::string& strLine)
+{
+    if (strLine.empty() && g_nProgressShown == 0)
+        return;
+    // Cut to one column less than the console window's width, so that it never
+    // wraps; what is left of a longer line shown before is blanked with spaces
+    // (a console before Windows 10 reads no escape sequences).
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    std::size_t nWidth = 79;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) != FALSE &&
+        info.srWindow.Right - info.srWindow.Left > 0)
+        nWidth = static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left);
+    std::string strOut = "\r";
+    std::size_t nColumns = 0;
+    for (const char ch : strLine) {
+        if ((ch & 0xC0) != 0x80 && nColumns++ == nWidth)
+            break;
+        strOut += ch;
+    }
+    if (nColumns > nWidth)
+        nColumns = nWidth;
+    if (nColumns < g_nProgressShown)
+        strOut.append(g_nProgressShown - nColumns, ' ');
+    if (strLine.empty())
+        strOut += '\r';
+    std::fwrite(strOut.data(), 1, strOut.size(), stderr);
+    std::fflush(stderr);
+    g_nProgressShown = nColumns;
 }
 
 bool QueryUserName(char* szName, uint32_t* pnSize)
@@ -366,6 +419,7 @@ void ShowMessage(const char* szText, const char* szCaption)
     std::string strLines = strPrefix + szCaption + "\n" + strPrefix;
     for (const char* p = szText; *p != '\0'; ++p)
         strLines += *p == '\n' ? "\n" + strPrefix : std::string(1, *p);
+    ShowProgress(std::string());
     std::fprintf(stderr, "%s\n", strLines.c_str());
     std::fflush(stderr);
     MessageBoxA(nullptr, szText, szCaption, MB_OK);
