@@ -929,8 +929,9 @@ TEST_F(SplitRun, AtATerminalProgressIsShownAfterASecond)
         g_fake.nClockStep = 200;
         EXPECT_EQ(bSplit ? RunSplit() : Run(), 0);
         EXPECT_LE(static_cast<std::size_t>(g_fake.nClockReads), 2 * (nReads + 2) + 2) << bSplit;
-        if (bSplit)
+        if (bSplit) {
             EXPECT_GE(FramesOf(kFrameProgress), 2) << "a few while reading, and the last";
+        }
         ASSERT_GE(g_fake.progressLines.size(), 2u) << bSplit;
         EXPECT_EQ(g_fake.progressLines.front().rfind("virushist: 0 of 2 logs, ", 0), 0u)
             << g_fake.progressLines.front();
