@@ -322,7 +322,13 @@ void WriteErrorLine(const std::string& strLine)
         return;
     }
     ShowProgress(std::string());
-    std::fprintf(stderr, "%s\n", strLine.c_str());
+    // Names from the evidence (a Linux file name may hold any byte but "/") are
+    // text here too: a control character, a terminal's escape among them, is "?".
+    std::string strText = strLine;
+    for (char& ch : strText)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
+            ch = '?';
+    std::fprintf(stderr, "%s\n", strText.c_str());
 }
 
 bool IsTerminal(bool bOutput)

@@ -338,6 +338,19 @@ class Hostile(unittest.TestCase):
                     with open(os.path.join(cwd, output), "rb") as f:
                         self.assertNotIn(SECRET.encode(), f.read(), output)
 
+    def test_a_name_with_escapes_is_said_as_text(self):
+        # A log whose name holds a terminal's escape (a FIFO, so that it is named):
+        # its line shows "?" for each control character, confined or not.
+        prefix = self.copy(self.prefix, "escape-name")
+        os.mkfifo(os.path.join(prefix, PRODUCT, "7.6", "logs", "zz\x1b]0;owned\x07.log"))
+        for sandbox in ("on", "off"):
+            with self.subTest(sandbox=sandbox):
+                cwd = fresh_folder(os.path.join(self.work, "run", "escape-name-" + sandbox))
+                done = self.run_case(locale_env(None, WINEPREFIX=prefix, VIRUSHIST_SANDBOX=sandbox), cwd)
+                self.assertEqual(done.returncode, 4, done.stderr)
+                self.assertIn(b"zz?]0;owned?.log", done.stderr)
+                self.assertNotIn(b"\x1b", done.stderr)
+
     def test_outputs_that_are_links(self):
         # Refused with exit 2, named, the link's target untouched; a dangling link
         # neither followed nor spun on.
