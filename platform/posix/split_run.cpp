@@ -29,7 +29,8 @@ namespace plat {
 namespace {
 
 constexpr const char* kSandboxVariable = "VIRUSHIST_SANDBOX";
-constexpr std::size_t kQueueSize = 64 << 10;  // a pipe's own buffer
+constexpr std::size_t kQueueSize = 64 << 10;   // the reader's frames sent at once
+constexpr std::size_t kPipeSize = 1 << 20;     // what an unprivileged process may ask
 constexpr uint8_t kSystemUnreadable = 7;       // the run's exit status for a sandbox it cannot have
 
 constexpr int kMaxFilesHandedOver = 64;           // a QCOW chain's depth, opened twice at most
@@ -138,6 +139,8 @@ RunPart SplitRun(const char* szPattern, bool bShadowCopies)
         WriteErrorLine(LinePrefix() + "the reader cannot be started (" + std::strerror(errno) + ")");
         return kRunRefused;
     }
+    // A larger pipe: the reader and the writer wake each other less often.
+    fcntl(anPipe[0], F_SETPIPE_SZ, static_cast<int>(kPipeSize));
     std::fflush(nullptr);
     const pid_t nChild = fork();
     if (nChild < 0) {
