@@ -80,6 +80,7 @@ int ReadLogFile(const char* szFileName, const char* szLogsFolder, int32_t nMode,
             // A row after a damaged one would be joined to its part: nothing more
             // is written.
             plat::CloseFile(pFile);
+            NoteDamagedRow();
             NoteLog(kLogInPart);
             return kExitRowDamaged;
         }

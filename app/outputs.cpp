@@ -48,6 +48,12 @@ void NoteLostRow()
                 "); the rows not written are counted at the end");
 }
 
+void NoteDamagedRow()
+{
+    SayLine(std::string(kHistoryFileName) + ": a row was written in part and could not be cut back (" +
+            plat::LastErrorText() + "); the file ends in that part row, and nothing more was written");
+}
+
 void SayLostRows()
 {
     if (g_nLostRows != 0)

@@ -31,6 +31,8 @@ void SayLine(const std::string& strWhat);
 // A row that could not be written: the first is said with why (the system's last
 // error), every one counted; SayLostRows says the count at the run's end.
 void NoteLostRow();
+// A row written in part that could not be cut back: said at once (the run ends).
+void NoteDamagedRow();
 void SayLostRows();
 // A timeline whose records were lost after a failed write, said with strWhy, the
 // system's reason.

@@ -78,6 +78,7 @@ int WriteWhatIsRead(const char* szTimeline)
                     nWritten = kExitIncomplete;
                     break;
                 case kRowDamaged:
+                    NoteDamagedRow();
                     // A row after a damaged one would be joined to its part.
                     nWritten = kExitRowDamaged;
                     bDone = true;

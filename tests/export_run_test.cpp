@@ -175,6 +175,9 @@ TEST_F(ExportRun, DamagedRowEndsTheRun)
     EXPECT_EQ(strFile.find("A3"), std::string::npos);
     EXPECT_EQ(strFile.find("B1"), std::string::npos);
     EXPECT_NE(strFile.substr(strFile.size() - 2), "\r\n");
+    ASSERT_EQ(g_fake.errorLines.size(), 1u);
+    EXPECT_NE(g_fake.errorLines[0].find("VirusHist.csv: a row was written in part and could not be cut back ("),
+              std::string::npos) << g_fake.errorLines[0];
 }
 
 TEST_F(ExportRun, UnreadableSystemTouchesNothing)
@@ -755,6 +758,21 @@ TEST_F(SplitRun, TheWriterWritesWhatAWholeRunWrites)
     EXPECT_EQ(RunSplit(), 0);
     EXPECT_EQ(g_fake.History(), strHistory);
     EXPECT_EQ(g_fake.files["timeline.jsonl"].strContent, strTimeline);
+}
+
+TEST_F(SplitRun, ADamagedRowIsSaid)
+{
+    AddLog("a.log", Virus("A1") + "\n" + Virus("A2") + "\n" + Virus("A3"));
+    g_fake.shortAppends.insert(1);
+    g_fake.nTruncateFailures = 2;
+    g_fake.runPart = plat::kRunReader;
+    EXPECT_EQ(Run(), kExitSuccess);  // the reader sent every row
+    g_fake.runPart = plat::kRunWriter;
+    EXPECT_EQ(Run(), kExitRowDamaged);
+    EXPECT_TRUE(g_fake.bReaderEnded);
+    ASSERT_FALSE(g_fake.errorLines.empty());
+    EXPECT_NE(g_fake.errorLines.back().find("VirusHist.csv: a row was written in part and could not be cut back ("),
+              std::string::npos) << g_fake.errorLines.back();
 }
 
 TEST_F(SplitRun, AReaderThatRefusesTouchesNothing)
