@@ -348,6 +348,9 @@ TEST(ImageFiles, TheImageAndThePartsItsNameGives)
                                "d-f002.vmdk", "d-notes.vmdk", "d.vmdk.bak", "dd-flat.vmdk", "notes.txt", "x.raw"})
         std::ofstream(strFolder + "/" + szName).close();
     ::mkdir((strFolder + "/pc.E04").c_str(), 0755);  // a folder is no part
+    // Nor is a link, wherever it leads.
+    EXPECT_EQ(::symlink((strFolder + "/notes.txt").c_str(), (strFolder + "/img.003").c_str()), 0);
+    EXPECT_EQ(::symlink((strFolder + "/notes.txt").c_str(), (strFolder + "/d-s002.vmdk").c_str()), 0);
     const struct {
         const char* szImage;
         std::vector<std::string> astrFiles;

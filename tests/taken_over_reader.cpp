@@ -4,7 +4,8 @@
 // (descriptor 3), where the writer writes them as text. VH_TAKEN_OVER names what it
 // tries, comma-separated: "escape" (write a terminal's escapes on descriptors 0 to
 // 2, read what was typed ahead, change the flags of standard error), "read:PATH"
-// (open and read a file), "limits" (map 1 TiB, grow a file in memory past 2 GiB),
+// (open and read a file), "ask:NAME" (ask the writer for a file beside the image
+// and read what it hands over), "limits" (map 1 TiB, grow a file in memory past 2 GiB),
 // "refused" (make a call the filter denies: a socket), "crash" (die by SIGSEGV).
 #include <dlfcn.h>
 #include <errno.h>
@@ -15,6 +16,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 using scmp_filter_ctx = void*;
@@ -75,6 +77,36 @@ void Read(const char* szPath)
     Say(szLine);
 }
 
+void Ask(const char* szName)
+{
+    char achFrame[300], szLine[600], achData[200] = {};
+    const std::size_t nLength = strlen(szName) < 255 ? strlen(szName) : 255;
+    achFrame[0] = 6;  // a file asked for
+    for (int i = 0; i < 4; ++i)
+        achFrame[1 + i] = static_cast<char>(nLength >> (8 * i) & 0xFF);
+    memcpy(achFrame + 5, szName, nLength);
+    if (write(3, achFrame, nLength + 5) < 0)
+        _exit(99);
+    char chAnswer = 0;
+    iovec data{&chAnswer, 1};
+    alignas(cmsghdr) char achControl[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = achControl;
+    message.msg_controllen = sizeof(achControl);
+    int nFd = -1;
+    if (recvmsg(4, &message, 0) == 1 && CMSG_FIRSTHDR(&message) != nullptr)
+        memcpy(&nFd, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
+    const ssize_t nRead = nFd >= 0 ? read(nFd, achData, sizeof(achData) - 1) : -1;
+    for (ssize_t i = 0; i < nRead; ++i)
+        if (static_cast<unsigned char>(achData[i]) < 0x20)
+            achData[i] = '.';
+    snprintf(szLine, sizeof(szLine), "taken over: asked for %s: %s [%s]", szName,
+             nFd >= 0 ? "handed over" : "none", achData);
+    Say(szLine);
+}
+
 void Limits(void)
 {
     char szLine[256];
@@ -117,6 +149,8 @@ extern "C" int seccomp_load(const scmp_filter_ctx hFilter)
             Escape();
         else if (strncmp(szItem, "read:", 5) == 0)
             Read(szItem + 5);
+        else if (strncmp(szItem, "ask:", 4) == 0)
+            Ask(szItem + 4);
         else if (strcmp(szItem, "limits") == 0)
             Limits();
         else if (strcmp(szItem, "refused") == 0)

@@ -190,6 +190,13 @@ class Hostile(unittest.TestCase):
             env = self.prefix_case(name, home_on(letter, target_of, lambda target: letter.upper() + r":\Tarvel"))
             return dict(env, HOME=self.home)
         config = os.path.join("Windows", "System32", "config")
+        def split_with_link(name):
+            # A whole image as the first part of a split raw image, and a second
+            # part that is a link to a file of this host.
+            folder = fresh_folder(os.path.join(self.work, "cases", name))
+            shutil.copyfile(self.other_image, os.path.join(folder, "disk.001"))
+            os.symlink(self.secret, os.path.join(folder, "disk.002"))
+            return dict(VIRUSHIST_SYSTEM_DRIVE=os.path.join(folder, "disk.001"))
         def sparse_software(size, step=None):
             # The hive made a sparse file of size bytes; on an image a byte every
             # step bytes, as libtsk takes no sparse run longer than the volume.
@@ -230,6 +237,7 @@ class Hostile(unittest.TestCase):
             ("the home directory on a D: in a hidden folder of the user's home",
              home_case("hidden-d", "d", lambda p: fresh_folder(os.path.join(self.home, ".config", "wine-d"))),
              4, [r"D:\Tarvel\logs", "outside the system's folders"], []),
+            ("a split raw image's part a link out", split_with_link("split-link"), 7, ["disk.001"], None),
             ("SYSTEM a link out", self.drive_case("hive-link", replace(os.path.join(config, "SYSTEM"),
                                                                           link_to(self.secret))),
              7, ["SYSTEM", "unreadable"], None),
@@ -286,6 +294,7 @@ class Hostile(unittest.TestCase):
         notes = os.path.join(beside, "notes.txt")
         with open(notes, "wb") as f:
             f.write(virus(SECRET))
+        os.symlink(self.secret, os.path.join(beside, "base.qcow2"))
         drives = self.copy(self.prefix, "drives-home-etc")
         os.symlink(self.home, os.path.join(drives, "dosdevices", "d:"))
         os.symlink("/etc", os.path.join(drives, "dosdevices", "e:"))
@@ -298,6 +307,8 @@ class Hostile(unittest.TestCase):
              0, [notes + " refused (Permission denied)"]),
             ("the image's folder", dict(VIRUSHIST_SYSTEM_DRIVE=image), "read:" + beside,
              0, [beside + " refused (Permission denied)"]),
+            ("a link beside the image, asked of the writer", dict(VIRUSHIST_SYSTEM_DRIVE=image), "ask:base.qcow2",
+             0, ["taken over: asked for base.qcow2: none []"]),
             ("the home and /etc as a prefix's drives", dict(WINEPREFIX=drives, HOME=self.home),
              "read:%s,read:/etc/hostname" % key, 0, [key + " refused", "/etc/hostname refused"]),
             ("memory and a file in memory", dict(WINEPREFIX=self.prefix), "limits",

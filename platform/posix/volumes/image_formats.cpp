@@ -746,10 +746,12 @@ std::string NextPart(const std::string& strPath)
     return std::string();
 }
 
-bool IsRegularFile(const std::string& strPath)
+// Whether a path is a regular file itself: a link is not, wherever it leads, so
+// that no name beside an image can grant the reader another file of this host.
+bool IsOwnRegularFile(const std::string& strPath)
 {
     struct stat info;
-    return stat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return lstat(strPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Whether strName is an extent of the VMDK named strImage (both file names), as
@@ -780,7 +782,7 @@ std::vector<std::string> ImageFiles(const std::string& strImage)
         astrNamed.push_back(szReal);
     for (const std::string& strNamed : astrNamed) {
         // The parts that follow, to the first missing, as libewf and libtsk find them.
-        for (std::string strPart = NextPart(strNamed); !strPart.empty() && IsRegularFile(strPart);
+        for (std::string strPart = NextPart(strNamed); !strPart.empty() && IsOwnRegularFile(strPart);
              strPart = NextPart(strPart))
             astrFiles.push_back(strPart);
         // A VMDK's extents: its folder's names alone are read.
@@ -791,7 +793,7 @@ std::vector<std::string> ImageFiles(const std::string& strImage)
             continue;
         if (DIR* pFolder = opendir(strFolder.c_str())) {
             while (const dirent* pEntry = readdir(pFolder))
-                if (IsVmdkExtent(strName, pEntry->d_name) && IsRegularFile(strFolder + "/" + pEntry->d_name))
+                if (IsVmdkExtent(strName, pEntry->d_name) && IsOwnRegularFile(strFolder + "/" + pEntry->d_name))
                     astrFiles.push_back(strFolder + "/" + pEntry->d_name);
             closedir(pFolder);
         }
@@ -808,10 +810,15 @@ int OpenRegularBeside(const std::string& strImage, const std::string& strName, s
     }
     const std::vector<std::string> astrFolders = FoldersBeside(strImage);
     for (nFolder = 0; nFolder < astrFolders.size(); ++nFolder) {
-        const int nFd =
-            open((astrFolders[nFolder] + "/" + strName).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        struct stat info;
-        if (nFd >= 0 && fstat(nFd, &info) == 0 && S_ISREG(info.st_mode))
+        // A regular file itself, never through a link: the writer opens it with
+        // the user's own rights, and the reader may read nothing else of the host.
+        const std::string strPath = astrFolders[nFolder] + "/" + strName;
+        struct stat named, opened;
+        if (lstat(strPath.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
+            continue;
+        const int nFd = open(strPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (nFd >= 0 && fstat(nFd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev)
             return nFd;
         if (nFd >= 0)
             close(nFd);

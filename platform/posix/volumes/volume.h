@@ -123,12 +123,12 @@ std::vector<std::string> FoldersBeside(const std::string& strImage);
 
 // The files of an image by their names, which a reader may read: the image as
 // named, and beside it (FoldersBeside) the regular files its name gives (split
-// raw parts, E01 segments, VMDK extents). Files the image names inside (a QCOW
+// raw parts, E01 segments, VMDK extents), never links. Files the image names inside (a QCOW
 // backing file) are handed over when asked for (OpenFileBeside).
 std::vector<std::string> ImageFiles(const std::string& strImage);
 
-// A regular file of this name beside the image (in FoldersBeside's order, the
-// folder's index in nFolder), opened for reading; -1 with errno: EINVAL for a
+// A regular file of this name beside the image, not a link (in FoldersBeside's
+// order, the folder's index in nFolder), opened for reading; -1 with errno: EINVAL for a
 // name that is no plain file name, ENOENT when there is none.
 int OpenRegularBeside(const std::string& strImage, const std::string& strName, std::size_t& nFolder);
 
