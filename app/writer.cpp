@@ -17,14 +17,11 @@
 namespace {
 
 // A line of the reader's, written as text: a control character (a terminal's
-// escape among them) stands as "?".
+// escape among them), a direction override or a byte that is no UTF-8 stands as
+// "?".
 std::string Printable(std::string_view strLine)
 {
-    std::string strText(strLine);
-    for (char& ch : strText)
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
-            ch = '?';
-    return strText;
+    return PrintableUtf8(strLine);
 }
 
 }  // namespace
@@ -116,6 +113,10 @@ int WriteWhatIsRead(const char* szTimeline)
             strFault = decoder.Fault();
             bDone = true;
         }
+        // After its last frame a reader ends: one that holds its channel open
+        // instead is not waited for here, but below, for a while.
+        if (decoder.Ended())
+            break;
     }
 
     // The reader's end: as it said, or ended now, or dead before it was done. A

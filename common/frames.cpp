@@ -138,8 +138,8 @@ const unsigned char* SkipString(const unsigned char* p, const unsigned char* pEn
         if (ch < 0x80)
             return nullptr;  // a control character
         const std::size_t nLength = Utf8SequenceLength(p, pEnd);
-        if (nLength == 0)
-            return nullptr;
+        if (nLength == 0 || IsHiddenControl(p, nLength))
+            return nullptr;  // no UTF-8, or a control a terminal would act on (escaped, it may stand)
         p += nLength;
     }
 }
@@ -250,6 +250,16 @@ bool IsJsonRecord(const unsigned char* p, const unsigned char* const pEnd)
 
 
 }  // namespace
+
+bool IsHiddenControl(const unsigned char* p, std::size_t nLength)
+{
+    // U+0080 to U+009F (C1: a terminal may take U+009B as an escape), and the
+    // direction overrides and isolates, U+202A to U+202E and U+2066 to U+2069,
+    // which show text in another order than it is.
+    return (nLength == 2 && p[0] == 0xC2 && p[1] < 0xA0) ||
+           (nLength == 3 && p[0] == 0xE2 &&
+            ((p[1] == 0x80 && p[2] >= 0xAA && p[2] <= 0xAE) || (p[1] == 0x81 && p[2] >= 0xA6 && p[2] <= 0xA9)));
+}
 
 std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* pEnd)
 {
@@ -445,7 +455,7 @@ std::string PrintableUtf8(std::string_view strText)
     std::string strPrintable;
     while (p < pEnd) {
         const std::size_t nLength = Utf8SequenceLength(p, pEnd);
-        if (nLength == 0 || *p < 0x20 || *p == 0x7F || (*p == 0xC2 && p[1] < 0xA0))
+        if (nLength == 0 || *p < 0x20 || *p == 0x7F || IsHiddenControl(p, nLength))
             strPrintable += '?';
         else
             strPrintable.append(reinterpret_cast<const char*>(p), nLength);

@@ -48,8 +48,8 @@ struct PROGRESS {
 // state, then the search: at most a path of 259 characters of 3 bytes each.
 constexpr std::size_t kProgressCounts = 25;
 constexpr std::size_t kMaxProgressFrame = kProgressCounts + 3 * 259;
-// The search as it can be said: a control character or a byte that is no UTF-8
-// stands as "?".
+// Text as it can be said at a terminal: a control character (C0, DEL, C1), a
+// direction override or isolate, or a byte that is no UTF-8 stands as "?".
 std::string EncodeProgress(const PROGRESS& progress);
 std::string PrintableUtf8(std::string_view strText);
 // False for a payload no sound reader sends: another length, logs counted twice,
@@ -96,6 +96,10 @@ bool IsWholeRow(std::string_view strRow);
 // The length of the well-formed UTF-8 character at p (1 for ASCII), or 0 when the
 // bytes there are none.
 std::size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* pEnd);
+// Whether the UTF-8 character at p, nLength bytes, is one a terminal acts on or
+// that shows text in another order: a C1 control, a direction override or
+// isolate.
+bool IsHiddenControl(const unsigned char* p, std::size_t nLength);
 // Whether records are whole JSON Lines records: each line, ending in LF, one JSON
 // object of well-formed UTF-8 with no raw control character but DEL (in a
 // string), nested at most 64 deep.

@@ -37,10 +37,30 @@ constexpr std::array<char, 256> kKinds = [] {
 void AppendEscapedUtf8(std::string& strJson, std::string_view strText)
 {
     std::size_t nRun = 0;
+    const auto* const pText = reinterpret_cast<const unsigned char*>(strText.data());
     for (std::size_t i = 0; i < strText.size(); ++i) {
-        const char chKind = kKinds[static_cast<unsigned char>(strText[i])];
-        if (chKind == 0 || chKind == 4)
+        const char chKind = kKinds[pText[i]];
+        if (chKind == 0)
             continue;
+        if (chKind == 4) {
+            // A C1 control or a direction override stands escaped, as a terminal
+            // showing the timeline must not act on it: the same JSON text.
+            const std::size_t nLength =
+                pText[i] == 0xC2 || pText[i] == 0xE2 ? Utf8SequenceLength(pText + i, pText + strText.size()) : 0;
+            if (nLength == 0 || !IsHiddenControl(pText + i, nLength))
+                continue;
+            const unsigned nCode = nLength == 2 ? (pText[i] & 0x1Fu) << 6 | (pText[i + 1] & 0x3Fu)
+                                                : (pText[i] & 0x0Fu) << 12 | (pText[i + 1] & 0x3Fu) << 6 |
+                                                      (pText[i + 2] & 0x3Fu);
+            static constexpr char szHex[] = "0123456789abcdef";
+            strJson.append(strText.data() + nRun, i - nRun);
+            const char achEscape[] = {'\\', 'u', szHex[nCode >> 12], szHex[nCode >> 8 & 15], szHex[nCode >> 4 & 15],
+                                      szHex[nCode & 15]};
+            strJson.append(achEscape, sizeof(achEscape));
+            i += nLength - 1;
+            nRun = i + 1;
+            continue;
+        }
         strJson.append(strText.data() + nRun, i - nRun);
         nRun = i + 1;
         const char ch = strText[i];

@@ -417,6 +417,16 @@ TEST_F(Timeline, WithoutATimeZoneTheLocalTimeIsUtc)
     EXPECT_NE(Records().at(0).find("\"utc_offset\":\"+00:00\",\"time_zone\":null"), std::string::npos);
 }
 
+TEST_F(Timeline, ControlsATerminalActsOnAreEscaped)
+{
+    // A code page's byte that Windows makes a C1 control (0x9B: CSI), and a
+    // direction override, stand escaped: the same JSON value, no raw control.
+    AddLog("a.log", "1F0B19000000,2,0,1,PC,u\x9b" "2J\r\n");
+    ASSERT_EQ(Run(), kExitSuccess);
+    EXPECT_NE(Records().at(0).find("\"u\\u009b2J\""), std::string::npos) << Records().at(0);
+    EXPECT_TRUE(AreWholeRecords(g_fake.files["timeline.jsonl"].strContent));
+}
+
 TEST_F(Timeline, ASystemNamedInNoUtf8IsOneAllRecordsAccept)
 {
     // A Linux path may hold any bytes: each that is no UTF-8 stands as U+FFFD.
@@ -857,8 +867,9 @@ TEST_F(SplitRun, WhatNoSoundReaderSendsEndsIt)
 
 TEST_F(SplitRun, TheReadersLinesAreWrittenAsText)
 {
-    EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name\x7f") + End(7)), 7);
-    EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name?"});
+    EXPECT_EQ(RunWriter(Frame(kFrameLine, "virushist: x: \x1b]0;owned\x07 name\x7f \xc2\x9b" "2J \x9b \xe2\x80\xae" "exe "
+                                               "\xc3\xa9") + End(7)), 7);
+    EXPECT_EQ(g_fake.errorLines, std::vector<std::string>{"virushist: x: ?]0;owned? name? ?2J ? ?exe \xc3\xa9"});
     EXPECT_EQ(g_fake.files.count("VirusHist.csv"), 0u);
 }
 
@@ -995,6 +1006,11 @@ TEST(FrameRecords, EachLineIsOneJsonObject)
         {"every escape", "{\"e\":\"\\\" \\\\ \\/ \\b \\f \\n \\r \\t \\u001B \\ud83d\\ude00\"}\n", true},
         {"UTF-8 of each length, to U+10FFFF", "{\"u\":\"\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf\"}\n", true},
         {"a DEL in a string", "{\"d\":\"a\x7f" "b\"}\n", true},
+        {"a C1 control escaped", "{\"c\":\"\\u009b2J\"}\n", true},
+        {"a C1 control raw", "{\"c\":\"\xc2\x9b" "2J\"}\n", false},
+        {"a direction override raw", "{\"c\":\"gpj.\xe2\x80\xae" "exe\"}\n", false},
+        {"a direction isolate raw", "{\"c\":\"\xe2\x81\xa6\"}\n", false},
+        {"a character beside them", "{\"c\":\"\xc2\xa0\xe2\x80\xaf\xe2\x81\xaa\"}\n", true},
         {"spaces between tokens", "{ \"a\" : [ 1 , 2 ] }\n", true},
         {"two records", "{}\n{\"a\":1}\n", true},
         {"nested 64 deep", nested(64), true},

@@ -34,7 +34,7 @@ constexpr std::size_t kPipeSize = 1 << 20;     // what an unprivileged process m
 constexpr uint8_t kSystemUnreadable = 7;       // the run's exit status for a sandbox it cannot have
 
 constexpr int kMaxFilesHandedOver = 64;           // a QCOW chain's depth, opened twice at most
-constexpr int kReaderGraceSeconds = 10;           // for a reader whose channel closed to exit
+constexpr int kReaderGraceSeconds = 10;           // for a reader done, or whose channel closed, to exit
 
 bool g_bReader = false;
 int g_nChannel = -1;  // the reader's end of the pipe, or the writer's
@@ -206,8 +206,8 @@ std::string WaitForReader(bool bEnd)
 {
     if (g_nReader <= 0)
         return std::string();
-    // Its channel closed, a reader exits at once (a sanitizer's leak check may take
-    // a moment); one that lingers is ended.
+    // After its last frame, or its channel closed, a reader exits at once (a
+    // sanitizer's leak check may take a moment); one that lingers is ended.
     bool bEnded = bEnd;
     if (bEnd)
         kill(g_nReader, SIGKILL);
@@ -231,7 +231,7 @@ std::string WaitForReader(bool bEnd)
         close(g_nBroker);
     g_nBroker = -1;
     if (bEnded && !bEnd)
-        return "it did not end when its channel closed, and was killed";
+        return "it did not exit within " + std::to_string(kReaderGraceSeconds) + " seconds, and was killed";
     if (bEnd || !WIFSIGNALED(nStatus))
         return std::string();
     const int nSignal = WTERMSIG(nStatus);
@@ -327,11 +327,7 @@ void WriteErrorLine(const std::string& strLine)
     ShowProgress(std::string());
     // Names from the evidence (a Linux file name may hold any byte but "/") are
     // text here too: a control character, a terminal's escape among them, is "?".
-    std::string strText = strLine;
-    for (char& ch : strText)
-        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F)
-            ch = '?';
-    std::fprintf(stderr, "%s\n", strText.c_str());
+    std::fprintf(stderr, "%s\n", PrintableUtf8(strLine).c_str());
 }
 
 bool IsTerminal(bool bOutput)

@@ -198,11 +198,14 @@ bool IsWithin(const std::string& strPath, const std::string& strFolder)
 }
 
 // Whether a prefix's drive that leads outside it may be read: never the host's
-// system folders, the home folder of the user running the run or a folder above
-// it, nor a hidden folder of that home or anything in one, whatever a prefix's
-// links say (a prefix may come from the evidence).
-bool MayReadDrive(const std::string& strTarget)
+// system folders, a folder above the prefix (the case folder around it), the home
+// folder of the user running the run (and of the user who ran sudo) or a folder
+// above it, nor a hidden folder of that home or anything in one, whatever a
+// prefix's links say (a prefix may come from the evidence).
+bool MayReadDrive(const std::string& strTarget, const std::string& strPrefix)
 {
+    if (!strPrefix.empty() && IsWithin(strPrefix, strTarget))
+        return false;
     static const char* const kSystemFolders[] = {"/proc", "/sys", "/dev", "/etc", "/run", "/boot", "/root",
                                                  "/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32",
                                                  "/var", "/snap", "/lost+found"};
@@ -214,6 +217,9 @@ bool MayReadDrive(const std::string& strTarget)
         astrHomes.push_back(RealPath(pUser->pw_dir));
     if (const char* szHome = std::getenv("HOME"); szHome != nullptr && *szHome != '\0')
         astrHomes.push_back(RealPath(szHome));
+    if (const char* szSudoUser = std::getenv("SUDO_USER"); szSudoUser != nullptr)
+        if (const passwd* pUser = getpwnam(szSudoUser); pUser != nullptr && pUser->pw_dir != nullptr)
+            astrHomes.push_back(RealPath(pUser->pw_dir));
     for (const std::string& strHome : astrHomes) {
         if (strHome.empty())
             continue;
@@ -258,7 +264,8 @@ void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::strin
             if (strName.size() != 2 || strName[1] != ':')
                 continue;
             const std::string strReal = RealPath(strDevices + "/" + strName);
-            if (!strReal.empty() && ((!strPrefix.empty() && IsWithin(strReal, strPrefix)) || MayReadDrive(strReal)))
+            if (!strReal.empty() &&
+                ((!strPrefix.empty() && IsWithin(strReal, strPrefix)) || MayReadDrive(strReal, strPrefix)))
                 astrFolders.push_back(strReal);
         }
         closedir(pDevices);

@@ -298,6 +298,7 @@ class Hostile(unittest.TestCase):
         drives = self.copy(self.prefix, "drives-home-etc")
         os.symlink(self.home, os.path.join(drives, "dosdevices", "d:"))
         os.symlink("/etc", os.path.join(drives, "dosdevices", "e:"))
+        os.symlink("../..", os.path.join(drives, "dosdevices", "f:"))  # the case folder around it
         key = os.path.join(self.home, ".ssh", "id_ed25519")
         # (name, system, what it tries, exit status, words)
         cases = [
@@ -309,12 +310,15 @@ class Hostile(unittest.TestCase):
              0, [beside + " refused (Permission denied)"]),
             ("a link beside the image, asked of the writer", dict(VIRUSHIST_SYSTEM_DRIVE=image), "ask:base.qcow2",
              0, ["taken over: asked for base.qcow2: none []"]),
-            ("the home and /etc as a prefix's drives", dict(WINEPREFIX=drives, HOME=self.home),
-             "read:%s,read:/etc/hostname" % key, 0, [key + " refused", "/etc/hostname refused"]),
+            ("the home, /etc and the case folder as a prefix's drives", dict(WINEPREFIX=drives, HOME=self.home),
+             "read:%s,read:/etc/hostname,read:%s" % (key, notes), 0,
+             [key + " refused", "/etc/hostname refused", notes + " refused"]),
             ("memory and a file in memory", dict(WINEPREFIX=self.prefix), "limits",
              0, ["1 TiB mapped: Cannot allocate memory", "grew to 2048 MiB (File too large)"]),
             ("a refused call", dict(WINEPREFIX=self.prefix), "refused",
              4, [": the sandbox refused system call 41\n"]),
+            ("a reader that lingers after its last frame", dict(WINEPREFIX=self.prefix), "linger",
+             4, ["the reader ended after its last frame (it did not exit within 10 seconds, and was killed)"]),
             # (a sanitizer reports the fault and aborts)
             ("a crash", dict(WINEPREFIX=self.prefix), "crash",
              4, ["the reader ended before it was done (killed by signal %s); the run is incomplete"
