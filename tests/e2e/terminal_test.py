@@ -13,6 +13,7 @@ import re
 import struct
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import termios
@@ -155,5 +156,9 @@ class Terminal(unittest.TestCase):
             progress = [piece for piece in shown.split(b"\r")[1:-1] if re.fullmatch(pattern, piece)]
             self.assertTrue(progress, part)
 
+
 if __name__ == "__main__":
-    unittest.main()
+    result = unittest.main(exit=False, verbosity=2).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
