@@ -14,17 +14,6 @@
 #include "export/history_writer.h"
 #include "platform/platform.h"
 
-namespace {
-
-// A line of the reader's, written as text: a control character (a terminal's
-// escape among them), a direction override or a byte that is no UTF-8 stands as
-// "?".
-std::string Printable(std::string_view strLine)
-{
-    return PrintableUtf8(strLine);
-}
-
-}  // namespace
 
 void EndReading(int nStatus)
 {
@@ -59,7 +48,9 @@ int WriteWhatIsRead(const char* szTimeline)
         while (!bDone && (result = decoder.Next(frame)) == CFrameDecoder::kFrame) {
             switch (frame.type) {
             case kFrameLine:
-                plat::WriteErrorLine(Printable(frame.strPayload));
+                // As text: a control character, a direction override or a byte
+                // that is no UTF-8 stands as "?".
+                plat::WriteErrorLine(PrintableUtf8(frame.strPayload));
                 break;
             case kFrameOpened:
                 if (const int nRefused = TakeOutputs(outputs); nRefused != kExitSuccess) {
@@ -97,10 +88,9 @@ int WriteWhatIsRead(const char* szTimeline)
                 }
                 break;
             case kFrameProgress: {
-                // Checked by the decoder; its search is the reader's text.
+                // Checked by the decoder, its search printable text already.
                 PROGRESS progress;
                 DecodeProgress(frame.strPayload, progress);
-                progress.strSearch = Printable(progress.strSearch);
                 NoteReaderProgress(progress);
                 break;
             }

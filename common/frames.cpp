@@ -2,6 +2,7 @@
 #include "common/frames.h"
 
 #include <array>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -462,6 +463,24 @@ std::string PrintableUtf8(std::string_view strText)
         p += nLength == 0 ? 1 : nLength;
     }
     return strPrintable;
+}
+
+std::string RedrawnLine(std::string_view strLine, std::size_t nWidth, std::size_t& nShown)
+{
+    std::string strOut = "\r";
+    std::size_t nColumns = 0;
+    for (const char ch : strLine) {
+        if ((ch & 0xC0) != 0x80 && nColumns++ == nWidth)
+            break;
+        strOut += ch;
+    }
+    nColumns = std::min(nColumns, nWidth);
+    if (nColumns < nShown)
+        strOut.append(nShown - nColumns, ' ');
+    if (strLine.empty())
+        strOut += '\r';
+    nShown = nColumns;
+    return strOut;
 }
 
 std::string EncodeProgress(const PROGRESS& progress)

@@ -52,6 +52,11 @@ constexpr std::size_t kMaxProgressFrame = kProgressCounts + 3 * 259;
 // direction override or isolate, or a byte that is no UTF-8 stands as "?".
 std::string EncodeProgress(const PROGRESS& progress);
 std::string PrintableUtf8(std::string_view strText);
+// A line shown in place on a terminal nWidth columns wide, over one of nShown
+// columns: "\r", the line cut to nWidth columns (a column a character: a byte
+// that continues no UTF-8 sequence), spaces over what is left of the line shown
+// before, and for an empty line a closing "\r". nShown becomes the columns shown.
+std::string RedrawnLine(std::string_view strLine, std::size_t nWidth, std::size_t& nShown);
 // False for a payload no sound reader sends: another length, logs counted twice,
 // an unknown state, or a search that is not printable UTF-8.
 bool DecodeProgress(std::string_view strPayload, PROGRESS& progress);

@@ -346,25 +346,11 @@ void ShowProgress(const std::string& strLine)
 {
     if (g_bReader || (strLine.empty() && g_nProgressShown == 0))
         return;
-    // Cut to one column less than the terminal's width, so that it never wraps;
-    // what is left of a longer line shown before is blanked. Columns are counted
-    // as characters (bytes that do not continue a UTF-8 sequence).
+    // One column less than the terminal's width, so that the line never wraps.
     winsize size{};
     const std::size_t nWidth = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col - 1 : 79;
-    std::string strOut = "\r";
-    std::size_t nColumns = 0;
-    for (const char ch : strLine) {
-        if ((ch & 0xC0) != 0x80 && nColumns++ == nWidth)
-            break;
-        strOut += ch;
-    }
-    nColumns = std::min(nColumns, nWidth);
-    if (nColumns < g_nProgressShown)
-        strOut.append(g_nProgressShown - nColumns, ' ');
-    if (strLine.empty())
-        strOut += '\r';
+    const std::string strOut = RedrawnLine(strLine, nWidth, g_nProgressShown);
     std::fwrite(strOut.data(), 1, strOut.size(), stderr);
-    g_nProgressShown = nColumns;
 }
 
 }  // namespace plat

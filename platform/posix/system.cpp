@@ -202,7 +202,8 @@ bool IsWithin(const std::string& strPath, const std::string& strFolder)
 // folder of the user running the run (and of the user who ran sudo) or a folder
 // above it, nor a hidden folder of that home or anything in one, whatever a
 // prefix's links say (a prefix may come from the evidence).
-bool MayReadDrive(const std::string& strTarget, const std::string& strPrefix)
+bool MayReadDrive(const std::string& strTarget, const std::string& strPrefix,
+                  const std::vector<std::string>& astrHomes)
 {
     if (!strPrefix.empty() && IsWithin(strPrefix, strTarget))
         return false;
@@ -212,17 +213,7 @@ bool MayReadDrive(const std::string& strTarget, const std::string& strPrefix)
     for (const char* szFolder : kSystemFolders)
         if (IsWithin(strTarget, szFolder))
             return false;
-    std::vector<std::string> astrHomes;
-    if (const passwd* pUser = getpwuid(getuid()); pUser != nullptr && pUser->pw_dir != nullptr)
-        astrHomes.push_back(RealPath(pUser->pw_dir));
-    if (const char* szHome = std::getenv("HOME"); szHome != nullptr && *szHome != '\0')
-        astrHomes.push_back(RealPath(szHome));
-    if (const char* szSudoUser = std::getenv("SUDO_USER"); szSudoUser != nullptr)
-        if (const passwd* pUser = getpwnam(szSudoUser); pUser != nullptr && pUser->pw_dir != nullptr)
-            astrHomes.push_back(RealPath(pUser->pw_dir));
     for (const std::string& strHome : astrHomes) {
-        if (strHome.empty())
-            continue;
         if (IsWithin(strHome, strTarget))
             return false;  // the home, or a folder above it
         if (IsWithin(strTarget, strHome) && strTarget.size() > strHome.size() + 1 &&
@@ -230,6 +221,25 @@ bool MayReadDrive(const std::string& strTarget, const std::string& strPrefix)
             return false;  // in a hidden folder of the home
     }
     return true;
+}
+
+// The homes a prefix's drives may not lead to: the account's, HOME's, and the
+// account's of the user who ran sudo, each with every link followed.
+std::vector<std::string> UserHomes()
+{
+    std::vector<std::string> astrHomes;
+    const auto add = [&astrHomes](const char* szHome) {
+        if (szHome != nullptr && *szHome != '\0')
+            if (std::string strHome = RealPath(szHome); !strHome.empty())
+                astrHomes.push_back(std::move(strHome));
+    };
+    if (const passwd* pUser = getpwuid(getuid()); pUser != nullptr)
+        add(pUser->pw_dir);
+    add(std::getenv("HOME"));
+    if (const char* szSudoUser = std::getenv("SUDO_USER"); szSudoUser != nullptr)
+        if (const passwd* pUser = getpwnam(szSudoUser); pUser != nullptr)
+            add(pUser->pw_dir);
+    return astrHomes;
 }
 
 }  // namespace
@@ -257,6 +267,7 @@ void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::strin
     // A prefix's drives are its system's, wherever their links lead; but not the
     // host's own folders, nor the user's home or what it hides.
     const std::string strPrefix = RealPath(strPath);
+    const std::vector<std::string> astrHomes = UserHomes();
     const std::string strDevices = strPath + "/dosdevices";
     if (DIR* pDevices = opendir(strDevices.c_str())) {
         while (const dirent* pEntry = readdir(pDevices)) {
@@ -265,7 +276,7 @@ void ReadingPlaces(std::vector<std::string>& astrFolders, std::vector<std::strin
                 continue;
             const std::string strReal = RealPath(strDevices + "/" + strName);
             if (!strReal.empty() &&
-                ((!strPrefix.empty() && IsWithin(strReal, strPrefix)) || MayReadDrive(strReal, strPrefix)))
+                ((!strPrefix.empty() && IsWithin(strReal, strPrefix)) || MayReadDrive(strReal, strPrefix, astrHomes)))
                 astrFolders.push_back(strReal);
         }
         closedir(pDevices);

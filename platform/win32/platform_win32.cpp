@@ -188,30 +188,17 @@ void ShowProgress(const std::string& strLine)
 {
     if (strLine.empty() && g_nProgressShown == 0)
         return;
-    // Cut to one column less than the console window's width, so that it never
-    // wraps; what is left of a longer line shown before is blanked with spaces
-    // (a console before Windows 10 reads no escape sequences).
+    // One column less than the console window's width, so that the line never
+    // wraps; blanked with spaces (a console before Windows 10 reads no escape
+    // sequences).
     CONSOLE_SCREEN_BUFFER_INFO info;
     std::size_t nWidth = 79;
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) != FALSE &&
         info.srWindow.Right - info.srWindow.Left > 0)
         nWidth = static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left);
-    std::string strOut = "\r";
-    std::size_t nColumns = 0;
-    for (const char ch : strLine) {
-        if ((ch & 0xC0) != 0x80 && nColumns++ == nWidth)
-            break;
-        strOut += ch;
-    }
-    if (nColumns > nWidth)
-        nColumns = nWidth;
-    if (nColumns < g_nProgressShown)
-        strOut.append(g_nProgressShown - nColumns, ' ');
-    if (strLine.empty())
-        strOut += '\r';
+    const std::string strOut = RedrawnLine(strLine, nWidth, g_nProgressShown);
     std::fwrite(strOut.data(), 1, strOut.size(), stderr);
     std::fflush(stderr);
-    g_nProgressShown = nColumns;
 }
 
 bool QueryUserName(char* szName, uint32_t* pnSize)
